@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need.
+# Skips apt entirely when everything is already there; needs root (or sudo)
+# otherwise.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libgtest-dev
+  libwxgtk3.2-dev
+  libcli11-dev
+  libssl-dev
+  xvfb xauth xdotool x11-apps imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}" >&2
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "Need root to install: ${missing[*]}" >&2; exit 1; }
+  SUDO=sudo
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,102 @@
+#include "link/frame_buffer.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "link/shared_state.h"
+#include "platform/serial_port.h"
+
+// The image from m_abyPreamble on must be exactly the bytes on the wire.
+static_assert(offsetof(FrameBuffer, m_byAddr0) == offsetof(FrameBuffer, m_abyPreamble) + 2);
+static_assert(offsetof(FrameBuffer, m_byAddr1) == offsetof(FrameBuffer, m_abyPreamble) + 3);
+static_assert(offsetof(FrameBuffer, m_byLength) == offsetof(FrameBuffer, m_abyPreamble) + 4);
+static_assert(offsetof(FrameBuffer, m_abyPayload) == offsetof(FrameBuffer, m_abyPreamble) + 5);
+static_assert(sizeof(FrameBuffer::m_abyPayload) >= frame::kMaxPayload + 1);
+
+FrameBuffer Outbox;
+FrameBuffer InFrame;
+FrameBuffer ReplyFrame;
+FrameBuffer* const g_pOutbox = &Outbox;
+
+FrameBuffer::FrameBuffer()
+    : m_bFlag0(0), m_bFastRequested(0), m_bFastActive(0), m_bFlag3(0),
+      m_abyPreamble{frame::kPreambleByte, frame::kPreambleByte}, m_byAddr0(0), m_byAddr1(0),
+      m_byLength(0), m_abyPayload{} {}
+
+BYTE FrameBuffer::ComputeChecksum() const {
+    // The sum covers L+3 bytes (up to 258), so it is formed in a wide type and
+    // only its low 8 bits are kept.
+    return frame::Checksum(&m_byAddr0, &m_abyPayload[m_byLength]);
+}
+
+BYTE FrameBuffer::SetChecksum() {
+    m_abyPayload[m_byLength] = ComputeChecksum();
+    return m_abyPayload[m_byLength];
+}
+
+bool FrameBuffer::VerifyChecksum() const {
+    return m_abyPayload[m_byLength] == ComputeChecksum();
+}
+
+namespace {
+
+// Reads one byte, repeating the read while it delivers nothing, until a byte
+// arrives, a read fails, or g_bAbort is set. True when a byte was stored.
+bool ReadByteWaiting(SerialPort* port, BYTE* byte) {
+    for (;;) {
+        DWORD count = 0;
+        if (!port->ReadByte(byte, &count))
+            return false;
+        if (count == 1)
+            return true;
+        if (g_bAbort)
+            return false;
+    }
+}
+
+}  // namespace
+
+bool FrameBuffer::ReadFrame() {
+    SerialPort* port = g_hComm.load(std::memory_order_acquire);
+    if (port == nullptr)
+        return false;
+
+    // Resynchronisation is one byte per call: whatever this call consumes
+    // before it fails is gone.
+    DWORD count = 0;
+    port->ReadByte(&m_byAddr0, &count);
+    if (count != 1 || m_byAddr0 != frame::kReceiverAddr0)
+        return false;
+    if (!ReadByteWaiting(port, &m_byAddr1) || m_byAddr1 != frame::kReceiverAddr1)
+        return false;
+    if (!ReadByteWaiting(port, &m_byLength) || g_bAbort)
+        return false;
+    for (unsigned i = 0; i <= m_byLength; ++i) {
+        if (!ReadByteWaiting(port, &m_abyPayload[i]))
+            return false;
+        if (g_bAbort)
+            return false;
+    }
+    return VerifyChecksum();
+}
+
+bool FrameBuffer::WriteFrame() {
+    SetChecksum();
+    SerialPort* port = g_hComm.load(std::memory_order_acquire);
+    if (port == nullptr)
+        return false;
+    DWORD written = 0;
+    port->Write(WireBytes(), static_cast<DWORD>(WireSize()), &written);
+    return written == WireSize();
+}
+
+std::string_view FrameBuffer::Text() const {
+    if (m_byLength <= frame::kTextOffset)
+        return {};
+    return {reinterpret_cast<const char*>(&m_abyPayload[frame::kTextOffset]),
+            static_cast<std::size_t>(m_byLength - frame::kTextOffset)};
+}
+
+bool FrameBuffer::TextBeginsWith(std::string_view word) const {
+    return Text().starts_with(word);
+}

@@ -1,0 +1,11 @@
+// Window messages the worker threads post to the dialogs (wParam 0).
+#pragma once
+
+#include "platform/win_types.h"
+
+constexpr UINT WM_LINK_READY = WM_USER + 5;            // LinkThread: port switched to 38400 baud
+constexpr UINT WM_LINK_CLOSED = WM_USER + 6;           // LinkThread: thread ending
+constexpr UINT WM_UPLOAD_FILE_MISSING = WM_USER + 7;   // UploadThread: data file cannot be opened
+constexpr UINT WM_UPLOAD_BAD_COMMAND = WM_USER + 8;    // UploadThread: unknown script command
+constexpr UINT WM_UPLOAD_DONE = WM_USER + 9;           // UploadThread: thread ending
+constexpr UINT WM_UPLOAD_COMMAND = WM_USER + 10;       // UploadThread: lParam -> command text

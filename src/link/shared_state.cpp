@@ -1,0 +1,77 @@
+#include "link/shared_state.h"
+
+#include <condition_variable>
+#include <mutex>
+
+namespace {
+
+// Waiters sleep on this condition variable; every flag change bumps the
+// generation under the mutex so that a wake-up can never be lost between a
+// waiter's test and its sleep.
+std::mutex g_stateMutex;
+std::condition_variable g_stateChanged;
+std::uint64_t g_generation = 0;
+
+}  // namespace
+
+SharedFlag g_bAbort;
+SharedFlag g_bOutboxFull;
+SharedFlag g_bTransferActive;
+SharedFlag g_bTransferDone;
+SharedFlag g_bUploadFinished;
+
+SharedCounter g_dwBytesSent;
+SharedCounter g_dwFileLength;
+
+std::atomic<SerialPort*> g_hComm{nullptr};
+std::string g_strScriptPath;
+
+void SharedFlag::Store(std::uint32_t value) {
+    m_value.store(value, std::memory_order_release);
+    NotifyStateChanged();
+}
+
+void NotifyStateChanged() {
+    {
+        std::lock_guard lock(g_stateMutex);
+        ++g_generation;
+    }
+    g_stateChanged.notify_all();
+}
+
+void ResetSharedState() {
+    g_dwBytesSent.Store(0);
+    g_dwFileLength.Store(0);
+    g_bTransferActive.Clear();
+    g_bTransferDone.Clear();
+    g_bUploadFinished.Clear();
+    g_strScriptPath.clear();
+}
+
+void WaitForState(const std::function<bool()>& condition) {
+    std::unique_lock lock(g_stateMutex);
+    for (;;) {
+        std::uint64_t seen = g_generation;
+        lock.unlock();
+        if (condition())
+            return;
+        lock.lock();
+        g_stateChanged.wait(lock, [seen] { return g_generation != seen; });
+    }
+}
+
+bool WaitForStateFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock lock(g_stateMutex);
+    for (;;) {
+        std::uint64_t seen = g_generation;
+        lock.unlock();
+        if (condition())
+            return true;
+        lock.lock();
+        if (!g_stateChanged.wait_until(lock, deadline, [seen] { return g_generation != seen; })) {
+            lock.unlock();
+            return condition();
+        }
+    }
+}

@@ -1,0 +1,25 @@
+#include "platform/clock.h"
+
+#include <atomic>
+#include <ctime>
+
+namespace {
+
+class SystemClock final : public Clock {
+public:
+    std::int64_t NowSeconds() override { return static_cast<std::int64_t>(std::time(nullptr)); }
+};
+
+SystemClock g_systemClock;
+std::atomic<Clock*> g_clock{nullptr};
+
+}  // namespace
+
+Clock& GetClock() {
+    Clock* clock = g_clock.load(std::memory_order_acquire);
+    return clock ? *clock : g_systemClock;
+}
+
+Clock* SetClock(Clock* clock) {
+    return g_clock.exchange(clock, std::memory_order_acq_rel);
+}

@@ -1,0 +1,37 @@
+#include "res/strings.h"
+
+#include "platform/message_box.h"
+
+namespace {
+
+struct StringEntry {
+    UINT id;
+    const char* text;
+};
+
+constexpr StringEntry kStringTable[] = {
+    {IDS_UPDATE_FAILED, "Update failed"},
+    {IDS_UNABLE_TO_OPEN_PORT, "Unable to open port"},
+    {IDS_COMMUNICATION_ERROR, "Communication error.  Program will exit."},
+    {IDS_UNKNOWN_COMMAND, "Unknown command in the script file"},
+    {IDS_LZSS_FILE_NOT_FOUND, "LZSS file not found"},
+    {IDS_DOWNLOAD_COMPLETED, "Download completed successfully\n\nThe receiver will restart automatically."},
+    {IDS_STARTUP_NOTICE,
+     "Receiver Downloader  Version 1.1\n\nSelect Com port that the receiver is connected to.\n"
+     "Make sure that the receiver is TURNED OFF at this time."},
+    {IDS_SELECT_SCRIPT, "Select .CMD script file provided."},
+    {IDS_CONNECTION_ESTABLISHED, "Connection established"},
+};
+
+}  // namespace
+
+std::string LoadResString(UINT id) {
+    for (const StringEntry& entry : kStringTable)
+        if (entry.id == id)
+            return entry.text;
+    return {};
+}
+
+void AfxMessageBox(UINT stringId) {
+    ShowMessageBox(LoadResString(stringId));
+}
