@@ -9,3 +9,8 @@ constexpr UINT WM_UPLOAD_FILE_MISSING = WM_USER + 7;   // UploadThread: data fil
 constexpr UINT WM_UPLOAD_BAD_COMMAND = WM_USER + 8;    // UploadThread: unknown script command
 constexpr UINT WM_UPLOAD_DONE = WM_USER + 9;           // UploadThread: thread ending
 constexpr UINT WM_UPLOAD_COMMAND = WM_USER + 10;       // UploadThread: lParam -> command text
+
+// UploadThread: the upload cannot go on for a reason the operator must be told
+// in words (the script or a data file cannot be read); lParam -> the text.
+// Posted instead of going on, like the two failure messages above.
+constexpr UINT WM_UPLOAD_FAILED = WM_USER + 11;

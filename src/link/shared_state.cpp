@@ -19,6 +19,7 @@ SharedFlag g_bOutboxFull;
 SharedFlag g_bTransferActive;
 SharedFlag g_bTransferDone;
 SharedFlag g_bUploadFinished;
+SharedFlag g_bLinkRunning;
 
 SharedCounter g_dwBytesSent;
 SharedCounter g_dwFileLength;

@@ -51,6 +51,9 @@ extern SharedFlag g_bOutboxFull;
 extern SharedFlag g_bTransferActive;
 extern SharedFlag g_bTransferDone;
 extern SharedFlag g_bUploadFinished;
+// Set by LinkThread for as long as it runs (cleared as it ends), so that a
+// thread waiting for the link to take a frame can tell that nobody will.
+extern SharedFlag g_bLinkRunning;
 
 extern SharedCounter g_dwBytesSent;
 extern SharedCounter g_dwFileLength;
