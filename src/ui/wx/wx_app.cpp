@@ -14,10 +14,14 @@
 #include <string>
 #include <vector>
 
+#include <wx/log.h>
+
 bool WxDownloaderApp::OnInit() {
     // No command line of wx's own: main() has parsed the program's options.
     SetAppName(wxString::FromUTF8(kApplicationName));
     SetAppDisplayName(wxString::FromUTF8(kApplicationName));
+    // The toolkit's own diagnostics go to stderr, never into a box of their own.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
     return true;
 }
 
@@ -41,29 +45,31 @@ int RunDownloader(const GuiOptions& options) {
 
 }  // namespace
 
-int RunGui(const GuiOptions& options) {
-    // wx may rewrite the argument list it is given; hand it a copy.
-    std::vector<std::string> args;
-    for (int i = 0; i < options.m_argc && options.m_argv != nullptr; ++i)
-        args.emplace_back(options.m_argv[i]);
-    if (args.empty())
-        args.emplace_back("receiver-downloader");
-    args.resize(1);  // the options were main()'s to read
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int argc = static_cast<int>(args.size());
+WxToolkitSession::~WxToolkitSession() {
+    if (!m_bStarted)
+        return;
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+}
 
+bool WxToolkitSession::Start(const std::string& programName) {
+    // The options were main()'s to read: wx sees the program name only.
+    m_args = {programName.empty() ? std::string("receiver-downloader") : programName};
+    m_argv = {m_args[0].data(), nullptr};
+    int argc = 1;
     wxApp::SetInstance(new WxDownloaderApp);
-    if (!wxEntryStart(argc, argv.data())) {
+    if (!wxEntryStart(argc, m_argv.data()))
+        return false;
+    m_bStarted = true;
+    return wxTheApp->CallOnInit();
+}
+
+int RunGui(const GuiOptions& options) {
+    WxToolkitSession session;
+    const std::string programName = options.m_argc > 0 && options.m_argv ? options.m_argv[0] : "";
+    if (!session.Start(programName)) {
         std::fprintf(stderr, "Cannot open the display; run with --no-gui for the terminal mode.\n");
         return kExitFailure;
     }
-    int status = kExitFailure;
-    if (wxTheApp->CallOnInit())
-        status = RunDownloader(options);
-    wxTheApp->OnExit();
-    wxEntryCleanup();
-    return status;
+    return RunDownloader(options);
 }

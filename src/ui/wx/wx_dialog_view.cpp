@@ -1,5 +1,7 @@
 #include "ui/wx/wx_dialog_view.h"
 
+#include "ui/wx/wx_posted_messages.h"
+
 #include <algorithm>
 
 #include <wx/button.h>
@@ -8,6 +10,7 @@
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
+#include <wx/settings.h>
 #include <wx/utils.h>
 
 namespace {
@@ -36,7 +39,10 @@ WxDialogView::WxDialogView(wxWindow* parent, Dialog& dialog, const DialogTemplat
                FrameStyle(dlg)),
       m_dialog(dialog),
       m_template(dlg) {
-    SetFont(wxFont(wxFontInfo(dlg.fontPoints).FaceName(dlg.fontName).Family(wxFONTFAMILY_SWISS)));
+    // The template's font is the dialog font of the system the templates
+    // were drawn for; here the desktop's own dialog font takes its place, so
+    // that the units measure what GTK's widgets need at their smallest.
+    SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
     SetClientSize(ToPixels({0, 0, dlg.cx, dlg.cy}).GetSize());
     BuildControls();
     Bind(wxEVT_BUTTON, &WxDialogView::OnButtonEvent, this);
@@ -141,6 +147,7 @@ int WxDialogView::RunModal(const std::function<void(WxDialogView&)>& onShown) {
             onShown(*this);
         wxGUIEventLoop loop;
         wxEventLoopActivator activator(&loop);
+        ScheduleDispatchOfPostedMessages();  // a dispatch may be held up below this run
         m_bRunning = true;
         while (!m_bEnded)
             loop.Dispatch();

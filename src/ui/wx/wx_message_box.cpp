@@ -2,6 +2,7 @@
 
 #include "res/strings.h"
 #include "ui/run_outcome.h"
+#include "ui/wx/wx_posted_messages.h"
 
 #include <cstdio>
 #include <future>
@@ -21,6 +22,7 @@ void WxMessageBoxPresenter::Show(const std::string& text) {
     if (m_pOutcome)
         m_pOutcome->NoteMessage(text);
     if (wxThread::IsMain()) {
+        ScheduleDispatchOfPostedMessages();  // the box's own loop delivers them
         m_show(text);
         return;
     }
@@ -34,6 +36,7 @@ void WxMessageBoxPresenter::Show(const std::string& text) {
     std::promise<void> dismissed;
     std::future<void> done = dismissed.get_future();
     app->CallAfter([this, &text, &dismissed] {
+        ScheduleDispatchOfPostedMessages();
         m_show(text);
         dismissed.set_value();
     });

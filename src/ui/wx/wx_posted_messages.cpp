@@ -34,6 +34,8 @@ void ScheduleDispatch() {
 
 }  // namespace
 
+void ScheduleDispatchOfPostedMessages() { ScheduleDispatch(); }
+
 WxPostedMessagePump::WxPostedMessagePump() {
     {
         std::lock_guard lock(g_pumpMutex);

@@ -15,3 +15,9 @@ public:
     WxPostedMessagePump(const WxPostedMessagePump&) = delete;
     WxPostedMessagePump& operator=(const WxPostedMessagePump&) = delete;
 };
+
+// Schedules a dispatch of what is queued now, when a pump exists. Called on
+// the UI thread before a nested event loop runs (a message box opened by a
+// message handler): the dispatch that is running is held up inside that
+// handler, and the messages behind it must still be handled meanwhile.
+void ScheduleDispatchOfPostedMessages();
