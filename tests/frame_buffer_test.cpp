@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <future>
 #include <thread>
 #include <vector>
@@ -35,7 +35,7 @@ void Fill(FrameBuffer& buffer, BYTE addr0, BYTE addr1, const Bytes& payload) {
     buffer.m_byAddr0 = addr0;
     buffer.m_byAddr1 = addr1;
     buffer.m_byLength = static_cast<BYTE>(payload.size());
-    std::memcpy(buffer.m_abyPayload, payload.data(), payload.size());
+    std::copy(payload.begin(), payload.end(), buffer.m_abyPayload);
 }
 
 // The checksum worked out from the wire image alone.
