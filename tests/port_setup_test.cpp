@@ -196,6 +196,10 @@ struct TranslationRow {
     void (*expect)(LineSettings&);
 };
 
+void PrintTo(const TranslationRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
 LineSettings Unusual() {
     LineSettings line;
     line.baudRate = 115200;

@@ -317,6 +317,10 @@ struct RefusedOpen {
     const char* reasonPart;
 };
 
+void PrintTo(const RefusedOpen& open, std::ostream* os) {
+    *os << '"' << open.name << '"';
+}
+
 class RefusedOpenTest : public testing::TestWithParam<RefusedOpen> {};
 
 TEST_P(RefusedOpenTest, GivesAReasonAndNoPort) {

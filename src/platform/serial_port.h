@@ -50,7 +50,7 @@ enum class FlowControl { None, Hardware };
 
 // The line settings of the port, in the terms the port setup uses.
 struct LineSettings {
-    DWORD baudRate = 19200;     // one of 300 .. 38400 (also 57600, 115200)
+    DWORD baudRate = 19200;     // a standard rate from 50 to 230400 (BaudToSpeed)
     int dataBits = 8;           // 7 or 8
     ParityMode parity = ParityMode::Odd;
     int stopBits = 1;           // 1 or 2
