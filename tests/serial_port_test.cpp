@@ -280,6 +280,25 @@ TEST_F(SerialPortTest, ASecondOpenOfAPortInUseFailsUntilItIsClosed) {
     EXPECT_NE(again, nullptr) << reason;
 }
 
+std::size_t OpenDescriptorCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+TEST_F(SerialPortTest, AFailedOpenLeavesNoDescriptorBehind) {
+    auto first = OpenPort();
+    ASSERT_NE(first, nullptr);
+    const std::size_t before = OpenDescriptorCount();
+    EXPECT_EQ(SerialPort::Open(m_pty.SlavePath()), nullptr);
+    EXPECT_EQ(SerialPort::Open("/dev/null"), nullptr);
+    EXPECT_EQ(SerialPort::Open("/dev/rd-no-such-serial-device"), nullptr);
+    EXPECT_EQ(OpenDescriptorCount(), before);
+    first->Close();
+    EXPECT_EQ(OpenDescriptorCount(), before - 2);  // the port and its wake-up descriptor
+}
+
 TEST_F(SerialPortTest, OpensThroughASymlink) {
     const std::filesystem::path link =
         std::filesystem::temp_directory_path() / ("rd-serial-link-" + std::to_string(getpid()));
@@ -297,6 +316,10 @@ struct RefusedOpen {
     const char* name;
     const char* reasonPart;
 };
+
+void PrintTo(const RefusedOpen& open, std::ostream* os) {
+    *os << '"' << open.name << '"';
+}
 
 class RefusedOpenTest : public testing::TestWithParam<RefusedOpen> {};
 

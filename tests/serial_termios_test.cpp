@@ -34,6 +34,10 @@ struct TranslationCase {
     bool crtscts;
 };
 
+void PrintTo(const TranslationCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class LineSettingsTranslation : public testing::TestWithParam<TranslationCase> {};
 
 TEST_P(LineSettingsTranslation, SetsTheLineFieldsAndRawMode) {

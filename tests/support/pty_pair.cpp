@@ -92,18 +92,32 @@ std::vector<std::uint8_t> PtyPair::ReadMaster(std::size_t count, std::chrono::mi
     return bytes;
 }
 
-bool PtyPair::WaitForSlaveInput(std::size_t count, std::chrono::milliseconds timeout) const {
+namespace {
+
+// Polls the count of unread bytes at the slave until done(count) holds.
+template <typename Done>
+bool WaitForSlaveCount(int slaveFd, std::chrono::milliseconds timeout, Done done) {
     const Clock::time_point deadline = Clock::now() + timeout;
     for (;;) {
         int waiting = 0;
-        if (ioctl(m_nSlaveFd, FIONREAD, &waiting) != 0)
+        if (ioctl(slaveFd, FIONREAD, &waiting) != 0)
             return false;
-        if (static_cast<std::size_t>(waiting) >= count)
+        if (done(static_cast<std::size_t>(waiting)))
             return true;
         if (Clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+}  // namespace
+
+bool PtyPair::WaitForSlaveInput(std::size_t count, std::chrono::milliseconds timeout) const {
+    return WaitForSlaveCount(m_nSlaveFd, timeout, [count](std::size_t waiting) { return waiting >= count; });
+}
+
+bool PtyPair::WaitUntilSlaveInputTaken(std::chrono::milliseconds timeout) const {
+    return WaitForSlaveCount(m_nSlaveFd, timeout, [](std::size_t waiting) { return waiting == 0; });
 }
 
 bool PtyPair::Deliver(const std::vector<std::uint8_t>& bytes) {

@@ -46,6 +46,10 @@ public:
     // timeout.
     bool WaitForSlaveInput(std::size_t count, std::chrono::milliseconds timeout) const;
 
+    // Waits until the port under test has taken every byte waiting at the
+    // slave. False after timeout.
+    bool WaitUntilSlaveInputTaken(std::chrono::milliseconds timeout) const;
+
     // Writes bytes and waits until all of them are waiting at the slave.
     bool Deliver(const std::vector<std::uint8_t>& bytes);
 
