@@ -50,7 +50,7 @@ enum class FlowControl { None, Hardware };
 
 // The line settings of the port, in the terms the port setup uses.
 struct LineSettings {
-    DWORD baudRate = 19200;     // one of 300 .. 38400 (also 57600, 115200)
+    DWORD baudRate = 19200;     // a standard rate from 50 to 230400 (BaudToSpeed)
     int dataBits = 8;           // 7 or 8
     ParityMode parity = ParityMode::Odd;
     int stopBits = 1;           // 1 or 2
@@ -89,8 +89,10 @@ public:
     bool GetLineSettings(LineSettings* settings);
 
     // Applies settings in raw mode with no software flow control, after the
-    // output already written has left the port (TCSADRAIN). On failure the
-    // port keeps its previous settings and stays open.
+    // output already written has left the port (TCSADRAIN). Output stuck for
+    // kDrainStallLimitMs behind a stalled line is discarded rather than sent
+    // under the new settings. On failure the port keeps its previous
+    // settings and stays open.
     bool SetLineSettings(const LineSettings& settings);
 
     // Changes only the speed (in and out), after the output already written
@@ -121,7 +123,8 @@ public:
 
     bool IsClosed() const;
     bool IsDead() const;
-    // Why the port went dead ("hang-up", "I/O error", ...); "" while alive.
+    // Why the port went dead ("device disconnected (hang-up)", "device
+    // disconnected (I/O error)", ...); "" while alive.
     std::string DeadReason() const;
 
     // The device path that was opened.

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -88,6 +90,38 @@ std::vector<std::uint8_t> PtyPair::ReadMaster(std::size_t count, std::chrono::mi
             break;
     }
     return bytes;
+}
+
+namespace {
+
+// Polls the count of unread bytes at the slave until done(count) holds.
+template <typename Done>
+bool WaitForSlaveCount(int slaveFd, std::chrono::milliseconds timeout, Done done) {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    for (;;) {
+        int waiting = 0;
+        if (ioctl(slaveFd, FIONREAD, &waiting) != 0)
+            return false;
+        if (done(static_cast<std::size_t>(waiting)))
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+}  // namespace
+
+bool PtyPair::WaitForSlaveInput(std::size_t count, std::chrono::milliseconds timeout) const {
+    return WaitForSlaveCount(m_nSlaveFd, timeout, [count](std::size_t waiting) { return waiting >= count; });
+}
+
+bool PtyPair::WaitUntilSlaveInputTaken(std::chrono::milliseconds timeout) const {
+    return WaitForSlaveCount(m_nSlaveFd, timeout, [](std::size_t waiting) { return waiting == 0; });
+}
+
+bool PtyPair::Deliver(const std::vector<std::uint8_t>& bytes) {
+    return WriteMaster(bytes) && WaitForSlaveInput(bytes.size(), std::chrono::seconds(10));
 }
 
 void PtyPair::CloseMaster() {
