@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -140,5 +141,70 @@ SimOptions NoisyLine() {
 INSTANTIATE_TEST_SUITE_P(Lines, UploadEndToEndTest,
                          ::testing::Values(E2eCase{"Clean", SimOptions{}}, E2eCase{"Noisy", NoisyLine()}),
                          [](const ::testing::TestParamInfo<E2eCase>& info) { return std::string(info.param.name); });
+
+// The example scripts shipped with the tool run through as they stand.
+struct ExampleCase {
+    const char* script;
+    std::vector<std::string> files;  // the data files it names, in order
+    unsigned commands;               // E, Q and X commands in it
+};
+
+void PrintTo(const ExampleCase& c, std::ostream* out) { *out << c.script; }
+
+class ExampleScriptTest : public ::testing::TestWithParam<ExampleCase> {
+protected:
+    SharedStateReset m_reset;
+    InstalledRecordingMessageBox m_messages;
+    PostedMessageLog m_linkWindow;
+    PostedMessageLog m_uploadWindow;
+};
+
+std::string ReadWholeFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_P(ExampleScriptTest, RunsThrough) {
+    const fs::path examples = fs::path(__FILE__).parent_path().parent_path() / "examples";
+    g_strScriptPath = (examples / GetParam().script).string();
+    ASSERT_TRUE(fs::exists(g_strScriptPath)) << g_strScriptPath;
+
+    std::string reason;
+    std::unique_ptr<ReceiverSim> sim = ReceiverSim::CreatePty(SimOptions{}, &reason);
+    ASSERT_TRUE(sim) << reason;
+    sim->Start();
+    ASSERT_TRUE(OpenToolPort(sim->ToolPath()));
+    ASSERT_TRUE(StartLinkThread(m_linkWindow));
+    ASSERT_TRUE(m_linkWindow.PumpUntilCount(WM_LINK_READY, 1));
+    ASSERT_TRUE(AfxBeginThread(UploadThread, m_uploadWindow.ThreadParam()));
+    ASSERT_TRUE(m_uploadWindow.PumpUntilCount(WM_UPLOAD_DONE, 1));
+    g_bUploadFinished.Set();
+    ASSERT_TRUE(m_linkWindow.PumpUntilCount(WM_LINK_CLOSED, 1));
+    ASSERT_TRUE(JoinWorkerThreads(kHangGuard));
+    const unsigned commands = GetParam().commands;
+    ASSERT_TRUE(sim->WaitUntil([commands](const SimReport& r) { return r.commands.size() >= commands; },
+                               kHangGuard))
+        << sim->Report().Summary();
+    sim->Stop();
+
+    const SimReport report = sim->Report();
+    ASSERT_EQ(report.files.size(), GetParam().files.size()) << report.Summary();
+    for (std::size_t i = 0; i < report.files.size(); ++i) {
+        EXPECT_TRUE(report.files[i].complete) << report.files[i].problem;
+        EXPECT_EQ(report.files[i].Sha256Hex(), Sha256Hex(ReadWholeFile(examples / GetParam().files[i])));
+    }
+    EXPECT_TRUE(report.errors.empty()) << report.Summary();
+    EXPECT_EQ(m_uploadWindow.Count(WM_UPLOAD_FAILED) + m_uploadWindow.Count(WM_UPLOAD_FILE_MISSING) +
+                  m_uploadWindow.Count(WM_UPLOAD_BAD_COMMAND),
+              0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, ExampleScriptTest,
+                         ::testing::Values(ExampleCase{"load.cmd", {"code.lzs"}, 3},
+                                           ExampleCase{"two_files.cmd", {"boot.lzs", "code.lzs"}, 4}),
+                         [](const ::testing::TestParamInfo<ExampleCase>& info) {
+                             std::string name = info.param.script;
+                             return name.substr(0, name.find('.'));
+                         });
 
 }  // namespace
