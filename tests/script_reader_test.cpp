@@ -268,6 +268,15 @@ TEST_F(ScriptReaderTest, DirectoryAsScriptYieldsNoCommandAndSaysWhy) {
     EXPECT_NE(reader.FailureText().find("Is a directory"), std::string::npos) << reader.FailureText();
 }
 
+TEST_F(ScriptReaderTest, ReadErrorIsAFailureNotTheEndOfTheScript) {
+    // Opens, but every read fails with an I/O error.
+    ScriptReader reader("/proc/self/mem");
+    EXPECT_EQ(reader.GetFirstCommand(), 0);
+    ASSERT_TRUE(reader.HasFailed());
+    EXPECT_NE(reader.FailureText().find("Unable to read the script file"), std::string::npos) << reader.FailureText();
+    EXPECT_NE(reader.FailureText().find("/proc/self/mem"), std::string::npos);
+}
+
 TEST_F(ScriptReaderTest, UnreadableScriptSaysWhy) {
     if (geteuid() == 0)
         GTEST_SKIP() << "root reads every file";
