@@ -65,6 +65,7 @@ enum class ReadProfile { Normal, Transfer };
 
 inline constexpr int kNormalReadTimeoutMs = 1;
 inline constexpr int kTransferIdleWaitMs = 50;
+inline constexpr int kDrainStallLimitMs = 2000;
 
 // Maps "COM1".."COM4" to their device paths; returns "" for other COM names
 // and returns a path unchanged. Used for display as well as for Open.
@@ -92,6 +93,10 @@ public:
     // port keeps its previous settings and stays open.
     bool SetLineSettings(const LineSettings& settings);
 
+    // Changes only the speed (in and out), after the output already written
+    // has left the port (TCSADRAIN). On failure the port keeps its speed.
+    bool SetBaudRate(DWORD baudRate);
+
     void SetReadProfile(ReadProfile profile);
     ReadProfile GetReadProfile() const;
 
@@ -105,8 +110,10 @@ public:
     // count actually written; false if it is less than size.
     bool Write(const void* data, DWORD size, DWORD* written);
 
-    // Blocks until everything written has physically left the port (bounded
-    // by a generous time-out). False if the port is closed or dead.
+    // Blocks until everything written has physically left the port. Gives up
+    // (false) when the output queue has made no progress for
+    // kDrainStallLimitMs (a line stalled by hardware flow control), or when
+    // the port is closed or dead.
     bool Drain();
 
     // Idempotent. See the file comment for what it waits for.
@@ -120,8 +127,9 @@ public:
     // The device path that was opened.
     const std::string& DevicePath() const;
 
+    struct Impl;  // opaque: defined where termios is
+
 private:
-    struct Impl;
     explicit SerialPort(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };
