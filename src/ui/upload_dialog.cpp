@@ -9,7 +9,9 @@
 #include "platform/message_box.h"
 #include "res/resource.h"
 #include "res/strings.h"
-#include "upload/upload_thread.h"
+
+// The upload thread's procedure (upload/upload_thread.h).
+UINT UploadThread(void* param);
 
 UploadDialog::UploadDialog(ThreadProc uploadThread)
     : Dialog(IDD_UPLOAD), m_pfnUploadThread(uploadThread ? uploadThread : &UploadThread) {}
