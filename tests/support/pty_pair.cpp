@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -88,6 +90,24 @@ std::vector<std::uint8_t> PtyPair::ReadMaster(std::size_t count, std::chrono::mi
             break;
     }
     return bytes;
+}
+
+bool PtyPair::WaitForSlaveInput(std::size_t count, std::chrono::milliseconds timeout) const {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    for (;;) {
+        int waiting = 0;
+        if (ioctl(m_nSlaveFd, FIONREAD, &waiting) != 0)
+            return false;
+        if (static_cast<std::size_t>(waiting) >= count)
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+bool PtyPair::Deliver(const std::vector<std::uint8_t>& bytes) {
+    return WriteMaster(bytes) && WaitForSlaveInput(bytes.size(), std::chrono::seconds(10));
 }
 
 void PtyPair::CloseMaster() {

@@ -40,6 +40,15 @@ public:
     // passed; returns what arrived (possibly fewer than count).
     std::vector<std::uint8_t> ReadMaster(std::size_t count, std::chrono::milliseconds timeout);
 
+    // Waits until at least count bytes written by the master are waiting at
+    // the slave, unread (the kernel passes them on asynchronously). Lets a
+    // test hand the port a line whose bytes are already there. False after
+    // timeout.
+    bool WaitForSlaveInput(std::size_t count, std::chrono::milliseconds timeout) const;
+
+    // Writes bytes and waits until all of them are waiting at the slave.
+    bool Deliver(const std::vector<std::uint8_t>& bytes);
+
     // Closes the master: the slave sees a hang-up (POLLHUP, EIO on read).
     void CloseMaster();
 
