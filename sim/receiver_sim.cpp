@@ -35,6 +35,7 @@ struct SentFrame {
     std::string text;
     bool expectAnswer = true;   // false for a bad checksum or "ERROR"
     bool answered = false;
+    bool beforePowerCycle = false;  // sent in an earlier session
     std::string answerText;     // frame text of the answer, if answered
 };
 
@@ -72,7 +73,6 @@ struct ReceiverSim::Impl {
     TagSequence tags;
     ToolFrameParser parser;
     std::deque<SentFrame> outstanding;
-    std::vector<std::uint8_t> input;
 
     void Run();
     void NewSession();
@@ -115,9 +115,12 @@ void ReceiverSim::Impl::NewSession() {
     phase = Phase::Boot;
     bootFramesSent = 0;
     stoppedAfterError = false;
-    outstanding.clear();
+    // An answer to a frame of the last session may still be on its way (or
+    // the tool may only now read a frame sent while its port was closed);
+    // it is ignored, as a receiver that has restarted would.
+    for (SentFrame& sent : outstanding)
+        sent.beforePowerCycle = true;
     parser.Reset();
-    input.clear();
     line->SetBaud(kSlowBaud);
     Log("power on: session starts at 19200 baud");
 }
@@ -290,6 +293,11 @@ void ReceiverSim::Impl::HandleToolFrame(const ToolFrame& frame) {
         return;
     }
     SentFrame& answered = *it;
+    if (answered.beforePowerCycle) {
+        answered.answered = true;
+        Log("(answer to a frame sent before the power cycle: ignored)");
+        return;
+    }
     if (answered.answered) {
         AddError("second answer to frame " + std::to_string(answered.number) + " (" + answered.text + ")");
         return;

@@ -36,8 +36,11 @@ std::optional<unsigned> BaudFor(speed_t speed) {
     return std::nullopt;
 }
 
-// Raw mode at baud; odd parity on a device (a pty ignores parity).
-bool SetRaw(int fd, unsigned baud, std::string* reason) {
+// Raw mode at baud, 8 data bits; odd parity on a device. A pty is left
+// without parity bits: it clears PARENB anyway, and a slave left with PARODD
+// alone makes the C library reject the tool's own parity setting (it reads
+// the flags back and finds PARENB missing).
+bool SetRaw(int fd, unsigned baud, bool parity, std::string* reason) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
         if (reason)
@@ -45,7 +48,9 @@ bool SetRaw(int fd, unsigned baud, std::string* reason) {
         return false;
     }
     cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD | CS8 | PARENB | PARODD;
+    tio.c_cflag |= CLOCAL | CREAD | CS8;
+    if (parity)
+        tio.c_cflag |= PARENB | PARODD;
     tio.c_cflag &= ~(CSTOPB | CRTSCTS);
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 0;
@@ -79,7 +84,7 @@ std::unique_ptr<SimLine> SimLine::CreatePty(std::string* reason) {
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     const char* name = ptsname(master);
     line->m_strToolPath = name ? name : "";
-    if (line->m_wakeFd < 0 || line->m_strToolPath.empty() || !SetRaw(slave, 19200, reason)) {
+    if (line->m_wakeFd < 0 || line->m_strToolPath.empty() || !SetRaw(slave, 19200, false, reason)) {
         if (reason && reason->empty())
             *reason = std::string("cannot set up the pseudo-terminal: ") + strerror(errno);
         return nullptr;
@@ -99,7 +104,7 @@ std::unique_ptr<SimLine> SimLine::OpenDevice(const std::string& path, std::strin
     line->m_strToolPath = path;
     line->m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     std::string why;
-    if (line->m_wakeFd < 0 || !isatty(fd) || !SetRaw(fd, 19200, &why)) {
+    if (line->m_wakeFd < 0 || !isatty(fd) || !SetRaw(fd, 19200, true, &why)) {
         if (reason)
             *reason = path + " is not a usable serial device" + (why.empty() ? "" : ": " + why);
         return nullptr;
