@@ -9,9 +9,7 @@
 #include "platform/message_box.h"
 #include "res/resource.h"
 #include "res/strings.h"
-
-// The upload thread's procedure (upload/upload_thread.h).
-UINT UploadThread(void* param);
+#include "upload/upload_thread.h"
 
 UploadDialog::UploadDialog(ThreadProc uploadThread)
     : Dialog(IDD_UPLOAD), m_pfnUploadThread(uploadThread ? uploadThread : &UploadThread) {}
