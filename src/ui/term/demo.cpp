@@ -60,6 +60,8 @@ std::unique_ptr<DemoSession> DemoSession::Create(std::string* reason) {
     }
 
     SimOptions options;
+    // At a real line's pace, so that the progress can be watched.
+    options.paced = true;
     session->m_pSim = ReceiverSim::CreatePty(options, reason);
     if (!session->m_pSim)
         return nullptr;
