@@ -4,6 +4,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "link/frame_trace.h"
 #include "link/shared_state.h"
 #include "platform/serial_port.h"
 
@@ -81,7 +82,21 @@ bool FrameBuffer::ReadFrame() {
         if (g_bAbort)
             return false;
     }
-    return VerifyChecksum();
+    if (!VerifyChecksum())
+        return false;
+    if (FrameTraceEnabled()) {
+        // As received: the two address bytes, the length, the payload and
+        // the checksum (the receiver sends no preamble).
+        BYTE received[frame::kMaxFrameSize];
+        std::size_t size = 0;
+        received[size++] = m_byAddr0;
+        received[size++] = m_byAddr1;
+        received[size++] = m_byLength;
+        for (unsigned i = 0; i <= m_byLength; ++i)
+            received[size++] = m_abyPayload[i];
+        TraceFrame(false, received, size);
+    }
+    return true;
 }
 
 bool FrameBuffer::WriteFrame() {
@@ -91,6 +106,7 @@ bool FrameBuffer::WriteFrame() {
         return false;
     DWORD written = 0;
     port->Write(WireBytes(), static_cast<DWORD>(WireSize()), &written);
+    TraceFrame(true, WireBytes(), written);
     return written == WireSize();
 }
 

@@ -18,6 +18,8 @@ void SetFrameTraceSink(FrameTraceSink sink) {
     g_bTraceInstalled.store(static_cast<bool>(g_traceSink), std::memory_order_release);
 }
 
+bool FrameTraceEnabled() { return g_bTraceInstalled.load(std::memory_order_acquire); }
+
 void TraceFrame(bool outgoing, const BYTE* bytes, std::size_t size) {
     if (!g_bTraceInstalled.load(std::memory_order_acquire))
         return;

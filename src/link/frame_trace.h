@@ -19,4 +19,7 @@ using FrameTraceSink = std::function<void(bool outgoing, const BYTE* bytes, std:
 // thread that reads or writes the frame, never two calls at once.
 void SetFrameTraceSink(FrameTraceSink sink);
 
+// True while a sink is installed (lets a caller skip building the bytes).
+bool FrameTraceEnabled();
+
 void TraceFrame(bool outgoing, const BYTE* bytes, std::size_t size);

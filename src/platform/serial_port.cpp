@@ -5,6 +5,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -75,6 +77,27 @@ auto RetryOnInterrupt(Call call) {
         if (!(result == -1 && errno == EINTR))
             return result;
     }
+}
+
+// glibc's tcsetattr reports EINVAL when the driver did not keep PARENB or
+// the character size it was given. A pseudo-terminal never keeps them (it is
+// always 8 bits without parity), so on a pty the change counts as made when
+// everything else was taken.
+bool PtyTookSettings(int fd, const termios& wanted) {
+    if (errno != EINVAL)
+        return false;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const unsigned int deviceMajor = major(info.st_rdev);
+    if (deviceMajor < 136 || deviceMajor > 143)  // Unix98 pty slaves
+        return false;
+    termios actual{};
+    if (tcgetattr(fd, &actual) != 0)
+        return false;
+    const tcflag_t ptyFixed = PARENB | CSIZE;
+    return (actual.c_cflag & ~ptyFixed) == (wanted.c_cflag & ~ptyFixed) && actual.c_iflag == wanted.c_iflag &&
+           actual.c_lflag == wanted.c_lflag;
 }
 
 int MillisecondsUntil(Clock::time_point deadline) {
@@ -285,7 +308,7 @@ bool SerialPort::Impl::ApplyTermios(const termios& tio) {
         tcflush(m_nFd, TCOFLUSH);
         when = TCSANOW;
     }
-    if (RetryOnInterrupt([&] { return tcsetattr(m_nFd, when, &tio); }) != 0)
+    if (RetryOnInterrupt([&] { return tcsetattr(m_nFd, when, &tio); }) != 0 && !PtyTookSettings(m_nFd, tio))
         return false;
     RaiseModemLines();
     return true;
