@@ -159,7 +159,7 @@ int WxDialogView::RunModal(const std::function<void(WxDialogView&)>& onShown) {
     return result;
 }
 
-bool WxDialogView::AcceptsInput() const { return !m_bEnded && !m_dialog.IsEnded(); }
+bool WxDialogView::AcceptsInput() const { return !m_bEnded && !m_dialog.IsEnded() && IsEnabled(); }
 
 bool WxDialogView::PressButton(int controlId) {
     auto* button = dynamic_cast<wxButton*>(FindControlWindow(controlId));
@@ -237,7 +237,8 @@ void WxDialogView::OnCloseEvent(wxCloseEvent& event) {
 }
 
 void WxDialogView::OnTimerEvent(wxTimerEvent& event) {
-    if (AcceptsInput())
+    // Ticks go on while another window (a message box) holds the input.
+    if (!m_bEnded && !m_dialog.IsEnded())
         m_dialog.OnTimer(static_cast<UINT>(event.GetId()));
 }
 

@@ -92,7 +92,8 @@ private:
     void OnCloseEvent(wxCloseEvent& event);
     void OnTimerEvent(wxTimerEvent& event);
 
-    // Input reaches the dialog only while it has not ended.
+    // Operator input reaches the dialog only while it has not ended and its
+    // window is enabled (no nested dialog or wait holds the input).
     bool AcceptsInput() const;
     void CancelByOperator();
 

@@ -15,6 +15,7 @@
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
 #include <wx/stattext.h>
+#include <wx/utils.h>
 
 namespace {
 
@@ -110,7 +111,11 @@ bool WxFrontEnd::WaitForWorkerThreads(std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + timeout;
     // Serve the UI thread's events in short slices: a worker may be waiting
-    // for a message box to be shown and dismissed before it can end.
+    // for a message box to be shown and dismissed before it can end. The
+    // dialogs take no input meanwhile (a second Connect must not start while
+    // the first one is still closing its port); a box opened from here is
+    // created later and so is not disabled.
+    wxWindowDisabler disabler;
     std::unique_ptr<wxGUIEventLoop> ownLoop;
     std::unique_ptr<wxEventLoopActivator> activator;
     if (wxEventLoopBase::GetActive() == nullptr) {
