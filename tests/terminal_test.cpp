@@ -283,6 +283,16 @@ TEST_F(TerminalTest, ConnectionWaitTimesOut) {
     EXPECT_NE(child.Out().find(TerminalFrontEnd::TimeoutText(1)), std::string::npos) << child.Out();
 }
 
+// Without --timeout: the run must still end once the link has stopped.
+TEST_F(TerminalTest, ReceiverErrorDuringTheWaitEndsTheRun) {
+    SimOptions options;
+    options.errorAfter = 1;
+    StartSim(options);
+    Child child(Args(Write("load.cmd", "CX\r\n")));
+    EXPECT_EQ(child.Wait(60s), 1) << child.Out() << child.Err();
+    EXPECT_NE(child.Out().find(LoadResString(IDS_COMMUNICATION_ERROR) + "\n"), std::string::npos) << child.Out();
+}
+
 TEST_F(TerminalTest, CtrlCDuringTheWaitCancelsTheConnection) {
     StartSim({}, /*poweredOn=*/false);
     Child child(Args(Write("load.cmd", "CX\r\n")));

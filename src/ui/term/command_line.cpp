@@ -29,16 +29,21 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
     app.add_flag("--no-gui", parsed.m_bNoGui,
                  "Run in the terminal (the default when no display is available)");
     auto* port = app.add_option("--port", parsed.m_strDevice,
-                                "Serial device to open, e.g. /dev/ttyUSB0 (default: COM1, /dev/ttyS0)");
+                                "Serial device to open, e.g. /dev/ttyUSB0 (default: COM1, /dev/ttyS0)")
+                     ->type_name("DEVICE");
     auto* com = app.add_option("--com", parsed.m_nCom, "COM port 1..4 (/dev/ttyS0../dev/ttyS3)")
-                    ->check(CLI::Range(1, 4));
+                    ->check(CLI::Range(1, 4))
+                    ->type_name("N");
     port->excludes(com);
-    app.add_option("--script", parsed.m_strScript, "Command script to carry out (terminal mode)");
+    app.add_option("--script", parsed.m_strScript, "Command script to carry out (terminal mode)")
+        ->type_name("FILE.cmd");
     app.add_option("--timeout", parsed.m_nTimeoutSeconds,
                    "Give up waiting for the receiver after SECONDS (default: wait until Ctrl-C)")
-        ->check(CLI::Range(0, 24 * 3600));
+        ->check(CLI::Range(0, 24 * 3600))
+        ->type_name("SECONDS");
     app.add_option("--trace", parsed.m_strTraceFile,
-                   "Write every frame sent and received, with a timestamp, to FILE");
+                   "Write every frame sent and received, with a timestamp, to FILE")
+        ->type_name("FILE");
     app.add_flag("--list-ports", parsed.m_bListPorts, "List the serial devices present and exit");
     app.add_flag("--demo", parsed.m_bDemo,
                  "Run a whole download against a simulated receiver on a pseudo-terminal");

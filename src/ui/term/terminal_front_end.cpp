@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/shared_state.h"
 #include "platform/window.h"
 #include "res/resource.h"
 #include "ui/dialog.h"
@@ -23,6 +24,11 @@ using SteadyClock = std::chrono::steady_clock;
 // How long the loop sleeps at most when nothing is due: a safety net only,
 // every event it waits for wakes it.
 constexpr auto kMaxSleep = std::chrono::seconds(1);
+
+// The link thread of this attempt has stopped by itself: it set g_bAbort
+// (the receiver sent "ERROR") and is no longer running. The operator's Back
+// and Cancel set g_bAbort too, but they end the dialog at once.
+bool LinkEndedOnItsOwn() { return g_bAbort.IsSet() && !g_bLinkRunning.IsSet(); }
 
 }  // namespace
 
@@ -141,6 +147,14 @@ void TerminalFrontEnd::RunEventLoop(Dialog& dialog, Host& host) {
         if (dialog.IsEnded())
             break;
         const auto now = SteadyClock::now();
+        if (dialog.TemplateId() == IDD_PORT_INIT && LinkEndedOnItsOwn()) {
+            // The receiver reported an error and the link has stopped: no
+            // link can come up in this attempt, and nobody is here to press
+            // Back or Cancel.
+            m_outcome.NoteFailure();
+            dialog.OnCommand(IDC_BACK);
+            break;
+        }
         if (now >= giveUpAt) {
             m_display.Line(TimeoutText(m_options.m_nTimeoutSeconds));
             m_outcome.NoteFailure();

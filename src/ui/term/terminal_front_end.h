@@ -7,6 +7,8 @@
 //    is closed: a terminal has no operator to pick another port.
 //  - Connection wait: waits for the link, until the time-out (if one was
 //    given; it then acts as Back, after a message of its own) or Ctrl-C.
+//    When the link stops by itself (the receiver sent "ERROR", which the
+//    link has reported), it acts as Back too: nothing can come of the wait.
 //  - Script choice: the script from the command line, or a prompt when none
 //    was given and input is a terminal.
 //  - Upload: "Command: ..." lines and the percentage (a live bar on a
