@@ -242,7 +242,7 @@ TEST_F(GuiRunTest, CompletesADownloadAgainstTheSimulatedReceiver) {
                 EXPECT_TRUE(static_cast<wxRadioButton*>(view.FindControlWindow(id))->GetValue()) << id;
             EXPECT_EQ(view.FindControlWindow(IDC_COM_PORT)->GetLabel(), "Com1 (/dev/ttyS0)");
             EXPECT_EQ(view.FindControlWindow(IDC_COM_PORT + 3)->GetLabel(), "Com4 (/dev/ttyS3)");
-            EXPECT_TRUE(HasLabel(view, wxString::FromUTF8("Connect opens " + sim->ToolPath() + " (--port)")));
+            EXPECT_TRUE(HasLabel(view, wxString::FromUTF8("Connect opens " + sim->ToolPath())));
             EXPECT_EQ(view.GetDefaultItem(), view.FindControlWindow(IDC_CONNECT));
             EXPECT_TRUE(view.FindControlWindow(IDC_CONNECT)->IsEnabled());
             EXPECT_TRUE(view.FindControlWindow(IDCANCEL)->IsEnabled());

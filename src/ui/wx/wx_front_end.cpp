@@ -71,7 +71,7 @@ void WxFrontEnd::DecoratePortSetup(WxDialogView& view, Dialog& dialog) {
     std::string device = m_options.m_strDevice;
     if (auto* setup = dynamic_cast<PortSetupDialog*>(&dialog); setup && !setup->m_settings.m_strDevice.empty())
         device = setup->m_settings.m_strDevice;
-    m_pDeviceLine = view.AddNoteLine(kDeviceLine, device.empty() ? "" : "Connect opens " + device + " (--port)");
+    m_pDeviceLine = view.AddNoteLine(kDeviceLine, device.empty() ? "" : "Connect opens " + device);
 }
 
 void WxFrontEnd::ShowDetail(const std::string& text) {
@@ -102,8 +102,9 @@ bool WxFrontEnd::ChooseScriptFile(std::string* path) {
                         kScriptFilter, wxFD_OPEN);
     if (dialog.ShowModal() != wxID_OK)
         return false;
-    const wxScopedCharBuffer chosen = dialog.GetPath().utf8_str();
-    *path = AddDefaultExtension(std::string(chosen.data(), chosen.length()));
+    // The path in the file system's own encoding, byte for byte.
+    const wxString chosen = dialog.GetPath();
+    *path = AddDefaultExtension(std::string(chosen.fn_str()));
     return true;
 }
 
