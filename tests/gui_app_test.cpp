@@ -1,7 +1,9 @@
 // The whole program in the GUI, as an operator sees it: receiver-downloader
-// --demo on the virtual display, driven with xdotool (keys to the window under
-// the pointer; there is no window manager under Xvfb). Covers what the other
-// GUI tests replace: wx's own message boxes, the file dialog and RunGui.
+// --demo on a virtual display of its own, driven with xdotool (keys go to the
+// window under the pointer; there is no window manager). Covers what the
+// other GUI tests replace: wx's own message boxes, the file dialog and
+// RunGui. The display is private so that the pointer and the keys cannot
+// reach the windows of GUI tests running at the same time.
 #include "ui/gui_entry.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +95,55 @@ bool Gone(const std::string& title, const std::string& id, std::chrono::millisec
     return false;
 }
 
+// An Xvfb server on a free display number, for this process and its
+// children (DISPLAY is set while it runs).
+class PrivateDisplay {
+public:
+    PrivateDisplay() {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        close(fds[0]);
+        if (number.empty())
+            return;
+        if (const char* old = std::getenv("DISPLAY"))
+            m_strOldDisplay = old;
+        setenv("DISPLAY", (":" + number).c_str(), 1);
+        m_bReady = true;
+    }
+    ~PrivateDisplay() {
+        if (m_bReady) {
+            if (m_strOldDisplay.empty())
+                unsetenv("DISPLAY");
+            else
+                setenv("DISPLAY", m_strOldDisplay.c_str(), 1);
+        }
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool Ready() const { return m_bReady; }
+
+private:
+    pid_t m_pid = -1;
+    bool m_bReady = false;
+    std::string m_strOldDisplay;
+};
+
 class Program {
 public:
     explicit Program(const std::vector<std::string>& args) {
@@ -166,9 +217,11 @@ std::string ScriptPathFrom(const std::string& output) {
 }
 
 TEST(GuiProgram, DemoRunsAWholeDownloadThroughTheDialogs) {
-    if (std::getenv("DISPLAY") == nullptr || Shell("command -v xdotool").empty())
-        GTEST_SKIP() << "needs a display and xdotool";
+    if (Shell("command -v xdotool").empty() || Shell("command -v Xvfb").empty())
+        GTEST_SKIP() << "needs Xvfb and xdotool";
     ASSERT_TRUE(fs::exists(ProgramPath())) << ProgramPath() << " is built with the program";
+    PrivateDisplay display;
+    ASSERT_TRUE(display.Ready()) << "Xvfb did not start";
     Program program({ProgramPath(), "--demo"});
     ASSERT_TRUE(program.Started());
 
