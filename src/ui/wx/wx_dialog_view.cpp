@@ -148,10 +148,8 @@ int WxDialogView::RunModal(const std::function<void(WxDialogView&)>& onShown) {
         wxGUIEventLoop loop;
         wxEventLoopActivator activator(&loop);
         ScheduleDispatchOfPostedMessages();  // a dispatch may be held up below this run
-        m_bRunning = true;
         while (!m_bEnded)
             loop.Dispatch();
-        m_bRunning = false;
     }
     Hide();
     const int result = m_dialog.Result();

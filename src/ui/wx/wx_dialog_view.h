@@ -102,6 +102,5 @@ private:
     std::map<int, wxWindow*> m_controls;
     std::map<UINT, std::unique_ptr<wxTimer>> m_timers;
     bool m_bEnded = false;
-    bool m_bRunning = false;
     std::function<void()> m_onCancelInput;
 };

@@ -1,0 +1,113 @@
+#include "ui/wx/wx_message_box.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "res/strings.h"
+#include "ui/run_outcome.h"
+#include "ui/wx/wx_app.h"
+
+#include <wx/evtloop.h>
+#include <wx/thread.h>
+
+namespace {
+
+class WxEnvironment : public testing::Environment {
+public:
+    void SetUp() override { ASSERT_TRUE(m_session.Start("gui_message_box_test")) << "no display"; }
+
+private:
+    WxToolkitSession m_session;
+};
+const testing::Environment* const kWxEnvironment = testing::AddGlobalTestEnvironment(new WxEnvironment);
+
+// Runs the UI thread's event loop until done() or a generous guard time.
+bool ServeUntil(const std::function<bool()>& done) {
+    wxGUIEventLoop loop;
+    wxEventLoopActivator activate(&loop);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        loop.DispatchTimeout(20);
+    }
+    return true;
+}
+
+TEST(WxMessageBoxPresenter, OnTheUiThreadTheBoxIsShownAtOnceAndRecorded) {
+    RunOutcome outcome;
+    std::vector<std::string> shown;
+    WxMessageBoxPresenter presenter(&outcome, [&](const std::string& text) { shown.push_back(text); });
+    presenter.Show(LoadResString(IDS_CONNECTION_ESTABLISHED));
+    presenter.Show(LoadResString(IDS_DOWNLOAD_COMPLETED));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Connection established",
+                                               "Download completed successfully\n\nThe receiver will restart "
+                                               "automatically."}));
+    EXPECT_EQ(outcome.Messages(), shown);
+    EXPECT_EQ(outcome.ExitStatus(), kExitSuccess);
+}
+
+// A worker thread's box is shown by the UI thread, and the worker goes on
+// only once the operator has dismissed it.
+TEST(WxMessageBoxPresenter, AWorkerWaitsUntilTheUiThreadHasDismissedItsBox) {
+    RunOutcome outcome;
+    std::atomic<bool> workerReturned{false};
+    std::vector<std::string> shown;
+    bool workerHeldWhileOpen = true;
+    WxMessageBoxPresenter presenter(&outcome, [&](const std::string& text) {
+        EXPECT_TRUE(wxThread::IsMain());
+        shown.push_back(text);
+        // The operator reads the box for a few rounds of the event loop.
+        wxGUIEventLoop nested;
+        wxEventLoopActivator activate(&nested);
+        for (int round = 0; round < 5; ++round) {
+            nested.DispatchTimeout(10);
+            workerHeldWhileOpen = workerHeldWhileOpen && !workerReturned;
+        }
+    });
+    std::thread worker([&] {
+        presenter.Show(LoadResString(IDS_COMMUNICATION_ERROR));
+        workerReturned = true;
+    });
+    const bool served = ServeUntil([&] { return workerReturned.load(); });
+    worker.join();
+    ASSERT_TRUE(served);
+    EXPECT_EQ(shown, (std::vector<std::string>{"Communication error.  Program will exit."}));
+    EXPECT_TRUE(workerHeldWhileOpen);
+    EXPECT_EQ(outcome.ExitStatus(), kExitFailure);
+}
+
+// Boxes asked for while one is open stack on top of it, as boxes of
+// several threads would; each is shown once and releases its own worker.
+TEST(WxMessageBoxPresenter, BoxesFromSeveralWorkersAreEachShownOnce) {
+    constexpr int kWorkers = 4;
+    std::atomic<int> returned{0};
+    std::vector<std::string> shown;
+    WxMessageBoxPresenter presenter(nullptr, [&](const std::string& text) {
+        shown.push_back(text);
+        wxGUIEventLoop nested;
+        wxEventLoopActivator activate(&nested);
+        nested.DispatchTimeout(10);  // other boxes may be asked for meanwhile
+    });
+    std::vector<std::thread> workers;
+    for (int i = 0; i < kWorkers; ++i)
+        workers.emplace_back([&, i] {
+            presenter.Show("box " + std::to_string(i));
+            ++returned;
+        });
+    const bool served = ServeUntil([&] { return returned.load() == kWorkers; });
+    for (std::thread& worker : workers)
+        worker.join();
+    ASSERT_TRUE(served);
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(shown, (std::vector<std::string>{"box 0", "box 1", "box 2", "box 3"}));
+}
+
+}  // namespace
