@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -336,6 +337,47 @@ TEST_F(GuiRunTest, PortThatCannotBeOpenedLeavesPortSetupOpen) {
     EXPECT_TRUE(deviceLine.StartsWith(wxString::FromUTF8(device + ": "))) << deviceLine;
     EXPECT_EQ(m_shown, (std::vector<int>{IDD_PORT_SETUP}));
     EXPECT_EQ(m_outcome.ExitStatus(), kExitCancelled);
+}
+
+// The receiver answers "ERROR" in the middle of the upload: the link
+// thread's own message box is shown by the UI thread, and no success follows.
+TEST_F(GuiRunTest, ReceiverErrorDuringTheUploadIsReportedOnce) {
+    SimOptions options;
+    options.errorAfter = 200;
+    std::string reason;
+    auto sim = ReceiverSim::CreatePty(options, &reason);
+    ASSERT_TRUE(sim) << reason;
+    sim->Start();
+    WriteFile("code.lzs", DataFileBytes(60000));
+    m_strScript = WriteFile("load.cmd", "CE123456\r\nScode.lzs\r\nCX\r\n");
+    RunApplication(sim->ToolPath(), {{IDD_PORT_SETUP, [](WxDialogView& v) { return Press(v, IDC_CONNECT); }}});
+    EXPECT_EQ(std::count(m_boxes.begin(), m_boxes.end(), Text(IDS_COMMUNICATION_ERROR)), 1);
+    EXPECT_EQ(std::count(m_boxes.begin(), m_boxes.end(), Text(IDS_DOWNLOAD_COMPLETED)), 0);
+    EXPECT_EQ(m_outcome.ExitStatus(), kExitFailure);
+    EXPECT_EQ(sim->Report().errorsSent, 1u);
+}
+
+// Cancel in the progress dialog stops the upload: no message, nothing more
+// reaches the receiver, and the application ends as cancelled.
+TEST_F(GuiRunTest, CancelDuringTheUploadStopsIt) {
+    SimOptions options;
+    options.paced = true;  // an upload long enough to be cancelled
+    std::string reason;
+    auto sim = ReceiverSim::CreatePty(options, &reason);
+    ASSERT_TRUE(sim) << reason;
+    sim->Start();
+    WriteFile("code.lzs", DataFileBytes(200000));
+    m_strScript = WriteFile("load.cmd", "CE123456\r\nScode.lzs\r\nCX\r\n");
+    RunApplication(sim->ToolPath(), {{IDD_PORT_SETUP, [](WxDialogView& v) { return Press(v, IDC_CONNECT); }},
+                                     {IDD_UPLOAD, [](WxDialogView& v) { return Press(v, IDCANCEL); }}});
+    EXPECT_EQ(m_nStepsDone, 2u);
+    EXPECT_EQ(m_boxes, (std::vector<std::string>{Text(IDS_STARTUP_NOTICE), Text(IDS_CONNECTION_ESTABLISHED),
+                                                 Text(IDS_SELECT_SCRIPT)}));
+    EXPECT_EQ(m_outcome.ExitStatus(), kExitCancelled);
+    const SimReport report = sim->Report();
+    EXPECT_EQ(report.commands, (std::vector<std::string>{"E123456"}));
+    ASSERT_EQ(report.files.size(), 1u);
+    EXPECT_LT(report.files[0].data.size(), 200000u);
 }
 
 TEST(ScriptFileName, DefaultExtensionIsAddedToANameWithoutOne) {
