@@ -1,6 +1,122 @@
-// Placeholder entry point until the front ends land: reports what exists.
+// receiver-downloader: loads code into a receiver over a serial line.
+//
+// Runs the GUI when a display is available (and the program was built with
+// it), the terminal front end otherwise or with --no-gui. See
+// ui/term/command_line.h for the options and ui/run_outcome.h for the exit
+// status.
+#include <unistd.h>
+
 #include <cstdio>
-int main() {
-    std::puts("Receiver Downloader: link core built.");
-    return 0;
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "link/port_setup.h"
+#include "ui/gui_entry.h"
+#include "ui/run_outcome.h"
+#include "ui/term/command_line.h"
+#include "ui/term/demo.h"
+#include "ui/term/frame_trace_file.h"
+#include "ui/term/port_list.h"
+#include "ui/term/terminal_app.h"
+
+namespace {
+
+#ifdef RD_WITH_GUI
+constexpr bool kGuiBuilt = true;
+#else
+constexpr bool kGuiBuilt = false;
+#endif
+
+int RunFrontEnd(const CommandLine& commandLine, const PortSettings& settings, const std::string& script,
+                const std::string& scriptFolder, bool demo, int argc, char** argv) {
+#ifdef RD_WITH_GUI
+    if (!WantsTerminal(commandLine, kGuiBuilt)) {
+        GuiOptions options;
+        options.m_strDevice = settings.m_strDevice;
+        options.m_strScriptFolder = scriptFolder;
+        options.m_bDemo = demo;
+        options.m_argc = argc;
+        options.m_argv = argv;
+        return RunGui(options);
+    }
+#else
+    (void)scriptFolder;
+    (void)demo;
+    (void)argc;
+    (void)argv;
+#endif
+    TerminalOptions options;
+    options.m_strScript = script;
+    options.m_bPromptForScript = isatty(STDIN_FILENO) == 1;
+    options.m_nTimeoutSeconds = commandLine.m_nTimeoutSeconds;
+    return RunTerminal(settings, options);
+}
+
+int RunDemo(const CommandLine& commandLine, int argc, char** argv) {
+    std::string reason;
+    std::unique_ptr<DemoSession> demo = DemoSession::Create(&reason);
+    if (!demo) {
+        std::fprintf(stderr, "receiver-downloader: the demo cannot start: %s\n", reason.c_str());
+        return kExitFailure;
+    }
+    const bool terminal = WantsTerminal(commandLine, kGuiBuilt);
+    std::printf("Demo: a simulated receiver is connected to %s.\n", demo->Device().c_str());
+    std::printf("Demo: sample script %s\n", demo->ScriptPath().c_str());
+    if (!terminal)
+        std::printf("Demo: press Connect, then choose %s when asked for the script.\n",
+                    std::filesystem::path(demo->ScriptPath()).filename().c_str());
+    std::fflush(stdout);
+
+    PortSettings settings = PortSettingsFor(commandLine);
+    settings.m_strDevice = demo->Device();
+    const int status =
+        RunFrontEnd(commandLine, settings, demo->ScriptPath(), demo->Folder(), true, argc, argv);
+    const bool received = demo->Finish(stdout);
+    if (status == kExitSuccess && !received)
+        return kExitFailure;
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CommandLine commandLine;
+    int status = 0;
+    if (!ParseCommandLine(argc, argv, &commandLine, &status))
+        return status;
+    if (commandLine.m_bVersion) {
+        std::printf("%s\n", VersionText().c_str());
+        return kExitSuccess;
+    }
+    if (commandLine.m_bListPorts) {
+        std::fputs(FormatSerialDeviceList(ListSerialDevices()).c_str(), stdout);
+        return kExitSuccess;
+    }
+
+    FrameTraceFile trace;
+    if (!commandLine.m_strTraceFile.empty()) {
+        std::string reason;
+        if (!trace.Open(commandLine.m_strTraceFile, &reason)) {
+            std::fprintf(stderr, "receiver-downloader: cannot write the trace file %s: %s\n",
+                         commandLine.m_strTraceFile.c_str(), reason.c_str());
+            return kExitUsage;
+        }
+    }
+
+    if (commandLine.m_bDemo)
+        return RunDemo(commandLine, argc, argv);
+
+    const bool terminal = WantsTerminal(commandLine, kGuiBuilt);
+    if (terminal && commandLine.m_strScript.empty() && isatty(STDIN_FILENO) != 1) {
+        std::fprintf(stderr,
+                     "receiver-downloader: --script FILE.cmd is needed in terminal mode when input is "
+                     "not a terminal\n(see --help)\n");
+        return kExitUsage;
+    }
+    std::string scriptFolder;
+    if (!commandLine.m_strScript.empty())
+        scriptFolder = std::filesystem::absolute(commandLine.m_strScript).parent_path().string();
+    return RunFrontEnd(commandLine, PortSettingsFor(commandLine), commandLine.m_strScript, scriptFolder, false,
+                       argc, argv);
 }

@@ -2,11 +2,14 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
+#include "link/frame_trace.h"
 #include "link/shared_state.h"
 #include "platform/serial_port.h"
 
 // The image from m_abyPreamble on must be exactly the bytes on the wire.
+static_assert(std::is_standard_layout_v<FrameBuffer>);
 static_assert(offsetof(FrameBuffer, m_byAddr0) == offsetof(FrameBuffer, m_abyPreamble) + 2);
 static_assert(offsetof(FrameBuffer, m_byAddr1) == offsetof(FrameBuffer, m_abyPreamble) + 3);
 static_assert(offsetof(FrameBuffer, m_byLength) == offsetof(FrameBuffer, m_abyPreamble) + 4);
@@ -26,7 +29,9 @@ FrameBuffer::FrameBuffer()
 BYTE FrameBuffer::ComputeChecksum() const {
     // The sum covers L+3 bytes (up to 258), so it is formed in a wide type and
     // only its low 8 bits are kept.
-    return frame::Checksum(&m_byAddr0, &m_abyPayload[m_byLength]);
+    unsigned sum = unsigned{m_byAddr0} + m_byAddr1 + m_byLength;
+    sum += frame::Checksum(m_abyPayload, m_abyPayload + m_byLength);
+    return static_cast<BYTE>(sum);
 }
 
 BYTE FrameBuffer::SetChecksum() {
@@ -77,7 +82,21 @@ bool FrameBuffer::ReadFrame() {
         if (g_bAbort)
             return false;
     }
-    return VerifyChecksum();
+    if (!VerifyChecksum())
+        return false;
+    if (FrameTraceEnabled()) {
+        // As received: the two address bytes, the length, the payload and
+        // the checksum (the receiver sends no preamble).
+        BYTE received[frame::kMaxFrameSize];
+        std::size_t size = 0;
+        received[size++] = m_byAddr0;
+        received[size++] = m_byAddr1;
+        received[size++] = m_byLength;
+        for (unsigned i = 0; i <= m_byLength; ++i)
+            received[size++] = m_abyPayload[i];
+        TraceFrame(false, received, size);
+    }
+    return true;
 }
 
 bool FrameBuffer::WriteFrame() {
@@ -87,7 +106,14 @@ bool FrameBuffer::WriteFrame() {
         return false;
     DWORD written = 0;
     port->Write(WireBytes(), static_cast<DWORD>(WireSize()), &written);
+    TraceFrame(true, WireBytes(), written);
     return written == WireSize();
+}
+
+const BYTE* FrameBuffer::WireBytes() const {
+    // The wire image spans several members; it is reached through the
+    // object's own bytes so that reading across them is well defined.
+    return reinterpret_cast<const BYTE*>(this) + offsetof(FrameBuffer, m_abyPreamble);
 }
 
 std::string_view FrameBuffer::Text() const {

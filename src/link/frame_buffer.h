@@ -40,7 +40,7 @@ public:
     bool TextBeginsWith(std::string_view word) const;
 
     // The frame image from the preamble on, L+6 bytes.
-    const BYTE* WireBytes() const { return m_abyPreamble; }
+    const BYTE* WireBytes() const;
     std::size_t WireSize() const { return m_byLength + frame::kOverhead; }
 
     // Link flags, used in ReplyFrame only (by LinkThread).

@@ -50,7 +50,7 @@ enum class FlowControl { None, Hardware };
 
 // The line settings of the port, in the terms the port setup uses.
 struct LineSettings {
-    DWORD baudRate = 19200;     // one of 300 .. 38400 (also 57600, 115200)
+    DWORD baudRate = 19200;     // a standard rate from 50 to 230400 (BaudToSpeed)
     int dataBits = 8;           // 7 or 8
     ParityMode parity = ParityMode::Odd;
     int stopBits = 1;           // 1 or 2
@@ -65,6 +65,7 @@ enum class ReadProfile { Normal, Transfer };
 
 inline constexpr int kNormalReadTimeoutMs = 1;
 inline constexpr int kTransferIdleWaitMs = 50;
+inline constexpr int kDrainStallLimitMs = 2000;
 
 // Maps "COM1".."COM4" to their device paths; returns "" for other COM names
 // and returns a path unchanged. Used for display as well as for Open.
@@ -88,9 +89,15 @@ public:
     bool GetLineSettings(LineSettings* settings);
 
     // Applies settings in raw mode with no software flow control, after the
-    // output already written has left the port (TCSADRAIN). On failure the
-    // port keeps its previous settings and stays open.
+    // output already written has left the port (TCSADRAIN). Output stuck for
+    // kDrainStallLimitMs behind a stalled line is discarded rather than sent
+    // under the new settings. On failure the port keeps its previous
+    // settings and stays open.
     bool SetLineSettings(const LineSettings& settings);
+
+    // Changes only the speed (in and out), after the output already written
+    // has left the port (TCSADRAIN). On failure the port keeps its speed.
+    bool SetBaudRate(DWORD baudRate);
 
     void SetReadProfile(ReadProfile profile);
     ReadProfile GetReadProfile() const;
@@ -105,8 +112,10 @@ public:
     // count actually written; false if it is less than size.
     bool Write(const void* data, DWORD size, DWORD* written);
 
-    // Blocks until everything written has physically left the port (bounded
-    // by a generous time-out). False if the port is closed or dead.
+    // Blocks until everything written has physically left the port. Gives up
+    // (false) when the output queue has made no progress for
+    // kDrainStallLimitMs (a line stalled by hardware flow control), or when
+    // the port is closed or dead.
     bool Drain();
 
     // Idempotent. See the file comment for what it waits for.
@@ -114,14 +123,16 @@ public:
 
     bool IsClosed() const;
     bool IsDead() const;
-    // Why the port went dead ("hang-up", "I/O error", ...); "" while alive.
+    // Why the port went dead ("device disconnected (hang-up)", "device
+    // disconnected (I/O error)", ...); "" while alive.
     std::string DeadReason() const;
 
     // The device path that was opened.
     const std::string& DevicePath() const;
 
+    struct Impl;  // opaque: defined where termios is
+
 private:
-    struct Impl;
     explicit SerialPort(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };

@@ -17,9 +17,18 @@ std::optional<DWORD> SpeedToBaud(speed_t speed);
 // bits, parity (PARENB/PARODD), stop bits (CSTOPB), CRTSCTS for hardware
 // flow control, CLOCAL and CREAD, no software flow control (IXON, IXOFF,
 // IXANY cleared), and raw mode (no input or output processing, no echo, no
-// signals, VMIN 0, VTIME 0). Fields not named keep their values.
+// signals, no parity marking or checking, VMIN 0, VTIME 0). Fields not named keep their values.
 // Returns nullopt (and changes nothing) for a baud rate termios cannot set.
 std::optional<termios> ApplyLineSettings(const termios& current, const LineSettings& settings);
 
-// Reads the line settings back from a termios record.
+// Returns current with only the speed (in and out) changed; nullopt for a
+// baud rate termios cannot set.
+std::optional<termios> WithBaudRate(const termios& current, DWORD baudRate);
+
+// Returns current in raw mode (as ApplyLineSettings does it), with its
+// speed, data bits, parity, stop bits and flow control left as they are.
+termios MakeRawKeepingLine(const termios& current);
+
+// Reads the line settings back from a termios record. A speed termios has
+// no table entry for reads back as baudRate 0.
 LineSettings ReadLineSettings(const termios& tio);

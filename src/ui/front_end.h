@@ -3,6 +3,7 @@
 // Message boxes go through platform/message_box.h.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 class Dialog;
@@ -21,4 +22,18 @@ public:
     // when the operator cancelled; otherwise *path is the full path of the
     // chosen (or typed) file, which need not exist.
     virtual bool ChooseScriptFile(std::string* path) = 0;
+
+    // Waits, at most timeout, until the worker threads started with
+    // AfxBeginThread have returned; true when none is left. Called on the UI
+    // thread by the Connect sequence before it closes the port. A toolkit
+    // whose worker threads may be waiting for the UI thread (a message box
+    // marshalled to it) overrides this to keep serving its events meanwhile.
+    // The default blocks in JoinWorkerThreads.
+    virtual bool WaitForWorkerThreads(std::chrono::milliseconds timeout);
+
+    // A line of detail that follows an operator message, for the front ends
+    // that have room for it (the terminal prints it on stderr): the device
+    // path and the system's reason after "Unable to open port". The default
+    // shows nothing.
+    virtual void ShowDetail(const std::string& text);
 };

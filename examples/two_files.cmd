@@ -1,0 +1,6 @@
+CE000001
+CQ
+FBOOT.LZS
+CE000002
+Fcode.lzs
+CX

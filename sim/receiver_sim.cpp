@@ -1,0 +1,488 @@
+#include "sim/receiver_sim.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "link/frame_format.h"
+#include "sim/sim_frames.h"
+#include "sim/sim_line.h"
+#include "sim/upload_recorder.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+constexpr unsigned kSlowBaud = 19200;
+constexpr unsigned kFastBaud = 38400;
+constexpr std::size_t kOutstandingKept = 64;
+// Stray bytes in front of a frame: no 0xFE (it would start a frame on the
+// tool's side and take the real frame's first byte with it) and no 0x00.
+const std::vector<std::uint8_t> kStrayBytes = {0x55, 0xAA, 0x13, 0xFF, 0x0D};
+
+enum class Phase { Boot, Mon, Handshake, Fast };
+enum class Word { Other, Mon, Ok, Error };
+
+// A frame the simulator sent that may still be answered.
+struct SentFrame {
+    unsigned number = 0;
+    std::uint8_t tag0 = 0, tag1 = 0;
+    Word word = Word::Other;
+    std::string text;
+    bool expectAnswer = true;   // false for a bad checksum or "ERROR"
+    bool answered = false;
+    bool beforePowerCycle = false;  // sent in an earlier session
+    std::string answerText;     // frame text of the answer, if answered
+};
+
+std::string TagText(std::uint8_t tag0, std::uint8_t tag1) {
+    char text[16];
+    std::snprintf(text, sizeof text, "[%02X %02X]", tag0, tag1);
+    return text;
+}
+
+}  // namespace
+
+struct ReceiverSim::Impl {
+    SimOptions options;
+    std::unique_ptr<SimLine> line;
+
+    // Report and recorder, shared with the caller's threads.
+    mutable std::mutex reportMutex;
+    std::condition_variable reportChanged;
+    SimReport report;
+    UploadRecorder recorder;
+
+    // Control, set by the caller's threads.
+    mutable std::mutex runMutex;
+    bool running = false;
+    bool hangupRequested = false;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> powered{true};
+    std::atomic<bool> powerCycled{false};
+    std::thread thread;
+
+    // The session, used by the simulator's thread only.
+    Phase phase = Phase::Boot;
+    unsigned bootFramesSent = 0;
+    bool stoppedAfterError = false;
+    TagSequence tags;
+    ToolFrameParser parser;
+    std::deque<SentFrame> outstanding;
+
+    void Run();
+    void NewSession();
+    bool Interrupted() const {
+        return stopRequested.load() || HangupRequested() || powerCycled.load() || !powered.load();
+    }
+    bool HangupRequested() const {
+        std::lock_guard lock(runMutex);
+        return hangupRequested;
+    }
+    void Log(const std::string& line) {
+        if (options.log)
+            options.log(line);
+    }
+    void AddError(const std::string& error) {
+        Log("error: " + error);
+        std::lock_guard lock(reportMutex);
+        report.errors.push_back(error);
+        reportChanged.notify_all();
+    }
+    template <typename F>
+    void UpdateReport(F change) {
+        std::lock_guard lock(reportMutex);
+        change(report);
+        reportChanged.notify_all();
+    }
+
+    std::string NextText(unsigned number) const;
+    void SendFrame();
+    void AwaitAnswer(SentFrame* current);
+    void Listen(milliseconds timeout);
+    void TakeInput(SentFrame* current);
+    void HandleToolFrame(const ToolFrame& frame);
+    void AfterAnswerTime(const SentFrame& current);
+    void CheckToolSwitched();
+    void DoHangUp();
+};
+
+void ReceiverSim::Impl::NewSession() {
+    phase = Phase::Boot;
+    bootFramesSent = 0;
+    stoppedAfterError = false;
+    // An answer to a frame of the last session may still be on its way (or
+    // the tool may only now read a frame sent while its port was closed);
+    // it is ignored, as a receiver that has restarted would.
+    for (SentFrame& sent : outstanding)
+        sent.beforePowerCycle = true;
+    parser.Reset();
+    line->SetBaud(kSlowBaud);
+    Log("power on: session starts at 19200 baud");
+}
+
+std::string ReceiverSim::Impl::NextText(unsigned number) const {
+    if (options.errorAfter != 0 && number == options.errorAfter)
+        return std::string(frame::kWordError);
+    switch (phase) {
+    case Phase::Boot:
+        return "BOOT" + std::to_string(bootFramesSent + 1);
+    case Phase::Mon:
+        return std::string(frame::kWordMon);
+    case Phase::Handshake:
+    case Phase::Fast:
+        break;
+    }
+    return std::string(frame::kWordOk);
+}
+
+void ReceiverSim::Impl::Run() {
+    NewSession();
+    while (!stopRequested.load() && !HangupRequested()) {
+        if (powerCycled.exchange(false)) {
+            UpdateReport([&](SimReport&) { recorder.AbandonOpenFile("the receiver was switched off during the file"); });
+            NewSession();
+        }
+        if (!powered.load() || options.silent || stoppedAfterError) {
+            Listen(milliseconds(50));
+            continue;
+        }
+        SendFrame();
+        if (options.hangupAfter != 0 && report.framesSent >= options.hangupAfter) {
+            Log("hang-up after " + std::to_string(report.framesSent) + " frames");
+            break;
+        }
+    }
+    std::lock_guard lock(runMutex);
+    running = false;
+    if (hangupRequested || (options.hangupAfter != 0 && report.framesSent >= options.hangupAfter))
+        DoHangUp();
+}
+
+void ReceiverSim::Impl::DoHangUp() {
+    line->Close();
+    UpdateReport([&](SimReport& r) {
+        recorder.AbandonOpenFile("the line was hung up during the file");
+        r.hungUp = true;
+    });
+}
+
+void ReceiverSim::Impl::SendFrame() {
+    const unsigned number = report.framesSent + 1;  // only this thread changes it
+    SentFrame sent;
+    sent.number = number;
+    sent.text = NextText(number);
+    sent.word = sent.text == frame::kWordError ? Word::Error
+              : sent.text == frame::kWordMon   ? Word::Mon
+              : sent.text == frame::kWordOk    ? Word::Ok
+                                               : Word::Other;
+    const bool badChecksum = options.badChecksumEvery != 0 && number % options.badChecksumEvery == 0;
+    sent.expectAnswer = !badChecksum && sent.word != Word::Error;
+    tags.Next(sent.text, &sent.tag0, &sent.tag1);
+
+    std::vector<std::uint8_t> frameBytes = BuildReceiverFrame(sent.tag0, sent.tag1, sent.text, badChecksum);
+    std::vector<std::uint8_t> bytes;
+    if (options.strayEvery != 0 && number % options.strayEvery == 0)
+        bytes = kStrayBytes;
+    for (std::size_t i = 0; i < frameBytes.size(); ++i) {
+        // NUL bytes in front of the frame and inside it: the tool's port
+        // must drop them all.
+        if (options.nulBytes && i % 4 == 0)
+            bytes.push_back(0x00);
+        bytes.push_back(frameBytes[i]);
+    }
+
+    if (phase == Phase::Handshake && sent.word == Word::Ok) {
+        const std::optional<unsigned> toolBaud = line->ToolBaud();
+        if (toolBaud && *toolBaud == kFastBaud)
+            AddError("tool's port was at 38400 baud before the handshake \"OK:\" was sent");
+    }
+
+    line->Write(bytes, options.paced, milliseconds(std::max(options.answerTimeoutMs, 1)));
+    outstanding.push_back(sent);
+    while (outstanding.size() > kOutstandingKept)
+        outstanding.pop_front();
+    UpdateReport([&](SimReport& r) {
+        ++r.framesSent;
+        if (sent.word == Word::Error)
+            ++r.errorsSent;
+    });
+    Log("-> " + sent.text + " " + TagText(sent.tag0, sent.tag1) + (badChecksum ? " (bad checksum)" : "") +
+        (bytes.size() > frameBytes.size() ? " (with extra bytes)" : ""));
+
+    if (sent.word == Word::Error) {
+        // The receiver waits for the operator to restart it.
+        stoppedAfterError = true;
+    }
+    AwaitAnswer(&outstanding.back());
+}
+
+void ReceiverSim::Impl::AwaitAnswer(SentFrame* current) {
+    const unsigned number = current->number;
+    const auto deadline = Clock::now() + milliseconds(options.answerTimeoutMs);
+    SentFrame copy = *current;
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= deadline || Interrupted())
+            break;
+        std::vector<std::uint8_t> bytes;
+        const SimLine::ReadResult result =
+            line->Read(&bytes, std::chrono::duration_cast<milliseconds>(deadline - now) + milliseconds(1));
+        if (result == SimLine::ReadResult::Closed)
+            break;
+        if (!bytes.empty()) {
+            parser.Feed(bytes.data(), bytes.size());
+            while (std::optional<ToolFrame> frame = parser.Next())
+                HandleToolFrame(*frame);
+            for (const std::string& problem : parser.TakeProblems())
+                AddError(problem);
+        }
+        // The frame may have left the outstanding list (answered, or
+        // superseded); look it up again by number.
+        auto it = std::find_if(outstanding.begin(), outstanding.end(),
+                               [&](const SentFrame& f) { return f.number == number; });
+        if (it == outstanding.end())
+            break;
+        copy = *it;
+        if (copy.answered && copy.expectAnswer)
+            break;
+    }
+    AfterAnswerTime(copy);
+}
+
+void ReceiverSim::Impl::Listen(milliseconds timeout) {
+    std::vector<std::uint8_t> bytes;
+    const SimLine::ReadResult result = line->Read(&bytes, timeout);
+    if (result == SimLine::ReadResult::Closed) {
+        std::this_thread::sleep_for(timeout);
+        return;
+    }
+    if (bytes.empty())
+        return;
+    if (!powered.load()) {
+        parser.Reset();  // nobody is listening
+        return;
+    }
+    parser.Feed(bytes.data(), bytes.size());
+    while (std::optional<ToolFrame> frame = parser.Next())
+        HandleToolFrame(*frame);
+    for (const std::string& problem : parser.TakeProblems())
+        AddError(problem);
+}
+
+void ReceiverSim::Impl::HandleToolFrame(const ToolFrame& frame) {
+    if (options.paced)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(11'000'000'000LL / line->Baud()) *
+                                    static_cast<long>(frame.WireSize()));
+    UpdateReport([](SimReport& r) { ++r.framesReceived; });
+    const std::string text = frame.Text();
+    Log("<- " + BytesAsText(reinterpret_cast<const std::uint8_t*>(text.data()), std::min<std::size_t>(text.size(), 24)) +
+        (text.size() > 24 ? "..." : "") + " L=" + std::to_string(frame.payload.size()) + " " +
+        TagText(frame.tag0(), frame.tag1()));
+
+    auto it = std::find_if(outstanding.rbegin(), outstanding.rend(), [&](const SentFrame& f) {
+        return f.tag0 == frame.tag0() && f.tag1 == frame.tag1();
+    });
+    if (frame.payload.size() < frame::kTagSize || it == outstanding.rend()) {
+        AddError("tool frame with tags " + TagText(frame.tag0(), frame.tag1()) +
+                 " that answer no unanswered frame");
+        return;
+    }
+    SentFrame& answered = *it;
+    if (answered.beforePowerCycle) {
+        answered.answered = true;
+        Log("(answer to a frame sent before the power cycle: ignored)");
+        return;
+    }
+    if (answered.answered) {
+        AddError("second answer to frame " + std::to_string(answered.number) + " (" + answered.text + ")");
+        return;
+    }
+    answered.answered = true;
+    answered.answerText = text;
+    // Frames before the one answered will not be answered any more.
+    const unsigned number = answered.number;
+    while (!outstanding.empty() && outstanding.front().number < number)
+        outstanding.pop_front();
+
+    if (!answered.expectAnswer) {
+        AddError("tool answered frame " + std::to_string(number) + " (" + answered.text + ")" +
+                 (answered.word == Word::Error ? "" : " although its checksum was wrong"));
+        return;
+    }
+    const std::size_t length = frame.payload.size();
+    switch (answered.word) {
+    case Word::Mon:
+        if (text != frame::kAnswerFast || length != 6)
+            AddError("\"MON:\" answered \"" + text + "\" (expected \"FAST\")");
+        break;
+    case Word::Other:
+        if (text != frame::kAnswerAck || length != 3)
+            AddError("\"" + answered.text + "\" answered \"" + text + "\" (expected \";\")");
+        break;
+    case Word::Ok: {
+        if (text == frame::kAnswerFast) {
+            AddError("\"OK:\" answered \"FAST\"");
+            break;
+        }
+        std::string problem;
+        {
+            std::lock_guard lock(reportMutex);
+            problem = recorder.Record(frame);
+            reportChanged.notify_all();
+        }
+        if (!problem.empty())
+            AddError(problem);
+        break;
+    }
+    case Word::Error:
+        break;
+    }
+}
+
+void ReceiverSim::Impl::AfterAnswerTime(const SentFrame& current) {
+    if (!current.expectAnswer || Interrupted())
+        return;
+    switch (phase) {
+    case Phase::Boot:
+        if (++bootFramesSent >= options.framesBeforeMon)
+            phase = Phase::Mon;
+        break;
+    case Phase::Mon:
+        if (current.answered && current.answerText == frame::kAnswerFast)
+            phase = Phase::Handshake;
+        break;
+    case Phase::Handshake:
+        if (current.answered && current.answerText != frame::kAnswerFast) {
+            line->SetBaud(kFastBaud);
+            phase = Phase::Fast;
+            Log("handshake done: now at 38400 baud");
+            UpdateReport([](SimReport& r) {
+                r.handshakeDone = true;
+                ++r.handshakes;
+            });
+            CheckToolSwitched();
+        } else {
+            phase = Phase::Mon;
+        }
+        break;
+    case Phase::Fast:
+        break;
+    }
+    if (current.answered && current.answerText == frame::kAnswerAck && options.idleDelayMs > 0) {
+        // An idle link: give both ends a rest before the next poll.
+        const auto until = Clock::now() + milliseconds(options.idleDelayMs);
+        while (Clock::now() < until && !Interrupted())
+            Listen(std::chrono::duration_cast<milliseconds>(until - Clock::now()) + milliseconds(1));
+    }
+}
+
+void ReceiverSim::Impl::CheckToolSwitched() {
+    if (!line->IsPty())
+        return;
+    // The tool switches once its answer has gone out; give it the answer time
+    // to get there.
+    const auto deadline = Clock::now() + milliseconds(std::max(options.answerTimeoutMs, 1));
+    for (;;) {
+        const std::optional<unsigned> toolBaud = line->ToolBaud();
+        if (toolBaud && *toolBaud == kFastBaud)
+            return;
+        if (Clock::now() >= deadline || Interrupted()) {
+            if (!Interrupted())
+                AddError("tool's port did not switch to 38400 baud after the handshake (at " +
+                         (toolBaud ? std::to_string(*toolBaud) : std::string("?")) + " baud)");
+            return;
+        }
+        Listen(milliseconds(1));
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+ReceiverSim::ReceiverSim(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+
+ReceiverSim::~ReceiverSim() {
+    Stop();
+}
+
+std::unique_ptr<ReceiverSim> ReceiverSim::CreatePty(SimOptions options, std::string* reason) {
+    std::unique_ptr<SimLine> line = SimLine::CreatePty(reason);
+    if (!line)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->options = std::move(options);
+    impl->line = std::move(line);
+    return std::unique_ptr<ReceiverSim>(new ReceiverSim(std::move(impl)));
+}
+
+std::unique_ptr<ReceiverSim> ReceiverSim::OpenDevice(const std::string& path, SimOptions options,
+                                                     std::string* reason) {
+    std::unique_ptr<SimLine> line = SimLine::OpenDevice(path, reason);
+    if (!line)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->options = std::move(options);
+    impl->line = std::move(line);
+    return std::unique_ptr<ReceiverSim>(new ReceiverSim(std::move(impl)));
+}
+
+const std::string& ReceiverSim::ToolPath() const {
+    return m_impl->line->ToolPath();
+}
+
+void ReceiverSim::Start() {
+    std::lock_guard lock(m_impl->runMutex);
+    if (m_impl->running || m_impl->thread.joinable() || m_impl->hangupRequested)
+        return;
+    m_impl->running = true;
+    m_impl->thread = std::thread([impl = m_impl.get()] { impl->Run(); });
+}
+
+void ReceiverSim::Stop() {
+    m_impl->stopRequested = true;
+    m_impl->line->Wake();
+    if (m_impl->thread.joinable())
+        m_impl->thread.join();
+}
+
+bool ReceiverSim::WaitUntil(const std::function<bool(const SimReport&)>& pred, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_impl->reportMutex);
+    return m_impl->reportChanged.wait_for(lock, timeout, [&] {
+        SimReport snapshot = m_impl->report;
+        m_impl->recorder.Snapshot(&snapshot);
+        return pred(snapshot);
+    });
+}
+
+SimReport ReceiverSim::Report() const {
+    std::lock_guard lock(m_impl->reportMutex);
+    SimReport snapshot = m_impl->report;
+    m_impl->recorder.Snapshot(&snapshot);
+    return snapshot;
+}
+
+void ReceiverSim::PowerOff() {
+    m_impl->powered = false;
+    m_impl->line->Wake();
+}
+
+void ReceiverSim::PowerOn() {
+    if (m_impl->powered.exchange(true))
+        return;
+    m_impl->powerCycled = true;
+    m_impl->line->Wake();
+}
+
+void ReceiverSim::HangUp() {
+    {
+        std::lock_guard lock(m_impl->runMutex);
+        m_impl->hangupRequested = true;
+        if (!m_impl->running && !m_impl->line->IsClosed())
+            m_impl->DoHangUp();
+    }
+    m_impl->line->Wake();
+}

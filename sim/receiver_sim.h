@@ -1,0 +1,123 @@
+// ReceiverSim: a simulated receiver on the far end of the tool's serial line.
+//
+// It talks over a pseudo-terminal it creates (the tool opens the slave side,
+// ToolPath()) or over a serial device it is given. It leads the dialogue the
+// way the receiver does and records everything the tool sends.
+//
+// The session, from power-on:
+//  1. framesBeforeMon frames of other text ("BOOT1", "BOOT2", ...), each
+//     expected to be answered ";".
+//  2. "MON:", expected to be answered "FAST". Without that answer (time-out or
+//     any other answer) "MON:" is sent again.
+//  3. "OK:" at the old speed, expected to be answered ";" or with a queued
+//     command/data frame. Once that answer is in, the simulator moves its own
+//     side to 38400 baud and counts a handshake. Without an answer it goes
+//     back to step 2.
+//  4. "OK:" frames for as long as it runs, each answered ";" or with the next
+//     command/data frame, which it records.
+// Every frame carries new tag bytes. Tag bytes and checksum never contain
+// 0x00 (the tool's port discards NUL bytes): the tag counter is stepped on
+// until neither tag byte nor the checksum is 0x00.
+//
+// Timing (the real receiver's is not known; this one is kept simple):
+//  - After each frame the simulator waits up to answerTimeoutMs for the
+//    answer, then sends its next frame. A frame answered with ";" is followed
+//    by the next frame after idleDelayMs (so that an idle link does not spin
+//    both ends); any other answer is followed at once.
+//  - A frame that expects no answer (bad checksum, "ERROR") waits the whole
+//    answerTimeoutMs.
+//  - A late answer is fine: an answer may carry the tags of any of the last
+//    frames that are still unanswered (the tool holds an answer back while it
+//    waits for the next chunk of a data file). Frames older than the one it
+//    answers are taken as dropped by the tool. An answer whose tags match no
+//    unanswered frame, or a second answer to one frame, is an error.
+//  - After "ERROR" the simulator stops talking until PowerOff()/PowerOn()
+//    (the receiver waits for the operator to restart it). It keeps reading.
+//  - hangupAfter N: once frame N has been sent and its answer time is over,
+//    the line is closed (see HangUp()) and the simulator's thread ends.
+//  - paced: bytes are written at 11 bit times per byte at the simulator's
+//    current speed, and each answer from the tool is held for its own wire
+//    time before it is acted on, so that a benchmark sees a real line's
+//    timing.
+//
+// Speed checks (pseudo-terminal only, where the tool's termios is visible
+// through the master): an error is recorded if the tool's port is already at
+// 38400 baud when the handshake "OK:" is sent (switched before the "OK:"),
+// or if it is not at 38400 within answerTimeoutMs after the answer to that
+// "OK:" came in (it never switched). Whether the switch came after the last
+// byte of the answer cannot be observed through a pty, whose drain returns at
+// once; on a real device a switch in mid-answer shows as a bad frame.
+//
+// What the tool sends after the handshake, by the frame's length L and its
+// first text byte (payload byte 2):
+//  - L=3 ";"                          nothing to send (not recorded)
+//  - L=9, 'E'                         command "E" + 6 argument bytes
+//  - L=3, 'Q' / 'X'                   commands "Q" / "X"
+//  - '*', 4 <= L <= 67, file open     a chunk: 64 data bytes when L=67, else
+//                                     the last chunk (L-3 bytes), which
+//                                     completes the file
+//  - L=8 otherwise                    a data file's header (its first 6 bytes)
+// A file is complete when a short chunk ends it, or when a command or a new
+// header follows a header or a full chunk (then its length minus 6 was a
+// multiple of 64). A chunk with no file open (before any header, or after the
+// short chunk that ended the file) is an error, as is any other frame. A
+// file still open when the report is taken is listed with complete false.
+// A command in answer to anything but "OK:", or a wrong answer word, is an
+// error too. Commands are recorded as text: printable bytes as they are,
+// others as \xHH ("E12\x00\x00\x00\x00" for an 'E' with two argument bytes).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/sim_options.h"
+#include "sim/sim_report.h"
+
+class ReceiverSim {
+public:
+    // Creates a pseudo-terminal; the tool opens ToolPath(). nullptr on
+    // failure, with *reason (if given) set to the system's reason.
+    static std::unique_ptr<ReceiverSim> CreatePty(SimOptions options, std::string* reason = nullptr);
+    // Opens a serial device (raw, 19200 baud, 8 data bits, odd parity, 1 stop
+    // bit). nullptr on failure, with *reason set.
+    static std::unique_ptr<ReceiverSim> OpenDevice(const std::string& path, SimOptions options,
+                                                   std::string* reason = nullptr);
+
+    ~ReceiverSim();  // stops and joins
+    ReceiverSim(const ReceiverSim&) = delete;
+    ReceiverSim& operator=(const ReceiverSim&) = delete;
+
+    // The path the tool should open (pty slave), or the device given.
+    const std::string& ToolPath() const;
+
+    // Runs the receiver on its own thread. Call once.
+    void Start();
+    // Stops the thread and joins it. Idempotent; the line stays open.
+    void Stop();
+
+    // Blocks until pred(report) is true or timeout passes; returns pred's
+    // last value. pred runs under the report lock: keep it short.
+    bool WaitUntil(const std::function<bool(const SimReport&)>& pred,
+                   std::chrono::milliseconds timeout);
+    SimReport Report() const;  // snapshot
+
+    // The operator's power switch (the simulator starts powered on). Off: it
+    // sends nothing and discards what it reads. On: a new session from step 1
+    // at 19200 baud.
+    void PowerOff();
+    void PowerOn();
+
+    // Closes the line now (for a pty both sides: the tool's port sees a
+    // hang-up). The thread ends; the report stays readable.
+    void HangUp();
+
+    struct Impl;
+
+private:
+    explicit ReceiverSim(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};

@@ -1,0 +1,47 @@
+#include "sim/sim_report.h"
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <sstream>
+
+std::string SimFile::Sha256Hex() const {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) != 1)
+        return "(SHA-256 unavailable)";
+    std::string hex;
+    for (unsigned i = 0; i < size; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        hex += pair;
+    }
+    return hex;
+}
+
+std::string SimReport::Summary() const {
+    std::ostringstream out;
+    out << "Frames sent: " << framesSent << ", frames received: " << framesReceived << "\n";
+    out << "Handshake: " << (handshakeDone ? "done" : "not done");
+    if (handshakes > 1)
+        out << " (" << handshakes << " times)";
+    out << "\n";
+    if (errorsSent > 0)
+        out << "\"ERROR\" frames sent: " << errorsSent << "\n";
+    if (hungUp)
+        out << "Line hung up\n";
+    out << "Commands (" << commands.size() << "):";
+    for (const std::string& command : commands)
+        out << " " << command;
+    out << "\n";
+    out << "Data files (" << files.size() << "):\n";
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const SimFile& file = files[i];
+        out << "  " << (i + 1) << ": " << file.data.size() << " bytes, SHA-256 " << file.Sha256Hex()
+            << (file.complete ? ", complete" : ", INCOMPLETE: " + file.problem) << "\n";
+    }
+    out << "Errors (" << errors.size() << "):\n";
+    for (const std::string& error : errors)
+        out << "  " << error << "\n";
+    return out.str();
+}

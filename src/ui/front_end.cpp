@@ -1,0 +1,9 @@
+#include "ui/front_end.h"
+
+#include "platform/thread.h"
+
+bool FrontEnd::WaitForWorkerThreads(std::chrono::milliseconds timeout) {
+    return JoinWorkerThreads(timeout);
+}
+
+void FrontEnd::ShowDetail(const std::string&) {}

@@ -1,0 +1,26 @@
+// The entry into the wxWidgets front end, for the program's main() and the
+// demo. Defined in ui/wx/ only when the program is built with the GUI
+// (RD_WITH_GUI); callers test that macro before calling it.
+#pragma once
+
+#include <string>
+
+struct GuiOptions {
+    // Device that Connect opens instead of COM1..COM4 ("" keeps the Com
+    // buttons' own devices); the Port Setup dialog shows it.
+    std::string m_strDevice;
+    // Folder the script file dialog starts in ("" for the current folder).
+    std::string m_strScriptFolder;
+    // True when the demo runs: the receiver is simulated inside the process.
+    bool m_bDemo = false;
+    // The program's arguments, for the toolkit's own start-up.
+    int m_argc = 0;
+    char** m_argv = nullptr;
+};
+
+// Runs the whole application in the GUI: DownloaderApp::InitInstance with a
+// wx front end. Returns the process exit status: 0 when the download
+// completed ("Download completed successfully..." was shown), 130 when the
+// operator cancelled, 1 otherwise (see ui/run_outcome.h); 1 also when the
+// display cannot be opened.
+int RunGui(const GuiOptions& options);

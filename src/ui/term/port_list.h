@@ -1,0 +1,21 @@
+// The serial devices present on this machine, for --list-ports.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct SerialDeviceInfo {
+    std::string m_strPath;         // /dev/ttyUSB0, /dev/serial/by-id/usb-...
+    std::string m_strDescription;  // "FTDI FT232R USB UART (0403:6001)"; "" when unknown
+    std::string m_strTarget;       // for by-id links: the device it points at
+};
+
+// Lists /dev/ttyS* (only ports the kernel found hardware for), /dev/ttyUSB*,
+// /dev/ttyACM* and the links in /dev/serial/by-id, sorted, with the USB
+// adapter's maker, product and ids from sysfs where the system has them.
+// devRoot and sysRoot are the roots of /dev and /sys (tests give others).
+std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& devRoot = "/dev",
+                                                const std::string& sysRoot = "/sys");
+
+// The listing as printed by --list-ports; a note when nothing was found.
+std::string FormatSerialDeviceList(const std::vector<SerialDeviceInfo>& devices);

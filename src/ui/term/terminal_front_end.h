@@ -1,0 +1,72 @@
+// TerminalFrontEnd: runs the dialogs in a terminal, without questions when
+// the command line says what is needed.
+//
+//  - Port Setup: the start-up notice is printed, then Connect is pressed at
+//    once with the settings given. If Connect leaves the dialog open (the
+//    port could not be opened, or the connection wait gave up), the dialog
+//    is closed: a terminal has no operator to pick another port.
+//  - Connection wait: waits for the link, until the time-out (if one was
+//    given; it then acts as Back, after a message of its own) or Ctrl-C.
+//    When the link stops by itself (the receiver sent "ERROR", which the
+//    link has reported), it acts as Back too: nothing can come of the wait.
+//  - Script choice: the script from the command line, or a prompt when none
+//    was given and input is a terminal.
+//  - Upload: "Command: ..." lines and the percentage (a live bar on a
+//    terminal).
+// Ctrl-C acts as the Cancel button of the dialog that is open.
+//
+// Message boxes are printed to stdout with their exact text and recorded in
+// the RunOutcome; the modal loop sleeps until a posted message, a timer tick,
+// the time-out or Ctrl-C is due.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "platform/message_box.h"
+#include "ui/front_end.h"
+
+class InterruptWatcher;
+class ProgressDisplay;
+class RunOutcome;
+
+struct TerminalOptions {
+    // The script to carry out; "" asks for one on stdin when promptForScript
+    // is true, and otherwise counts as a cancelled script choice.
+    std::string m_strScript;
+    bool m_bPromptForScript = false;
+    // Limit of the connection wait; 0 waits until the link is up or Ctrl-C.
+    int m_nTimeoutSeconds = 0;
+};
+
+class TerminalFrontEnd : public FrontEnd, public MessageBoxPresenter {
+public:
+    // interrupts may be null (no Ctrl-C handling). details receives the
+    // extra lines of ShowDetail (stderr in the program).
+    TerminalFrontEnd(TerminalOptions options, ProgressDisplay& display, RunOutcome& outcome,
+                     InterruptWatcher* interrupts, std::FILE* details);
+
+    int DoModal(Dialog& dialog) override;
+    bool ChooseScriptFile(std::string* path) override;
+    void ShowDetail(const std::string& text) override;
+
+    // MessageBoxPresenter: prints the text, records it, returns at once.
+    void Show(const std::string& text) override;
+
+    // The line printed when the connection wait times out.
+    static std::string TimeoutText(int seconds);
+
+private:
+    class Host;
+
+    void RunPortSetup(Dialog& dialog);
+    void RunEventLoop(Dialog& dialog, Host& host);
+    bool TakeCancel(Dialog& dialog);
+
+    TerminalOptions m_options;
+    ProgressDisplay& m_display;
+    RunOutcome& m_outcome;
+    InterruptWatcher* m_pInterrupts;
+    std::FILE* m_pDetails;
+};

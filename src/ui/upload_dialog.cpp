@@ -1,0 +1,94 @@
+#include "ui/upload_dialog.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "link/messages.h"
+#include "link/shared_state.h"
+#include "platform/message_box.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "upload/upload_thread.h"
+
+UploadDialog::UploadDialog(ThreadProc uploadThread)
+    : Dialog(IDD_UPLOAD), m_pfnUploadThread(uploadThread ? uploadThread : &UploadThread) {}
+
+BOOL UploadDialog::OnInitDialog() {
+    Dialog::OnInitDialog();
+    if (DialogHost* host = Host())
+        host->SetTimer(kTimerId, kTimerPeriodMs);
+    AfxBeginThread(m_pfnUploadThread, reinterpret_cast<void*>(static_cast<std::uintptr_t>(GetSafeHwnd())));
+    return TRUE;
+}
+
+int UploadDialog::ProgressFigure(DWORD sent, DWORD length) {
+    // 64-bit product: sent * 100 overflows 32 bits for files above 42 MB.
+    const std::uint64_t figure = static_cast<std::uint64_t>(sent) * 100u / length;
+    return static_cast<int>(std::min<std::uint64_t>(figure, 100));
+}
+
+void UploadDialog::OnTimer(UINT) {
+    const DWORD length = g_dwFileLength.Load();
+    if (length == 0)
+        return;
+    const int figure = ProgressFigure(g_dwBytesSent.Load(), length);
+    SetProgressPos(IDC_PROGRESS, figure);
+    SetDlgItemText(IDC_PERCENT_TEXT, std::to_string(figure) + " %");
+}
+
+LRESULT UploadDialog::OnUploadCommand(WPARAM, LPARAM lParam) {
+    const char* text = reinterpret_cast<const char*>(lParam);
+    SetDlgItemText(IDC_COMMAND_TEXT, std::string("Command: ") + (text ? text : ""));
+    return 0;
+}
+
+void UploadDialog::ReportFailure(const std::string& text) {
+    // Stop both worker threads before the operator reads the message: nothing
+    // more may reach the receiver once it has been reported as failed, and a
+    // WM_UPLOAD_DONE handled while the message is open must not claim success.
+    g_bAbort.Set();
+    ShowMessageBox(text);
+    FrameworkOnCancel();
+}
+
+LRESULT UploadDialog::OnUploadFileMissing(WPARAM, LPARAM) {
+    ReportFailure(LoadResString(IDS_LZSS_FILE_NOT_FOUND));
+    return 0;
+}
+
+LRESULT UploadDialog::OnUploadBadCommand(WPARAM, LPARAM) {
+    ReportFailure(LoadResString(IDS_UNKNOWN_COMMAND));
+    return 0;
+}
+
+LRESULT UploadDialog::OnUploadFailed(WPARAM, LPARAM lParam) {
+    const char* text = reinterpret_cast<const char*>(lParam);
+    ReportFailure(text ? text : "");
+    return 0;
+}
+
+LRESULT UploadDialog::OnUploadDone(WPARAM, LPARAM) {
+    g_bUploadFinished.Set();
+    FrameworkOnOK();
+    if (!g_bAbort)
+        AfxMessageBox(IDS_DOWNLOAD_COMPLETED);
+    return 0;
+}
+
+LRESULT UploadDialog::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_UPLOAD_COMMAND:
+        return OnUploadCommand(wParam, lParam);
+    case WM_UPLOAD_FILE_MISSING:
+        return OnUploadFileMissing(wParam, lParam);
+    case WM_UPLOAD_BAD_COMMAND:
+        return OnUploadBadCommand(wParam, lParam);
+    case WM_UPLOAD_FAILED:
+        return OnUploadFailed(wParam, lParam);
+    case WM_UPLOAD_DONE:
+        return OnUploadDone(wParam, lParam);
+    default:
+        return 0;
+    }
+}

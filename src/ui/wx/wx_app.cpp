@@ -1,0 +1,75 @@
+#include "ui/wx/wx_app.h"
+
+#include "link/port_setup.h"
+#include "platform/message_box.h"
+#include "res/strings.h"
+#include "ui/downloader_app.h"
+#include "ui/gui_entry.h"
+#include "ui/run_outcome.h"
+#include "ui/wx/wx_front_end.h"
+#include "ui/wx/wx_message_box.h"
+#include "ui/wx/wx_posted_messages.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <wx/log.h>
+
+bool WxDownloaderApp::OnInit() {
+    // No command line of wx's own: main() has parsed the program's options.
+    SetAppName(wxString::FromUTF8(kApplicationName));
+    SetAppDisplayName(wxString::FromUTF8(kApplicationName));
+    // The toolkit's own diagnostics go to stderr, never into a box of their own.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
+    return true;
+}
+
+namespace {
+
+int RunDownloader(const GuiOptions& options) {
+    RunOutcome outcome;
+    WxFrontEnd frontEnd(options, &outcome);
+    WxMessageBoxPresenter presenter(&outcome);
+    MessageBoxPresenter* previous = SetMessageBoxPresenter(&presenter);
+    {
+        WxPostedMessagePump pump;
+        PortSettings settings;
+        settings.m_strDevice = options.m_strDevice;
+        DownloaderApp app(settings);
+        app.InitInstance(frontEnd);
+    }
+    SetMessageBoxPresenter(previous);
+    return outcome.ExitStatus();
+}
+
+}  // namespace
+
+WxToolkitSession::~WxToolkitSession() {
+    if (!m_bStarted)
+        return;
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+}
+
+bool WxToolkitSession::Start(const std::string& programName) {
+    // The options were main()'s to read: wx sees the program name only.
+    m_args = {programName.empty() ? std::string("receiver-downloader") : programName};
+    m_argv = {m_args[0].data(), nullptr};
+    int argc = 1;
+    wxApp::SetInstance(new WxDownloaderApp);
+    if (!wxEntryStart(argc, m_argv.data()))
+        return false;
+    m_bStarted = true;
+    return wxTheApp->CallOnInit();
+}
+
+int RunGui(const GuiOptions& options) {
+    WxToolkitSession session;
+    const std::string programName = options.m_argc > 0 && options.m_argv ? options.m_argv[0] : "";
+    if (!session.Start(programName)) {
+        std::fprintf(stderr, "Cannot open the display; run with --no-gui for the terminal mode.\n");
+        return kExitFailure;
+    }
+    return RunDownloader(options);
+}

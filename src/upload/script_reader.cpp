@@ -1,0 +1,151 @@
+#include "upload/script_reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+constexpr unsigned char kCR = 0x0D;
+// An 'E' text fills a 7-byte field: 'E', up to 6 argument bytes, then zeros.
+constexpr std::size_t kEFieldSize = 7;
+
+bool StartsLetterCommand(unsigned char byte) { return byte == 'C' || byte == 'c'; }
+
+bool StartsFileCommand(unsigned char byte) {
+    return byte == 'F' || byte == 'f' || byte == 'S' || byte == 's';
+}
+
+}  // namespace
+
+ScriptReader::ScriptReader(std::string strPath) : m_strPath(std::move(strPath)) {
+    m_szCommand[0] = 0;
+    // "e": close on exec, so that no child process inherits the script.
+    m_file = std::fopen(m_strPath.c_str(), "rbe");
+    if (!m_file)
+        Fail("Unable to open the script file", errno);
+}
+
+ScriptReader::~ScriptReader() {
+    if (m_file)
+        std::fclose(m_file);
+}
+
+int ScriptReader::GetFirstCommand() {
+    if (m_file && !HasFailed() && std::fseek(m_file, 0, SEEK_SET) != 0)
+        Fail("Unable to read the script file", errno);
+    return ReadCommand();
+}
+
+int ScriptReader::GetNextCommand() { return ReadCommand(); }
+
+std::string ScriptReader::ScriptDirectory() const {
+    std::size_t slash = m_strPath.rfind('/');
+    return slash == std::string::npos ? std::string() : m_strPath.substr(0, slash + 1);
+}
+
+int ScriptReader::ReadCommand() {
+    m_szCommand[0] = 0;
+    m_strCommand.clear();
+    for (;;) {
+        unsigned char byte = 0;
+        if (ReadByte(byte) != ReadResult::Byte)
+            return 0;
+        if (StartsLetterCommand(byte))
+            return ReadLetterCommand();
+        if (StartsFileCommand(byte))
+            return ReadFileCommand();
+    }
+}
+
+// The byte after 'C' or 'c', with nothing skipped in between.
+int ScriptReader::ReadLetterCommand() {
+    unsigned char letter = 0;
+    if (ReadByte(letter) != ReadResult::Byte)
+        return 0;  // the script ends right after the 'C' (or cannot be read)
+    switch (letter) {
+    case 'E':
+    case 'e':
+        return ReadEArgument();
+    case 'Q':
+    case 'q':
+        SetCommandText("Q");
+        return 1;
+    case 'X':
+    case 'x':
+        SetCommandText("X");
+        return 1;
+    default:
+        // Unknown letter (0x00 included): handed on for the executor to report.
+        SetCommandText(std::string(1, static_cast<char>(letter)));
+        return 1;
+    }
+}
+
+// Argument bytes up to the next CR, byte for byte. What does not fit in
+// m_szCommand is read and dropped so that the next request starts after the
+// CR; only the first 6 argument bytes travel anyway.
+int ScriptReader::ReadEArgument() {
+    std::string text = "E";
+    unsigned char byte = 0;
+    for (;;) {
+        ReadResult result = ReadByte(byte);
+        if (result == ReadResult::Error)
+            return 0;
+        if (result == ReadResult::End || byte == kCR)
+            break;
+        if (text.size() < kCommandSize - 1)
+            text.push_back(static_cast<char>(byte));
+    }
+    SetCommandText(text, kEFieldSize);
+    return static_cast<int>(m_strCommand.size());
+}
+
+// Name bytes up to the next CR; '\' becomes '/'. The text is 'S' + the
+// script's directory + the name, whichever of F, f, S, s started it.
+int ScriptReader::ReadFileCommand() {
+    std::string name;
+    unsigned char byte = 0;
+    for (;;) {
+        ReadResult result = ReadByte(byte);
+        if (result == ReadResult::Error)
+            return 0;
+        if (result == ReadResult::End || byte == kCR)
+            break;
+        if (name.size() < kMaxNameBytes)
+            name.push_back(byte == '\\' ? '/' : static_cast<char>(byte));
+    }
+    SetCommandText("S" + ScriptDirectory() + name);
+    return static_cast<int>(m_strCommand.size());
+}
+
+// Keeps text whole in m_strCommand and as far as it fits, NUL-terminated, in
+// m_szCommand, followed by zero bytes up to fieldSize (at least the NUL).
+void ScriptReader::SetCommandText(const std::string& text, std::size_t fieldSize) {
+    m_strCommand = text;
+    std::size_t kept = std::min(text.size(), kCommandSize - 1);
+    std::memcpy(m_szCommand, text.data(), kept);
+    std::size_t end = std::max(kept + 1, std::min(fieldSize, kCommandSize));
+    std::memset(m_szCommand + kept, 0, end - kept);
+}
+
+// One byte per request; the FILE's own buffer makes that cheap.
+ScriptReader::ReadResult ScriptReader::ReadByte(unsigned char& byte) {
+    if (!m_file || HasFailed())
+        return ReadResult::Error;
+    int c = std::getc(m_file);
+    if (c != EOF) {
+        byte = static_cast<unsigned char>(c);
+        return ReadResult::Byte;
+    }
+    if (std::ferror(m_file)) {
+        Fail("Unable to read the script file", errno);
+        return ReadResult::Error;
+    }
+    return ReadResult::End;
+}
+
+void ScriptReader::Fail(const char* what, int error) {
+    m_strFailure = std::string(what) + "\n\n" + m_strPath + "\n\n" + std::strerror(error);
+}

@@ -1,0 +1,104 @@
+// ScriptReader: hands out the commands of a command script (.cmd), one per
+// request.
+//
+// The script is a byte stream, not a list of lines. A command starts wherever
+// one of six letters stands; every other byte between commands is skipped:
+//
+//   'C' / 'c'            letter command: the very next byte is the command letter
+//     'E' / 'e'          argument = every byte up to the next CR (CR not
+//                        included); text 'E' + argument, zero-filled to 7 bytes
+//     'Q' / 'q'          text "Q"; nothing after the letter is consumed
+//     'X' / 'x'          text "X"; nothing after the letter is consumed
+//     any other byte b   text b alone, unchanged (the executor rejects it)
+//   'F' 'f' 'S' 's'      file command: name = the bytes up to the next CR;
+//                        text 'S' + the script's directory + the name
+//
+// Only the command letter is brought to upper case. A line end of CR LF works
+// because the CR ends an argument or name and the LF is skipped by the next
+// request; a LF alone ends nothing.
+//
+// Paths: the script's directory is its path up to and including the last '/'.
+// Scripts written on Windows name their files with backslashes; inside a file
+// command's name every '\' is taken as a directory separator and becomes '/'.
+// Letter case of the name is kept here; the executor finds a file whose name
+// differs only in case when it opens it (FindFileIgnoringCase).
+//
+// Limits: nothing overflows. m_szCommand holds 80 bytes: an 'E' argument
+// longer than 78 bytes is consumed up to its CR and kept as far as the buffer
+// goes. A file command's text is not limited to that buffer: its full text is
+// in m_strCommand (m_szCommand holds a copy cut to 79 bytes); a name is kept
+// up to kMaxNameBytes and consumed beyond that, so that the executor sees a
+// path too long to open and can say so.
+//
+// The end of the file inside an 'E' argument or a file name ends it there:
+// the part read is returned as a command (a last line without CR LF works).
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+class ScriptReader {
+public:
+    static constexpr std::size_t kCommandSize = 80;
+    // More than any platform's path limit; longer names are cut here (and
+    // rejected as too long by the executor).
+    static constexpr std::size_t kMaxNameBytes = 8192;
+
+    // Opens the script at strPath for reading. A failure to open is not an
+    // error yet: the first request returns 0 and HasFailed() tells why.
+    explicit ScriptReader(std::string strPath);
+    ~ScriptReader();
+    ScriptReader(const ScriptReader&) = delete;
+    ScriptReader& operator=(const ScriptReader&) = delete;
+
+    // Moves to the start of the script, then ReadCommand().
+    int GetFirstCommand();
+    // ReadCommand().
+    int GetNextCommand();
+
+    // Scans from the current position to the next command and leaves its
+    // text in m_szCommand and m_strCommand. Returns the length of the
+    // command's full text (m_strCommand.size()), or 0 when there is no
+    // further command: the end of the script, or a failure to read it
+    // (HasFailed() then is true and FailureText() says why; every later
+    // request returns 0 as well).
+    //
+    // A 'C' followed by a 0x00 byte is returned as a command of length 1
+    // whose letter is 0x00 (an unknown command), so that a script that is
+    // not plain text (UTF-16, say) is reported rather than cut short.
+    int ReadCommand();
+
+    // True once the script could not be opened or a read failed (other than
+    // at its end).
+    bool HasFailed() const { return !m_strFailure.empty(); }
+    // The operator's text for that failure (empty when there is none).
+    const std::string& FailureText() const { return m_strFailure; }
+
+    // The script's directory, up to and including its last '/', or "" when
+    // its path has none.
+    std::string ScriptDirectory() const;
+
+    // Text of the last command read, NUL-terminated; its first byte is the
+    // command letter. A file command's text is cut to fit.
+    char m_szCommand[kCommandSize];
+    // The same text, whole: for a file command 'S' + directory + name (the
+    // data file's path from its second byte on). For every other command
+    // the same bytes as m_szCommand (up to its terminating NUL for all but an
+    // 'E' whose argument holds 0x00 bytes, which are kept here).
+    std::string m_strCommand;
+
+private:
+    enum class ReadResult { Byte, End, Error };
+
+    ReadResult ReadByte(unsigned char& byte);
+    int ReadLetterCommand();
+    int ReadEArgument();
+    int ReadFileCommand();
+    void SetCommandText(const std::string& text, std::size_t fieldSize = 0);
+    void Fail(const char* what, int error);
+
+    std::string m_strPath;
+    std::FILE* m_file = nullptr;
+    std::string m_strFailure;
+};

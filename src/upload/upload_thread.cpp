@@ -1,0 +1,261 @@
+#include "upload/upload_thread.h"
+
+#include <climits>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "link/frame_buffer.h"
+#include "link/frame_format.h"
+#include "link/messages.h"
+#include "link/shared_state.h"
+#include "platform/clock.h"
+#include "platform/window.h"
+#include "upload/case_insensitive_path.h"
+#include "upload/data_file.h"
+#include "upload/script_reader.h"
+
+namespace {
+
+// A 'Q' frame that nobody takes holds the thread until the one-second clock
+// has moved on by this much (so more than 4 and at most 5 seconds).
+constexpr std::int64_t kQWaitSeconds = 5;
+// The 'Q' wait sleeps in slices this long between readings of the clock.
+constexpr std::chrono::milliseconds kQWaitSlice{100};
+
+// g_dwFileLength is a 32-bit word: longer files cannot be shown.
+constexpr std::uint64_t kMaxDataFileLength = 0xFFFFFFFFu;
+
+// What the script's execution does after one command.
+enum class Next { Go, Stop };
+
+// Plain wait for the Outbox slot. It ends when LinkThread has taken the
+// frame before, or, after an abort, once LinkThread has stopped (then nobody
+// will ever take it). True when a frame may be queued now: the slot is free
+// and there is no abort.
+bool WaitForSlot() {
+    WaitForState([] { return !g_bOutboxFull || (g_bAbort && !g_bLinkRunning); });
+    return !g_bOutboxFull && !g_bAbort;
+}
+
+// Abortable wait for the Outbox slot: also ends as soon as g_bAbort is set
+// (at once when it is set already). True when a frame may be queued now.
+// After an abort the slot is never written, even if it has become free: it
+// may still be in LinkThread's hands.
+bool WaitForSlotOrAbort() {
+    WaitForState([] { return !g_bOutboxFull || g_bAbort; });
+    return !g_bOutboxFull && !g_bAbort;
+}
+
+// Writes the frame's length and text into Outbox (from payload byte 2 on;
+// LinkThread fills in the tag bytes). Only while the slot is free.
+void FillOutbox(BYTE length, const BYTE* text, std::size_t textSize) {
+    g_pOutbox->m_byLength = length;
+    std::memcpy(g_pOutbox->m_abyPayload + frame::kTextOffset, text, textSize);
+}
+
+class ScriptExecutor {
+public:
+    explicit ScriptExecutor(HWND hwnd) : m_hwnd(hwnd), m_reader(g_strScriptPath) {}
+
+    // Works through the script until its end, a failure or an abort.
+    void Run();
+
+private:
+    Next Execute();
+    Next SendE();
+    Next SendLetter(char letter);
+    Next SendDataFile();
+    bool SendFileContents(DataFile& file);
+    void EndDataFile(DataFile& file);
+    Next ReportFailure(const std::string& text);
+    void WaitUntilTaken();
+    void WaitForLastFrame();
+    void PostCommand(const std::string& text);
+
+    HWND m_hwnd;
+    ScriptReader m_reader;
+};
+
+void ScriptExecutor::Run() {
+    int result = m_reader.GetFirstCommand();
+    for (;;) {
+        if (g_bAbort)
+            return;
+        if (result == 0)
+            break;
+        if (Execute() == Next::Stop)
+            return;
+        result = m_reader.GetNextCommand();
+    }
+    if (m_reader.HasFailed()) {
+        ReportFailure(m_reader.FailureText());
+        return;
+    }
+    WaitForLastFrame();
+}
+
+// Decides by the command's first byte alone, case-sensitively (the reader
+// has brought the letter to upper case).
+Next ScriptExecutor::Execute() {
+    switch (m_reader.m_szCommand[0]) {
+    case 'E':
+        return SendE();
+    case 'Q':
+    case 'X':
+        return SendLetter(m_reader.m_szCommand[0]);
+    case 'S':
+        return SendDataFile();
+    default:
+        PostMessage(m_hwnd, WM_UPLOAD_BAD_COMMAND, 0, 0);
+        return Next::Stop;
+    }
+}
+
+// 'E' and its first 6 argument bytes in a 7-byte field, zero bytes after a
+// shorter text (the text ends at its first NUL, as with strncpy).
+Next ScriptExecutor::SendE() {
+    if (!WaitForSlot())
+        return Next::Go;
+    BYTE text[frame::kEFieldSize] = {};
+    for (std::size_t i = 0; i < frame::kEFieldSize && m_reader.m_szCommand[i] != 0; ++i)
+        text[i] = static_cast<BYTE>(m_reader.m_szCommand[i]);
+    FillOutbox(frame::kLengthE, text, sizeof text);
+    PostCommand(m_reader.m_szCommand);
+    g_bOutboxFull.Set();
+    return Next::Go;
+}
+
+Next ScriptExecutor::SendLetter(char letter) {
+    if (!WaitForSlotOrAbort())
+        return Next::Go;
+    const BYTE text[1] = {static_cast<BYTE>(letter)};
+    FillOutbox(frame::kLengthLetter, text, sizeof text);
+    PostCommand(std::string(1, letter));
+    g_bOutboxFull.Set();
+    if (letter == 'Q')
+        WaitUntilTaken();
+    return Next::Go;
+}
+
+// After a 'Q' frame: gives LinkThread until the one-second clock has moved on
+// by kQWaitSeconds to take it, then goes on whether or not it was taken.
+// Sleeps in short slices so that the clock is read again between them.
+void ScriptExecutor::WaitUntilTaken() {
+    Clock& clock = GetClock();
+    const std::int64_t start = clock.NowSeconds();
+    std::int64_t elapsed = 0;
+    while (!g_bAbort && elapsed < kQWaitSeconds && g_bOutboxFull) {
+        WaitForStateFor([] { return g_bAbort || !g_bOutboxFull; }, kQWaitSlice);
+        elapsed = clock.NowSeconds() - start;
+    }
+}
+
+Next ScriptExecutor::SendDataFile() {
+    // The reader's full text: not cut to m_szCommand's size.
+    const std::string path = m_reader.m_strCommand.substr(1);
+    if (path.size() >= PATH_MAX) {
+        return ReportFailure("LZSS file name too long (" + std::to_string(path.size()) +
+                             " bytes; at most " + std::to_string(PATH_MAX - 1) + " are possible)\n\n" +
+                             path.substr(0, 120) + "...");
+    }
+    if (path.find('\0') != std::string::npos) {
+        // No file name can hold a NUL byte.
+        PostMessage(m_hwnd, WM_UPLOAD_FILE_MISSING, 0, 0);
+        return Next::Stop;
+    }
+    const std::string found = FindFileIgnoringCase(path);
+    DataFile file;
+    switch (file.Open(found)) {
+    case DataFile::OpenResult::Missing:
+        PostMessage(m_hwnd, WM_UPLOAD_FILE_MISSING, 0, 0);
+        return Next::Stop;
+    case DataFile::OpenResult::Failed:
+        return ReportFailure(file.FailureText());
+    case DataFile::OpenResult::Opened:
+        break;
+    }
+    if (file.Length() > kMaxDataFileLength) {
+        return ReportFailure("LZSS file too large to send (" + std::to_string(file.Length()) +
+                             " bytes; at most " + std::to_string(kMaxDataFileLength) + ")\n\n" + found);
+    }
+    g_bTransferActive.Set();
+    PostCommand("S" + found);
+    // Progress runs from 0 to the file's length for each data file.
+    g_dwBytesSent.Store(0);
+    g_dwFileLength.Store(static_cast<DWORD>(file.Length()));
+    const bool sent = SendFileContents(file);
+    EndDataFile(file);
+    if (!sent)
+        return ReportFailure(file.FailureText());
+    return Next::Go;
+}
+
+// The header frame (file bytes 0 to 5, zero-filled when the file is
+// shorter), then the rest in chunks of 64 bytes and one last shorter chunk.
+// False when a read failed; true at the end of the file or on abort.
+bool ScriptExecutor::SendFileContents(DataFile& file) {
+    BYTE header[frame::kHeaderDataSize] = {};
+    long count = file.Read(header, sizeof header);
+    if (count < 0)
+        return false;
+    if (!WaitForSlot())
+        return true;
+    FillOutbox(frame::kLengthHeader, header, sizeof header);
+    g_bOutboxFull.Set();
+    g_dwBytesSent.Add(static_cast<DWORD>(count));
+
+    BYTE chunk[1 + frame::kChunkDataSize];
+    chunk[0] = frame::kChunkMarker;
+    while (!g_bAbort) {
+        count = file.Read(chunk + 1, frame::kChunkDataSize);
+        if (count < 0)
+            return false;
+        if (count == 0 || !WaitForSlot())
+            break;
+        FillOutbox(static_cast<BYTE>(frame::kTagSize + 1 + count), chunk, 1 + count);
+        g_bOutboxFull.Set();
+        g_dwBytesSent.Add(static_cast<DWORD>(count));
+        if (count < static_cast<long>(frame::kChunkDataSize))
+            break;
+    }
+    return true;
+}
+
+// Closes the data file and tells LinkThread that the transfer is over, also
+// after an abort or a failure: its wait inside the transfer ends on this.
+void ScriptExecutor::EndDataFile(DataFile& file) {
+    file.Close();
+    g_bTransferDone.Set();
+}
+
+Next ScriptExecutor::ReportFailure(const std::string& text) {
+    PostMessageText(m_hwnd, WM_UPLOAD_FAILED, text.c_str());
+    return Next::Stop;
+}
+
+// The end of the script: everything is queued, but success may be reported
+// only once LinkThread has written the last frame (it clears g_bOutboxFull
+// after the write). An abort ends the wait.
+void ScriptExecutor::WaitForLastFrame() {
+    WaitForState([] { return !g_bOutboxFull || g_bAbort; });
+}
+
+// The message carries its own copy of the text: the reader's buffer is
+// overwritten by the next command and gone when the thread ends.
+void ScriptExecutor::PostCommand(const std::string& text) {
+    PostMessageText(m_hwnd, WM_UPLOAD_COMMAND, text.c_str());
+}
+
+}  // namespace
+
+UINT UploadThread(void* param) {
+    const HWND hwnd = static_cast<HWND>(reinterpret_cast<std::uintptr_t>(param));
+    {
+        ScriptExecutor executor(hwnd);
+        executor.Run();
+    }  // script and data file closed before the end is announced
+    PostMessage(hwnd, WM_UPLOAD_DONE, 0, 0);
+    return 0;
+}

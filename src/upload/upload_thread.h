@@ -1,0 +1,39 @@
+// UploadThread: carries out the command script chosen by the operator.
+//
+// It reads g_strScriptPath command by command (ScriptReader) and puts each
+// command, and each data file as a header frame and 64-byte chunk frames,
+// into the one-slot Outbox for LinkThread to send on the receiver's next
+// "OK:". It never touches the port.
+//
+// Frames (m_byLength, then the frame text from payload byte 2 on):
+//   'E'      9    'E' + first 6 argument bytes, zero bytes after a shorter text
+//   'Q'/'X'  3    the letter
+//   header   8    data file bytes 0..5 (zero-filled when the file is shorter)
+//   chunk    n+3  '*' + the next n file bytes, n = 64 except for the last
+//
+// Messages posted to the window given as the thread's parameter:
+//   WM_UPLOAD_COMMAND       text: the command being queued ('E...', "Q", "X"),
+//                           or 'S' + the data file's path once it is open
+//   WM_UPLOAD_FILE_MISSING  a data file does not exist
+//   WM_UPLOAD_BAD_COMMAND   a command letter other than E, Q, S, X
+//   WM_UPLOAD_FAILED        text: why the upload cannot go on (the script or
+//                           a data file cannot be read, a path too long ...)
+//   WM_UPLOAD_DONE          exactly once, as the thread ends
+// After a failure message nothing more is queued: the thread ends.
+//
+// The thread ends at the end of the script, after a failure, or when it finds
+// g_bAbort set. At the end of the script it first waits until LinkThread has
+// written the last queued frame to the port (or g_bAbort is set), so that
+// WM_UPLOAD_DONE after a whole script means that everything has gone out.
+//
+// Progress: per data file, g_dwBytesSent runs from 0 (set as the file opens,
+// with g_dwFileLength = its length) to the file's length, header included.
+// Both are 32-bit; a reader that multiplies g_dwBytesSent by 100 must do so in
+// 64 bits (files above 42 MB). Data files of 4 GiB or more are refused.
+#pragma once
+
+#include "platform/win_types.h"
+
+// Thread procedure for AfxBeginThread; param is the HWND of the window that
+// receives the messages, cast through std::uintptr_t. Returns 0.
+UINT UploadThread(void* param);

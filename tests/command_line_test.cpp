@@ -1,0 +1,87 @@
+// The command line: accepted forms, usage errors, and the settings and
+// front end that follow from it.
+#include "ui/term/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "link/port_setup.h"
+#include "ui/run_outcome.h"
+
+namespace {
+
+bool Parse(std::vector<std::string> args, CommandLine* commandLine, int* status) {
+    args.insert(args.begin(), "receiver-downloader");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    return ParseCommandLine(static_cast<int>(argv.size()), argv.data(), commandLine, status);
+}
+
+}  // namespace
+
+TEST(CommandLineTest, AcceptsSeparateAndEqualsForms) {
+    CommandLine commandLine;
+    int status = -1;
+    ASSERT_TRUE(Parse({"--no-gui", "--port=/dev/ttyUSB0", "--script", "load.cmd", "--timeout=30", "--trace",
+                       "t.txt"},
+                      &commandLine, &status));
+    EXPECT_TRUE(commandLine.m_bNoGui);
+    EXPECT_EQ(commandLine.m_strDevice, "/dev/ttyUSB0");
+    EXPECT_EQ(commandLine.m_strScript, "load.cmd");
+    EXPECT_EQ(commandLine.m_nTimeoutSeconds, 30);
+    EXPECT_EQ(commandLine.m_strTraceFile, "t.txt");
+    EXPECT_EQ(PortNameFor(PortSettingsFor(commandLine)), "/dev/ttyUSB0");
+}
+
+TEST(CommandLineTest, ComSelectsTheComPort) {
+    CommandLine commandLine;
+    int status = -1;
+    ASSERT_TRUE(Parse({"--com", "3"}, &commandLine, &status));
+    EXPECT_EQ(PortSettingsFor(commandLine).m_nComPort, 2);
+    EXPECT_EQ(PortNameFor(PortSettingsFor(commandLine)), "COM3");
+}
+
+class CommandLineUsageTest : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(CommandLineUsageTest, IsAUsageError) {
+    CommandLine commandLine;
+    int status = -1;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Parse(GetParam(), &commandLine, &status));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, kExitUsage);
+    EXPECT_NE(err.find("--script"), std::string::npos) << "help text expected: " << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, CommandLineUsageTest,
+                         ::testing::Values(std::vector<std::string>{"--bogus"},
+                                           std::vector<std::string>{"--com", "5"},
+                                           std::vector<std::string>{"--timeout", "soon"},
+                                           std::vector<std::string>{"--port", "/dev/ttyS0", "--com", "1"},
+                                           std::vector<std::string>{"--script"},
+                                           std::vector<std::string>{"stray-argument"}));
+
+TEST(CommandLineTest, HelpIsNotAnError) {
+    CommandLine commandLine;
+    int status = -1;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(Parse({"--help"}, &commandLine, &status));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("--no-gui"), std::string::npos);
+    EXPECT_EQ(status, kExitSuccess);
+}
+
+TEST(CommandLineTest, TerminalWithoutDisplayOrWhenAsked) {
+    CommandLine commandLine;
+    setenv("DISPLAY", ":99", 1);
+    EXPECT_FALSE(WantsTerminal(commandLine, true));
+    EXPECT_TRUE(WantsTerminal(commandLine, false));
+    commandLine.m_bNoGui = true;
+    EXPECT_TRUE(WantsTerminal(commandLine, true));
+    commandLine.m_bNoGui = false;
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    EXPECT_TRUE(WantsTerminal(commandLine, true));
+}

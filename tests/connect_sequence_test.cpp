@@ -1,0 +1,295 @@
+// The whole application headless (DownloaderApp, the three dialogs and the
+// Connect sequence) over a pseudo-terminal against the simulated receiver:
+// each way a run can end, what the operator is told, what reaches the
+// receiver, and that the worker threads are gone and the port closed when
+// the application ends.
+#include "ui/downloader_app.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "link/shared_state.h"
+#include "platform/serial_port.h"
+#include "platform/thread.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "sim/receiver_sim.h"
+#include "support/headless_front_end.h"
+#include "support/shared_state_reset.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kNotice = LoadResString(IDS_STARTUP_NOTICE);
+const std::string kEstablished = LoadResString(IDS_CONNECTION_ESTABLISHED);
+const std::string kSelect = LoadResString(IDS_SELECT_SCRIPT);
+const std::string kSuccess = LoadResString(IDS_DOWNLOAD_COMPLETED);
+
+using Results = std::vector<std::pair<int, int>>;
+using Texts = std::vector<std::string>;
+
+std::vector<std::uint8_t> SampleData(std::size_t size) {
+    std::vector<std::uint8_t> data(size);
+    std::uint32_t state = 12345;
+    for (auto& byte : data) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(state >> 16);
+    }
+    return data;
+}
+
+// Connect at once; once Connect has returned with the dialog still open
+// (Back), Connect again when connectAgain is set, else cancel.
+HeadlessFrontEnd::Action ConnectAction(bool connectAgain = false) {
+    return [connectAgain](Dialog& d, int round) {
+        if (round == 0 || (round == 1 && connectAgain))
+            d.OnCommand(IDC_CONNECT);
+        else if (!d.IsEnded())
+            d.OnCancel();
+    };
+}
+
+class ConnectSequenceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string folder = (fs::temp_directory_path() / "connect_sequence_test.XXXXXX").string();
+        ASSERT_NE(mkdtemp(folder.data()), nullptr);
+        m_folder = folder;
+    }
+    void TearDown() override {
+        if (m_sim)
+            m_sim->Stop();
+        std::error_code error;
+        fs::remove_all(m_folder, error);
+    }
+
+    void StartSim(SimOptions options = {}, bool poweredOn = true) {
+        std::string reason;
+        m_sim = ReceiverSim::CreatePty(options, &reason);
+        ASSERT_TRUE(m_sim) << reason;
+        if (!poweredOn)
+            m_sim->PowerOff();
+        m_sim->Start();
+    }
+
+    std::string WriteFile(const std::string& name, const void* data, std::size_t size) {
+        const fs::path path = m_folder / name;
+        std::ofstream file(path, std::ios::binary);
+        file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+        return path.string();
+    }
+    std::string WriteScript(const std::string& text) { return WriteFile("load.cmd", text.data(), text.size()); }
+
+    void RunApp() {
+        PortSettings settings;
+        settings.m_strDevice = m_sim->ToolPath();
+        DownloaderApp app(settings);
+        EXPECT_EQ(app.InitInstance(m_frontEnd), FALSE);
+        EXPECT_FALSE(m_frontEnd.TimedOut());
+        for (const std::string& detail : m_frontEnd.Details())
+            ADD_FAILURE() << "detail: " << detail;
+    }
+
+    // What holds after every run: the workers are gone, the port is closed.
+    void ExpectCleanEnd() {
+        EXPECT_EQ(RunningWorkerThreads(), 0);
+        SerialPort* port = g_hComm.load();
+        if (port != nullptr) {
+            EXPECT_TRUE(port->IsClosed());
+        }
+    }
+
+    // The 'E' may or may not have gone out before the run stopped; nothing
+    // behind it may have.
+    static void ExpectNothingSentAfterTheE(const SimReport& report) {
+        EXPECT_TRUE(report.commands.empty() || report.commands == Texts{"E123456"}) << report.Summary();
+    }
+
+    SimReport ReportAfterSettling(std::size_t commands) {
+        m_sim->WaitUntil([commands](const SimReport& r) { return r.commands.size() >= commands; },
+                         std::chrono::seconds(2));
+        return m_sim->Report();
+    }
+
+    SharedStateReset m_reset;
+    HeadlessFrontEnd m_frontEnd;
+    fs::path m_folder;
+    std::unique_ptr<ReceiverSim> m_sim;
+};
+
+}  // namespace
+
+TEST_F(ConnectSequenceTest, CompleteDownload) {
+    StartSim();
+    const auto data = SampleData(5000);
+    WriteFile("data.bin", data.data(), data.size());
+    m_frontEnd.QueueScriptChoice(WriteScript("CE123456\r\nCQ\r\nSdata.bin\r\nCX\r\n"));
+    m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());
+    RunApp();
+
+    EXPECT_EQ(m_frontEnd.Messages(), (Texts{kNotice, kEstablished, kSelect, kSuccess}));
+    EXPECT_EQ(m_frontEnd.Results(), (Results{{IDD_PORT_INIT, IDOK}, {IDD_UPLOAD, IDOK}, {IDD_PORT_SETUP, IDOK}}));
+    const auto commands = m_frontEnd.TextsOf(IDC_COMMAND_TEXT);
+    ASSERT_EQ(commands.size(), 4u);
+    EXPECT_EQ(commands[0], "Command: E123456");
+    EXPECT_EQ(commands[2].rfind("Command: S", 0), 0u);
+    for (int position : m_frontEnd.Positions()) {
+        EXPECT_GE(position, 0);
+        EXPECT_LE(position, 100);
+    }
+    EXPECT_TRUE(g_bTransferDone.IsSet());
+    EXPECT_TRUE(g_bUploadFinished.IsSet());
+    ExpectCleanEnd();
+
+    const SimReport report = ReportAfterSettling(3);
+    EXPECT_EQ(report.commands, (Texts{"E123456", "Q", "X"}));
+    ASSERT_EQ(report.files.size(), 1u);
+    EXPECT_TRUE(report.files[0].complete);
+    EXPECT_EQ(report.files[0].data, data);
+    EXPECT_TRUE(report.errors.empty()) << report.Summary();
+}
+
+TEST_F(ConnectSequenceTest, CancelDuringTheWait) {
+    StartSim({}, /*poweredOn=*/false);
+    m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());
+    m_frontEnd.QueueAction(IDD_PORT_INIT, [](Dialog& d, int round) {
+        if (round == 2)
+            d.OnCancel();
+    });
+    RunApp();
+
+    EXPECT_EQ(m_frontEnd.Messages(), (Texts{kNotice, kTextConnectionCancelled}));
+    EXPECT_EQ(m_frontEnd.Results(), (Results{{IDD_PORT_INIT, IDCANCEL}, {IDD_PORT_SETUP, IDCANCEL}}));
+    EXPECT_EQ(m_frontEnd.ScriptChoicesMade(), 0);
+    EXPECT_TRUE(g_bAbort.IsSet());
+    ExpectCleanEnd();
+}
+
+TEST_F(ConnectSequenceTest, BackThenConnectAgain) {
+    StartSim({}, /*poweredOn=*/false);
+    m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction(/*connectAgain=*/true));
+    m_frontEnd.QueueAction(IDD_PORT_INIT, [](Dialog& d, int round) {
+        if (round == 2)
+            d.OnCommand(IDC_BACK);
+    });
+    ReceiverSim* sim = nullptr;
+    m_frontEnd.QueueAction(IDD_PORT_INIT, [&sim](Dialog&, int round) {
+        // The operator powers the receiver on during the second wait.
+        if (round == 0)
+            sim->PowerOn();
+    });
+    m_frontEnd.QueueScriptChoice(std::nullopt);
+    sim = m_sim.get();
+    RunApp();
+
+    EXPECT_EQ(m_frontEnd.Opened(), (std::vector<int>{IDD_PORT_SETUP, IDD_PORT_INIT, IDD_PORT_INIT}));
+    EXPECT_EQ(m_frontEnd.Results(),
+              (Results{{IDD_PORT_INIT, IDR_BACK}, {IDD_PORT_INIT, IDOK}, {IDD_PORT_SETUP, IDOK}}));
+    // The notice once, also after Back.
+    EXPECT_EQ(m_frontEnd.Messages(), (Texts{kNotice, kEstablished, kSelect}));
+    ExpectCleanEnd();
+}
+
+TEST_F(ConnectSequenceTest, FileDialogCancelledEndsWithoutUploadAndStopsTheLink) {
+    StartSim();
+    m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());
+    m_frontEnd.QueueScriptChoice(std::nullopt);
+    RunApp();
+
+    EXPECT_EQ(m_frontEnd.Messages(), (Texts{kNotice, kEstablished, kSelect}));
+    EXPECT_EQ(m_frontEnd.Opened(), (std::vector<int>{IDD_PORT_SETUP, IDD_PORT_INIT}));
+    EXPECT_TRUE(g_bTransferDone.IsSet());
+    // Neither the upload's end nor an abort came from the operator: the
+    // sequence itself stopped the link before closing the port.
+    ExpectCleanEnd();
+    EXPECT_TRUE(m_sim->Report().commands.empty());
+}
+
+TEST_F(ConnectSequenceTest, ScriptThatDoesNotExist) {
+    StartSim();
+    m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());
+    m_frontEnd.QueueScriptChoice((m_folder / "missing.cmd").string());
+    RunApp();
+
+    EXPECT_EQ(m_frontEnd.Messages(), (Texts{kNotice, kEstablished, kSelect, kTextFileDoesNotExist}));
+    EXPECT_EQ(m_frontEnd.Opened(), (std::vector<int>{IDD_PORT_SETUP, IDD_PORT_INIT}));
+    EXPECT_EQ(m_frontEnd.Results().back(), (std::pair<int, int>{IDD_PORT_SETUP, IDOK}));
+    ExpectCleanEnd();
+}
+
+struct FailedUploadCase {
+    const char* name;
+    const char* script;
+    UINT messageId;
+};
+
+class FailedUploadTest : public ConnectSequenceTest, public ::testing::WithParamInterface<FailedUploadCase> {};
+
+// After the failure is reported nothing more reaches the receiver: the 'X'
+// behind the failing command is never sent.
+TEST_P(FailedUploadTest, ReportsTheFailureAndSendsNothingMore) {
+    StartSim();
+    m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());
+    m_frontEnd.QueueScriptChoice(WriteScript(GetParam().script));
+    RunApp();
+
+    EXPECT_EQ(m_frontEnd.Messages(), (Texts{kNotice, kEstablished, kSelect, LoadResString(GetParam().messageId)}));
+    EXPECT_EQ(m_frontEnd.Results(), (Results{{IDD_PORT_INIT, IDOK}, {IDD_UPLOAD, IDCANCEL}, {IDD_PORT_SETUP, IDOK}}));
+    ExpectCleanEnd();
+    ExpectNothingSentAfterTheE(ReportAfterSettling(2));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, FailedUploadTest,
+    ::testing::Values(FailedUploadCase{"DataFileMissing", "CE123456\r\nSnothere.bin\r\nCX\r\n",
+                                       IDS_LZSS_FILE_NOT_FOUND},
+                      FailedUploadCase{"UnknownCommand", "CE123456\r\nCZ\r\nCX\r\n", IDS_UNKNOWN_COMMAND}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConnectSequenceTest, CancelDuringTheUpload) {
+    SimOptions options;
+    options.paced = true;  // a real line's pace, so that the upload is still running
+    StartSim(options);
+    const auto data = SampleData(20000);
+    WriteFile("data.bin", data.data(), data.size());
+    m_frontEnd.QueueScriptChoice(WriteScript("CE123456\r\nSdata.bin\r\nCX\r\n"));
+    m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());
+    HeadlessFrontEnd* frontEnd = &m_frontEnd;
+    m_frontEnd.QueueAction(IDD_UPLOAD, [frontEnd](Dialog& d, int) {
+        const auto commands = frontEnd->TextsOf(IDC_COMMAND_TEXT);
+        if (!commands.empty() && commands.back().rfind("Command: S", 0) == 0)
+            d.OnCancel();
+    });
+    RunApp();
+
+    EXPECT_EQ(m_frontEnd.Messages(), (Texts{kNotice, kEstablished, kSelect}));
+    EXPECT_EQ(m_frontEnd.Results(), (Results{{IDD_PORT_INIT, IDOK}, {IDD_UPLOAD, IDCANCEL}, {IDD_PORT_SETUP, IDOK}}));
+    EXPECT_TRUE(g_bAbort.IsSet());
+    ExpectCleanEnd();
+    const SimReport report = ReportAfterSettling(2);
+    ExpectNothingSentAfterTheE(report);
+    for (const SimFile& file : report.files)
+        EXPECT_FALSE(file.complete && file.data == data);
+}
+
+TEST_F(ConnectSequenceTest, ErrorFromTheReceiverDuringTheUpload) {
+    SimOptions options;
+    options.errorAfter = 60;  // well into the data file's chunks
+    StartSim(options);
+    const auto data = SampleData(20000);
+    WriteFile("data.bin", data.data(), data.size());
+    m_frontEnd.QueueScriptChoice(WriteScript("CE123456\r\nSdata.bin\r\nCX\r\n"));
+    m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());
+    RunApp();
+
+    EXPECT_EQ(m_frontEnd.Messages(),
+              (Texts{kNotice, kEstablished, kSelect, LoadResString(IDS_COMMUNICATION_ERROR)}));
+    EXPECT_EQ(m_frontEnd.Results(), (Results{{IDD_PORT_INIT, IDOK}, {IDD_UPLOAD, IDOK}, {IDD_PORT_SETUP, IDOK}}));
+    ExpectCleanEnd();
+    ExpectNothingSentAfterTheE(ReportAfterSettling(2));
+}

@@ -1,0 +1,56 @@
+// RunOutcome: the exit status that follows from what a run showed.
+#include "ui/run_outcome.h"
+
+#include <gtest/gtest.h>
+
+#include "res/strings.h"
+
+namespace {
+
+struct OutcomeCase {
+    const char* name;
+    std::vector<std::string> messages;
+    bool cancelled;
+    bool failed;
+    int expected;
+};
+
+const std::string kNotice = LoadResString(IDS_STARTUP_NOTICE);
+const std::string kEstablished = LoadResString(IDS_CONNECTION_ESTABLISHED);
+const std::string kSelect = LoadResString(IDS_SELECT_SCRIPT);
+const std::string kSuccess = LoadResString(IDS_DOWNLOAD_COMPLETED);
+
+class RunOutcomeTest : public ::testing::TestWithParam<OutcomeCase> {};
+
+}  // namespace
+
+TEST_P(RunOutcomeTest, ExitStatus) {
+    RunOutcome outcome;
+    for (const std::string& text : GetParam().messages)
+        outcome.NoteMessage(text);
+    if (GetParam().cancelled)
+        outcome.NoteCancelled();
+    if (GetParam().failed)
+        outcome.NoteFailure();
+    EXPECT_EQ(outcome.ExitStatus(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, RunOutcomeTest,
+    ::testing::Values(
+        OutcomeCase{"Success", {kNotice, kEstablished, kSelect, kSuccess}, false, false, kExitSuccess},
+        OutcomeCase{"NoDownload", {kNotice, kEstablished, kSelect}, false, false, kExitFailure},
+        OutcomeCase{"PortError", {kNotice, LoadResString(IDS_UNABLE_TO_OPEN_PORT)}, false, false, kExitFailure},
+        OutcomeCase{"ReceiverError",
+                    {kNotice, kEstablished, kSelect, LoadResString(IDS_COMMUNICATION_ERROR)}, false, false,
+                    kExitFailure},
+        // A failure text of the upload's own, even if success followed it.
+        OutcomeCase{"UploadFailureText", {kNotice, "Cannot read the data file", kSuccess}, false, false,
+                    kExitFailure},
+        OutcomeCase{"FileDoesNotExist", {kNotice, kEstablished, kSelect, kTextFileDoesNotExist}, false, false,
+                    kExitFailure},
+        OutcomeCase{"TimedOut", {kNotice}, false, true, kExitFailure},
+        OutcomeCase{"Cancelled", {kNotice, kTextConnectionCancelled}, true, false, kExitCancelled},
+        OutcomeCase{"CancelledAfterAnError", {kNotice, LoadResString(IDS_COMMUNICATION_ERROR)}, true, false,
+                    kExitCancelled}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -1,0 +1,36 @@
+#include "support/recording_message_box.h"
+
+void RecordingMessageBox::Show(const std::string& text) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_texts.push_back(text);
+    }
+    m_shown.notify_all();
+}
+
+std::vector<std::string> RecordingMessageBox::Texts() const {
+    std::lock_guard lock(m_mutex);
+    return m_texts;
+}
+
+std::size_t RecordingMessageBox::Count() const {
+    std::lock_guard lock(m_mutex);
+    return m_texts.size();
+}
+
+void RecordingMessageBox::Clear() {
+    std::lock_guard lock(m_mutex);
+    m_texts.clear();
+}
+
+bool RecordingMessageBox::WaitForCount(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_shown.wait_for(lock, timeout, [&] { return m_texts.size() >= count; });
+}
+
+ScopedMessageBoxPresenter::ScopedMessageBoxPresenter(MessageBoxPresenter* presenter)
+    : m_pPrevious(SetMessageBoxPresenter(presenter)) {}
+
+ScopedMessageBoxPresenter::~ScopedMessageBoxPresenter() {
+    SetMessageBoxPresenter(m_pPrevious);
+}

@@ -1,0 +1,344 @@
+// The terminal contract, end to end: the built receiver-downloader program
+// run against a simulated receiver on a pseudo-terminal, with its output,
+// exit status and Ctrl-C handling checked as an outside harness sees them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "res/strings.h"
+#include "sim/receiver_sim.h"
+#include "ui/term/terminal_front_end.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kSuccess = LoadResString(IDS_DOWNLOAD_COMPLETED);
+
+fs::path ProgramPath() {
+    // build/tests/terminal_test -> build/receiver-downloader
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "receiver-downloader";
+}
+
+// The program under test, with its stdout and stderr collected as they come.
+class Child {
+public:
+    explicit Child(const std::vector<std::string>& args) {
+        int out[2], err[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe");
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            dup2(err[1], STDERR_FILENO);
+            const int null = open("/dev/null", O_RDONLY);
+            dup2(null, STDIN_FILENO);
+            unsetenv("DISPLAY");
+            unsetenv("WAYLAND_DISPLAY");
+            std::vector<std::string> all{ProgramPath().string()};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (std::string& arg : all)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        m_outReader = std::thread([this, fd = out[0]] { Collect(fd, &m_out); });
+        m_errReader = std::thread([this, fd = err[0]] { Collect(fd, &m_err); });
+    }
+
+    ~Child() {
+        if (!m_bReaped) {
+            kill(m_pid, SIGKILL);
+            Wait(10s);
+        }
+    }
+
+    // Waits until stdout holds text; false after timeout.
+    bool WaitForOutput(const std::string& text, std::chrono::seconds timeout) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, timeout, [&] { return m_out.find(text) != std::string::npos || m_bOutClosed; }) &&
+               m_out.find(text) != std::string::npos;
+    }
+
+    void Signal(int signal) { kill(m_pid, signal); }
+
+    // The exit status, or -1 (the child killed) when it has not ended in time.
+    int Wait(std::chrono::seconds timeout) {
+        const auto giveUpAt = std::chrono::steady_clock::now() + timeout;
+        int status = 0;
+        while (waitpid(m_pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= giveUpAt) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, &status, 0);
+                status = -1;
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        m_bReaped = true;
+        m_outReader.join();
+        m_errReader.join();
+        if (status == -1)
+            return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    std::string Out() {
+        std::lock_guard lock(m_mutex);
+        return m_out;
+    }
+    std::string Err() {
+        std::lock_guard lock(m_mutex);
+        return m_err;
+    }
+
+private:
+    void Collect(int fd, std::string* into) {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            std::lock_guard lock(m_mutex);
+            into->append(buffer, static_cast<std::size_t>(n));
+            m_changed.notify_all();
+        }
+        close(fd);
+        std::lock_guard lock(m_mutex);
+        if (into == &m_out)
+            m_bOutClosed = true;
+        m_changed.notify_all();
+    }
+
+    pid_t m_pid = -1;
+    bool m_bReaped = false;
+    std::thread m_outReader, m_errReader;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::string m_out, m_err;
+    bool m_bOutClosed = false;
+};
+
+std::vector<std::uint8_t> SampleData(std::size_t size) {
+    std::vector<std::uint8_t> data(size);
+    std::uint32_t state = 99;
+    for (auto& byte : data) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(state >> 24);
+    }
+    return data;
+}
+
+class TerminalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(ProgramPath())) << ProgramPath();
+        std::string folder = (fs::temp_directory_path() / "terminal_test.XXXXXX").string();
+        ASSERT_NE(mkdtemp(folder.data()), nullptr);
+        m_folder = folder;
+    }
+    void TearDown() override {
+        if (m_sim)
+            m_sim->Stop();
+        fs::remove_all(m_folder);
+    }
+
+    void StartSim(SimOptions options = {}, bool poweredOn = true) {
+        std::string reason;
+        m_sim = ReceiverSim::CreatePty(options, &reason);
+        ASSERT_TRUE(m_sim) << reason;
+        if (!poweredOn)
+            m_sim->PowerOff();
+        m_sim->Start();
+    }
+
+    std::string Write(const std::string& name, const std::string& content) {
+        std::ofstream(m_folder / name, std::ios::binary) << content;
+        return (m_folder / name).string();
+    }
+    std::string WriteData(const std::string& name, std::size_t size) {
+        const auto data = SampleData(size);
+        return Write(name, std::string(data.begin(), data.end()));
+    }
+
+    // The usual command line against the simulated receiver.
+    std::vector<std::string> Args(const std::string& script, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"--no-gui", "--port=" + m_sim->ToolPath(), "--script", script};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+
+    fs::path m_folder;
+    std::unique_ptr<ReceiverSim> m_sim;
+};
+
+}  // namespace
+
+TEST_F(TerminalTest, CompleteDownloadExitsZeroWithProgressAndTrace) {
+    StartSim();
+    WriteData("data.bin", 30000);
+    const std::string script = Write("load.cmd", "CE123456\r\nCQ\r\nSdata.bin\r\nCX\r\n");
+    const std::string trace = (m_folder / "trace.txt").string();
+    Child child(Args(script, {"--timeout=30", "--trace=" + trace}));
+    ASSERT_EQ(child.Wait(120s), 0) << child.Out() << child.Err();
+
+    const std::string out = child.Out();
+    for (const std::string& text : {LoadResString(IDS_STARTUP_NOTICE), LoadResString(IDS_CONNECTION_ESTABLISHED),
+                                    LoadResString(IDS_SELECT_SCRIPT), std::string("Command: E123456\n"),
+                                    std::string("Command: Q\n"), std::string("Command: X\n"), kSuccess})
+        EXPECT_NE(out.find(text), std::string::npos) << "missing: " << text << "\n" << out;
+    // Every percentage line is within 0..100.
+    const std::regex percent(R"(^(\d+) %$)");
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch match;
+        if (std::regex_match(line, match, percent)) {
+            EXPECT_LE(std::stoi(match[1]), 100) << line;
+        }
+    }
+
+    std::ifstream traceFile(trace);
+    std::stringstream traced;
+    traced << traceFile.rdbuf();
+    bool monIn = false, fastOut = false;
+    for (std::string line; std::getline(traced, line);) {
+        monIn = monIn || (line.find("  in  ") != std::string::npos && line.find("4D 4F 4E 3A") != std::string::npos &&
+                          line.find("MON:") != std::string::npos);
+        fastOut = fastOut || (line.find("  out ") != std::string::npos && line.find("46 41 53 54") != std::string::npos &&
+                              line.find("FAST") != std::string::npos);
+    }
+    EXPECT_TRUE(monIn);
+    EXPECT_TRUE(fastOut);
+
+    m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 3; }, 5s);
+    const SimReport report = m_sim->Report();
+    ASSERT_EQ(report.files.size(), 1u) << report.Summary();
+    EXPECT_EQ(report.files[0].data, SampleData(30000));
+}
+
+struct ErrorCase {
+    const char* name;
+    const char* script;       // "" for a script that does not exist
+    unsigned errorAfter;      // simulated receiver sends "ERROR" as this frame
+    bool badPort;
+    std::string expected;     // on stdout
+    std::string detail;       // on stderr ("" for none expected)
+};
+
+class TerminalErrorTest : public TerminalTest, public ::testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(TerminalErrorTest, ExitsOneAfterTheMessage) {
+    const ErrorCase& c = GetParam();
+    SimOptions options;
+    options.errorAfter = c.errorAfter;
+    StartSim(options);
+    WriteData("data.bin", 20000);
+    const std::string script = *c.script ? Write("load.cmd", c.script) : (m_folder / "missing.cmd").string();
+    std::vector<std::string> args = Args(script, {"--timeout", "30"});
+    if (c.badPort)
+        args[1] = "--port=/nonexistent/ttyUSB7";
+    Child child(args);
+    EXPECT_EQ(child.Wait(120s), 1) << child.Out() << child.Err();
+    EXPECT_NE(child.Out().find(c.expected + "\n"), std::string::npos) << child.Out();
+    EXPECT_EQ(child.Out().find(kSuccess), std::string::npos);
+    if (!c.detail.empty()) {
+        EXPECT_NE(child.Err().find(c.detail), std::string::npos) << child.Err();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, TerminalErrorTest,
+    ::testing::Values(
+        ErrorCase{"BadPort", "CX\r\n", 0, true, LoadResString(IDS_UNABLE_TO_OPEN_PORT), "/nonexistent/ttyUSB7"},
+        ErrorCase{"MissingScript", "", 0, false, kTextFileDoesNotExist, ""},
+        ErrorCase{"UnknownCommand", "CE123456\r\nCZ\r\nCX\r\n", 0, false, LoadResString(IDS_UNKNOWN_COMMAND), ""},
+        ErrorCase{"MissingDataFile", "CE123456\r\nSnothere.bin\r\nCX\r\n", 0, false,
+                  LoadResString(IDS_LZSS_FILE_NOT_FOUND), ""},
+        ErrorCase{"ReceiverError", "CE123456\r\nSdata.bin\r\nCX\r\n", 60, false,
+                  LoadResString(IDS_COMMUNICATION_ERROR), ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TerminalTest, ConnectionWaitTimesOut) {
+    StartSim({}, /*poweredOn=*/false);
+    Child child(Args(Write("load.cmd", "CX\r\n"), {"--timeout=1"}));
+    EXPECT_EQ(child.Wait(60s), 1) << child.Out() << child.Err();
+    EXPECT_NE(child.Out().find(TerminalFrontEnd::TimeoutText(1)), std::string::npos) << child.Out();
+}
+
+// Without --timeout: the run must still end once the link has stopped.
+TEST_F(TerminalTest, ReceiverErrorDuringTheWaitEndsTheRun) {
+    SimOptions options;
+    options.errorAfter = 1;
+    StartSim(options);
+    Child child(Args(Write("load.cmd", "CX\r\n")));
+    EXPECT_EQ(child.Wait(60s), 1) << child.Out() << child.Err();
+    EXPECT_NE(child.Out().find(LoadResString(IDS_COMMUNICATION_ERROR) + "\n"), std::string::npos) << child.Out();
+}
+
+TEST_F(TerminalTest, CtrlCDuringTheWaitCancelsTheConnection) {
+    StartSim({}, /*poweredOn=*/false);
+    Child child(Args(Write("load.cmd", "CX\r\n")));
+    ASSERT_TRUE(child.WaitForOutput("Waiting for Connection...", 30s)) << child.Out() << child.Err();
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
+    EXPECT_NE(child.Out().find(std::string(kTextConnectionCancelled) + "\n"), std::string::npos) << child.Out();
+}
+
+TEST_F(TerminalTest, CtrlCDuringTheUploadCancelsIt) {
+    SimOptions options;
+    options.paced = true;  // a real line's pace: 20 KB take seconds
+    StartSim(options);
+    WriteData("data.bin", 20000);
+    Child child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")));
+    ASSERT_TRUE(child.WaitForOutput("Command: S", 60s)) << child.Out() << child.Err();
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
+    EXPECT_EQ(child.Out().find(kSuccess), std::string::npos);
+    m_sim->Stop();
+    for (const std::string& command : m_sim->Report().commands)
+        EXPECT_NE(command, "X");
+}
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> args;
+};
+
+class TerminalUsageTest : public TerminalTest, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(TerminalUsageTest, ExitsTwoWithHelp) {
+    Child child(GetParam().args);
+    EXPECT_EQ(child.Wait(30s), 2) << child.Out() << child.Err();
+    EXPECT_NE(child.Err().find("--script"), std::string::npos) << child.Err();
+}
+
+INSTANTIATE_TEST_SUITE_P(Usage, TerminalUsageTest,
+                         ::testing::Values(UsageCase{"UnknownOption", {"--bogus"}},
+                                           UsageCase{"MissingValue", {"--no-gui", "--port"}},
+                                           UsageCase{"ScriptNeededWithoutATerminal", {"--no-gui", "--port", "/dev/null"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {
+    Child child({"--demo", "--no-gui"});
+    EXPECT_EQ(child.Wait(120s), 0) << child.Out() << child.Err();
+    EXPECT_NE(child.Out().find(kSuccess), std::string::npos) << child.Out();
+    EXPECT_NE(child.Out().find("SHA-256 equal"), std::string::npos) << child.Out();
+}
