@@ -226,6 +226,7 @@ TEST_F(LinkThreadTest, OutboxFrameGoesOutAtTheOldSpeedBeforeTheSwitch) {
 // while a frame is queued: "OK:" lets it out, other text is answered ";",
 // "MON:" is answered "FAST".
 struct ClassifyCase {
+    const char* name;
     const char* text;
     const char* answer;  // "(queued)" for the Outbox frame
 };
@@ -242,13 +243,15 @@ TEST_P(LinkClassifyTest, AnswersByTheStartOfTheText) {
     FinishLink();
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, LinkClassifyTest,
-                         ::testing::Values(ClassifyCase{"OK:", "(queued)"}, ClassifyCase{"OK:more", "(queued)"},
-                                           ClassifyCase{"OKX", ";"}, ClassifyCase{"OK", ";"},
-                                           ClassifyCase{"ok:", ";"}, ClassifyCase{"", ";"},
-                                           ClassifyCase{"MON:", "FAST"}, ClassifyCase{"MON:OK:", "FAST"},
-                                           ClassifyCase{"MON", ";"}, ClassifyCase{"ERRO", ";"},
-                                           ClassifyCase{" OK:", ";"}));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LinkClassifyTest,
+    ::testing::Values(ClassifyCase{"ok", "OK:", "(queued)"}, ClassifyCase{"ok_more", "OK:more", "(queued)"},
+                      ClassifyCase{"okx", "OKX", ";"}, ClassifyCase{"ok_short", "OK", ";"},
+                      ClassifyCase{"ok_lower", "ok:", ";"}, ClassifyCase{"empty", "", ";"},
+                      ClassifyCase{"mon", "MON:", "FAST"}, ClassifyCase{"mon_ok", "MON:OK:", "FAST"},
+                      ClassifyCase{"mon_short", "MON", ";"}, ClassifyCase{"erro", "ERRO", ";"},
+                      ClassifyCase{"space_ok", " OK:", ";"}),
+    [](const ::testing::TestParamInfo<ClassifyCase>& info) { return info.param.name; });
 
 TEST_F(LinkThreadTest, StaleBytesBehindAShortFrameDoNotMakeItOk) {
     ASSERT_TRUE(OutboxFeeder::Queue(std::string("Q")));
