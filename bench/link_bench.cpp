@@ -115,12 +115,17 @@ int main(int argc, char** argv) {
     std::size_t size = 64 * 1024;
     bool paced = false;
     bool handshakeOnly = false;
+    double idleSeconds = 1.0;
     app.add_option("--device", device,
                    "Open this path as the tool's port (e.g. the pty printed by receiver-sim) instead of "
                    "simulating the receiver in this process");
     app.add_option("--size", size, "Bytes in the data file (at least 6)")->default_val(size)->check(CLI::Range(6, 1 << 26));
     app.add_flag("--paced", paced, "Simulated receiver paces bytes at the real line speed (in-process only)");
     app.add_flag("--handshake-only", handshakeOnly, "Stop after the speed handshake");
+    app.add_option("--idle-seconds", idleSeconds,
+                   "In-process only: let the link poll a silent line this long first and report its CPU use")
+        ->default_val(idleSeconds)
+        ->check(CLI::Range(0.0, 60.0));
     CLI11_PARSE(app, argc, argv);
 
     std::unique_ptr<ReceiverSim> sim;
@@ -147,10 +152,18 @@ int main(int argc, char** argv) {
     }
     LinkWindow window;
     g_bAbort.Clear();
+    AfxBeginThread(LinkThread, reinterpret_cast<void*>(static_cast<std::uintptr_t>(window.m_hwnd)));
+    if (sim && idleSeconds > 0) {
+        // The receiver is still switched off: the link polls a silent line.
+        const double cpu0 = CpuSeconds();
+        std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
+        const double cpu = CpuSeconds() - cpu0;
+        std::printf("Idle line: CPU %.3f s in %.1f s (%.1f%% of one core)\n", cpu, idleSeconds,
+                    100.0 * cpu / idleSeconds);
+    }
     const auto start = Clock::now();
     if (sim)
         sim->Start();
-    AfxBeginThread(LinkThread, reinterpret_cast<void*>(static_cast<std::uintptr_t>(window.m_hwnd)));
     std::cout << "Tool port " << path << (sim ? " (simulated receiver in process)" : "")
               << ": waiting for the receiver's \"MON:\" ..." << std::endl;
     const double cpuBeforeHandshake = CpuSeconds();
