@@ -23,17 +23,19 @@ std::string UploadRecorder::Record(const ToolFrame& frame) {
         }
         return "";
     }
-    if (first == static_cast<char>(frame::kChunkMarker) && !m_openFile && length > frame::kLengthLetter &&
-        length <= frame::kLengthFullChunk) {
-        return m_files.empty() ? "chunk frame before any header frame"
-                               : "chunk frame after the file was complete (after its short last chunk)";
-    }
     if (length == frame::kLengthHeader) {
         CloseOpenFileAsComplete();
         SimFile file;
         file.data.assign(p.begin() + frame::kTextOffset, p.end());
         m_openFile = std::move(file);
         return "";
+    }
+    // With no file open, an L=8 frame is a header even if it begins with '*'
+    // (its first data byte); any other '*' frame is a chunk out of place.
+    if (first == static_cast<char>(frame::kChunkMarker) && !m_openFile && length > frame::kLengthLetter &&
+        length <= frame::kLengthFullChunk) {
+        return m_files.empty() ? "chunk frame before any header frame"
+                               : "chunk frame after the file was complete (after its short last chunk)";
     }
     if ((length == frame::kLengthLetter && (first == 'Q' || first == 'X')) ||
         (length == frame::kLengthE && first == 'E')) {
