@@ -8,7 +8,7 @@ scripts/install-deps.sh
 scripts/build.sh
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2)
 # The tests that feed the parsers arbitrary bytes, again under ASan/UBSan.
-asan_tests=(script_reader_test frame_buffer_test)
+asan_tests=(script_reader_test frame_buffer_test upload_thread_test case_insensitive_path_test)
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DRD_SANITIZE=ON -DRD_WITH_GUI=OFF >/dev/null
 cmake --build build-asan -j"$(nproc)" --target "${asan_tests[@]}"
 for t in "${asan_tests[@]}"; do

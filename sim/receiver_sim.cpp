@@ -20,6 +20,13 @@ using Clock = std::chrono::steady_clock;
 constexpr unsigned kSlowBaud = 19200;
 constexpr unsigned kFastBaud = 38400;
 constexpr std::size_t kOutstandingKept = 64;
+// More unread bytes than this on a pty mean the tool is not reading (its
+// port is closed, or it has not been started): they are dropped, as a line
+// with nobody listening would lose them, so that the tool does not find a
+// long backlog of stale frames when it opens the port. Every frame is at
+// least 8 bytes, so whatever is left in the queue belongs to the last
+// kOutstandingKept frames, whose late answers are still recognised.
+constexpr std::size_t kUnreadLimit = 512;
 // Stray bytes in front of a frame: no 0xFE (it would start a frame on the
 // tool's side and take the real frame's first byte with it) and no 0x00.
 const std::vector<std::uint8_t> kStrayBytes = {0x55, 0xAA, 0x13, 0xFF, 0x0D};
@@ -202,6 +209,10 @@ void ReceiverSim::Impl::SendFrame() {
             AddError("tool's port was at 38400 baud before the handshake \"OK:\" was sent");
     }
 
+    if (const std::size_t unread = line->UnreadByTool(); unread > kUnreadLimit) {
+        line->DiscardUnread();
+        Log("the tool is not reading: " + std::to_string(unread) + " unread bytes dropped");
+    }
     line->Write(bytes, options.paced, milliseconds(std::max(options.answerTimeoutMs, 1)));
     outstanding.push_back(sent);
     while (outstanding.size() > kOutstandingKept)

@@ -31,6 +31,9 @@
 //    waits for the next chunk of a data file). Frames older than the one it
 //    answers are taken as dropped by the tool. An answer whose tags match no
 //    unanswered frame, or a second answer to one frame, is an error.
+//  - On a pty, when more than 512 bytes it sent are still unread by the tool
+//    (its port is closed, or it has not been started yet), they are dropped
+//    before the next frame, as a line with nobody listening loses them.
 //  - After "ERROR" the simulator stops talking until PowerOff()/PowerOn()
 //    (the receiver waits for the operator to restart it). It keeps reading.
 //  - hangupAfter N: once frame N has been sent and its answer time is over,

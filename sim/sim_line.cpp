@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -225,4 +226,16 @@ std::optional<unsigned> SimLine::ToolBaud() const {
     if (tcgetattr(m_fd, &tio) != 0)
         return std::nullopt;
     return BaudFor(cfgetospeed(&tio));
+}
+
+std::size_t SimLine::UnreadByTool() const {
+    int count = 0;
+    if (!m_bPty || m_slaveFd < 0 || ioctl(m_slaveFd, FIONREAD, &count) != 0 || count < 0)
+        return 0;
+    return static_cast<std::size_t>(count);
+}
+
+void SimLine::DiscardUnread() {
+    if (m_bPty && m_slaveFd >= 0)
+        tcflush(m_slaveFd, TCIFLUSH);
 }

@@ -49,6 +49,13 @@ public:
     // termios through the master).
     std::optional<unsigned> ToolBaud() const;
 
+    // Pty only: bytes the simulator has written that the tool has not read
+    // yet (0 for a device, whose far end cannot be seen).
+    std::size_t UnreadByTool() const;
+    // Pty only: drops those bytes, as a line with nobody listening loses
+    // them.
+    void DiscardUnread();
+
     // Closes the line: for a pty both sides, so that the tool's port sees a
     // hang-up. Idempotent.
     void Close();

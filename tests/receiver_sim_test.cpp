@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -274,6 +275,12 @@ public:
         }
     }
 
+    // Bytes waiting to be read.
+    std::size_t Pending() const {
+        int count = 0;
+        return ioctl(m_fd, FIONREAD, &count) == 0 ? static_cast<std::size_t>(count) : 0;
+    }
+
     std::size_t m_stray = 0, m_nuls = 0;
 
 private:
@@ -481,6 +488,22 @@ TEST(ReceiverSimTest, PowerCycleStartsANewSession) {
     tool.Handshake();
     ASSERT_TRUE(sim->WaitUntil([](const SimReport& r) { return r.handshakes == 2; }, kHangGuard))
         << sim->Report().Summary();
+    sim->Stop();
+    EXPECT_TRUE(sim->Report().errors.empty()) << sim->Report().Summary();
+}
+
+TEST(ReceiverSimTest, ToolStartedLateFindsNoLongBacklog) {
+    SimOptions options;
+    options.answerTimeoutMs = 1;
+    std::unique_ptr<ReceiverSim> sim = MakeSim(options);
+    ASSERT_TRUE(sim);
+    sim->Start();
+    // Nobody reads: well over 512 bytes of frames go out.
+    ASSERT_TRUE(sim->WaitUntil([](const SimReport& r) { return r.framesSent >= 200; }, kHangGuard));
+    ScriptedTool tool(sim->ToolPath());
+    EXPECT_LE(tool.Pending(), 512u + frame::kMaxFrameSize);
+    tool.Handshake();
+    ASSERT_TRUE(sim->WaitUntil([](const SimReport& r) { return r.handshakeDone; }, kHangGuard));
     sim->Stop();
     EXPECT_TRUE(sim->Report().errors.empty()) << sim->Report().Summary();
 }

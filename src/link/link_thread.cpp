@@ -144,7 +144,9 @@ UINT LinkThread(void* param) {
             if (state == PortState::Closed)
                 break;
             if (state == PortState::Failed) {
-                AbortOnCommunicationError();
+                // A run already ending needs no message.
+                if (!g_bAbort && !g_bUploadFinished)
+                    AbortOnCommunicationError();
                 break;
             }
             continue;

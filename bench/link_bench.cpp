@@ -1,0 +1,218 @@
+// link_bench: runs LinkThread through the speed handshake and one upload and
+// reports the figures: time to the handshake, upload throughput, frames per
+// second and the CPU the process used meanwhile (an idle or waiting link must
+// not burn a core).
+//
+// Without --device the receiver is simulated in this process on a pty
+// (--paced gives it a real line's timing). With --device the tool side opens
+// that path instead: run `receiver-sim` in another terminal and pass the
+// path it prints, to watch the handshake and the upload from the receiver's
+// side.
+#include <sys/resource.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <thread>
+
+#include "link/frame_buffer.h"
+#include "link/link_thread.h"
+#include "link/messages.h"
+#include "link/port_setup.h"
+#include "link/shared_state.h"
+#include "platform/thread.h"
+#include "platform/window.h"
+#include "sim/receiver_sim.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class LinkWindow : public MessageTarget {
+public:
+    LinkWindow() : m_hwnd(CreateWindowHandle(this)) {}
+    ~LinkWindow() override { DestroyWindowHandle(m_hwnd); }
+    LRESULT OnMessage(UINT message, WPARAM, LPARAM) override {
+        if (message == WM_LINK_READY)
+            m_bReady = true;
+        if (message == WM_LINK_CLOSED)
+            m_bClosed = true;
+        return 0;
+    }
+    // Delivers posted messages until flag is set or timeout passes.
+    bool PumpUntil(const bool& flag, std::chrono::seconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        while (!flag && Clock::now() < deadline) {
+            DispatchPostedMessages();
+            if (!flag)
+                WaitForPostedMessage(std::chrono::milliseconds(50));
+        }
+        return flag;
+    }
+    HWND m_hwnd;
+    bool m_bReady = false;
+    bool m_bClosed = false;
+};
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// Queues one frame text in Outbox once the slot is free, as UploadThread does.
+bool Queue(const std::uint8_t* text, std::size_t size) {
+    WaitForState([] { return !g_bOutboxFull.IsSet() || g_bAbort.IsSet(); });
+    if (g_bAbort)
+        return false;
+    Outbox.m_byLength = static_cast<BYTE>(frame::kTagSize + size);
+    std::memcpy(&Outbox.m_abyPayload[frame::kTextOffset], text, size);
+    g_bOutboxFull.Set();
+    return true;
+}
+
+bool Queue(const char* text) {
+    return Queue(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text));
+}
+
+// Header, chunks, then "X"; returns the frames queued.
+unsigned FeedUpload(const std::vector<std::uint8_t>& file) {
+    unsigned frames = 0;
+    if (!Queue("E000000"))
+        return frames;
+    ++frames;
+    g_bTransferActive.Set();
+    bool ok = Queue(file.data(), frame::kHeaderDataSize);
+    ++frames;
+    for (std::size_t at = frame::kHeaderDataSize; ok && at < file.size(); at += frame::kChunkDataSize) {
+        std::uint8_t chunk[1 + frame::kChunkDataSize];
+        const std::size_t n = std::min(frame::kChunkDataSize, file.size() - at);
+        chunk[0] = frame::kChunkMarker;
+        std::memcpy(chunk + 1, file.data() + at, n);
+        ok = Queue(chunk, n + 1);
+        ++frames;
+    }
+    g_bTransferDone.Set();
+    if (ok && Queue("X"))
+        ++frames;
+    // The last frame is out once the slot is free again.
+    WaitForState([] { return !g_bOutboxFull.IsSet() || g_bAbort.IsSet(); });
+    return frames;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Link benchmark: LinkThread through the handshake and one upload, with figures."};
+    std::string device;
+    std::size_t size = 64 * 1024;
+    bool paced = false;
+    bool handshakeOnly = false;
+    double idleSeconds = 1.0;
+    app.add_option("--device", device,
+                   "Open this path as the tool's port (e.g. the pty printed by receiver-sim) instead of "
+                   "simulating the receiver in this process");
+    app.add_option("--size", size, "Bytes in the data file (at least 6)")->default_val(size)->check(CLI::Range(6, 1 << 26));
+    app.add_flag("--paced", paced, "Simulated receiver paces bytes at the real line speed (in-process only)");
+    app.add_flag("--handshake-only", handshakeOnly, "Stop after the speed handshake");
+    app.add_option("--idle-seconds", idleSeconds,
+                   "In-process only: let the link poll a silent line this long first and report its CPU use")
+        ->default_val(idleSeconds)
+        ->check(CLI::Range(0.0, 60.0));
+    CLI11_PARSE(app, argc, argv);
+
+    std::unique_ptr<ReceiverSim> sim;
+    std::string path = device;
+    if (path.empty()) {
+        SimOptions options;
+        options.paced = paced;
+        options.framesBeforeMon = 2;
+        std::string reason;
+        sim = ReceiverSim::CreatePty(options, &reason);
+        if (!sim) {
+            std::cerr << "link_bench: " << reason << "\n";
+            return 1;
+        }
+        path = sim->ToolPath();
+    }
+
+    PortSettings settings;
+    settings.m_strDevice = path;
+    std::string reason;
+    if (!OpenCommPort(settings, &reason)) {
+        std::cerr << "link_bench: cannot open " << path << ": " << reason << "\n";
+        return 1;
+    }
+    LinkWindow window;
+    g_bAbort.Clear();
+    AfxBeginThread(LinkThread, reinterpret_cast<void*>(static_cast<std::uintptr_t>(window.m_hwnd)));
+    if (sim && idleSeconds > 0) {
+        // The receiver is still switched off: the link polls a silent line.
+        const double cpu0 = CpuSeconds();
+        std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
+        const double cpu = CpuSeconds() - cpu0;
+        std::printf("Idle line: CPU %.3f s in %.1f s (%.1f%% of one core)\n", cpu, idleSeconds,
+                    100.0 * cpu / idleSeconds);
+    }
+    const auto start = Clock::now();
+    if (sim)
+        sim->Start();
+    std::cout << "Tool port " << path << (sim ? " (simulated receiver in process)" : "")
+              << ": waiting for the receiver's \"MON:\" ..." << std::endl;
+    const double cpuBeforeHandshake = CpuSeconds();
+    if (!window.PumpUntil(window.m_bReady, std::chrono::seconds(sim ? 30 : 600))) {
+        std::cerr << "link_bench: no handshake\n";
+        g_bAbort.Set();
+        CloseCommPort();
+        JoinWorkerThreads(std::chrono::seconds(10));
+        return 2;
+    }
+    const double handshakeSeconds = Seconds(Clock::now() - start);
+    std::printf("Handshake done, port at 38400 baud: %.3f s (CPU %.3f s)\n", handshakeSeconds,
+                CpuSeconds() - cpuBeforeHandshake);
+
+    int status = 0;
+    if (!handshakeOnly) {
+        std::vector<std::uint8_t> file(size);
+        for (std::size_t i = 0; i < size; ++i)
+            file[i] = static_cast<std::uint8_t>(i * 131 + (i >> 8));
+        const double cpu0 = CpuSeconds();
+        const auto t0 = Clock::now();
+        const unsigned frames = FeedUpload(file);
+        const double seconds = Seconds(Clock::now() - t0);
+        const double cpu = CpuSeconds() - cpu0;
+        std::printf("Upload: %zu bytes in %u frames, %.3f s: %.1f KiB/s, %.0f frames/s, CPU %.3f s (%.0f%% of one core)\n",
+                    size, frames, seconds, static_cast<double>(size) / 1024.0 / seconds, frames / seconds, cpu,
+                    100.0 * cpu / seconds);
+        if (paced) {
+            // Per chunk: the receiver's "OK:" (9 bytes) and the 73-byte chunk
+            // frame, 11 bit times each at 38400 baud.
+            const double lineKiBs = 64.0 / ((9 + 73) * 11.0 / 38400.0) / 1024.0;
+            std::printf("Line limit at 38400 baud: %.1f KiB/s\n", lineKiBs);
+        }
+        if (sim) {
+            sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, std::chrono::seconds(10));
+            const SimReport report = sim->Report();
+            const bool whole = report.files.size() == 1 && report.files[0].data == file && report.errors.empty();
+            std::printf("Receiver got the file %s\n", whole ? "whole" : "WRONG");
+            if (!whole) {
+                std::cout << report.Summary();
+                status = 3;
+            }
+        }
+    }
+    g_bUploadFinished.Set();
+    window.PumpUntil(window.m_bClosed, std::chrono::seconds(10));
+    if (sim)
+        sim->Stop();
+    CloseCommPort();
+    JoinWorkerThreads(std::chrono::seconds(10));
+    return status;
+}
