@@ -297,6 +297,33 @@ TEST_F(DialogViewTest, TimerTicksReachTheDialogUntilItEnds) {
     EXPECT_EQ(dialog.m_ticks, (std::vector<UINT>{1, 1, 1}));
 }
 
+// While a message box of the dialog is open, its timer keeps ticking.
+TEST_F(DialogViewTest, TimerTicksGoOnWhileAMessageBoxIsOpen) {
+    ProbeDialog dialog(IDD_UPLOAD);
+    size_t ticksWhileOpen = 0;
+    WxMessageBoxPresenter presenter(nullptr, [&](const std::string&) {
+        const size_t before = dialog.m_ticks.size();
+        wxGUIEventLoop nested;
+        wxEventLoopActivator activate(&nested);
+        for (int slice = 0; slice < 3000 && dialog.m_ticks.size() < before + 3; ++slice)
+            nested.DispatchTimeout(10);
+        ticksWhileOpen = dialog.m_ticks.size() - before;
+    });
+    MessageBoxPresenter* previous = SetMessageBoxPresenter(&presenter);
+    dialog.m_onInit = [&dialog] { dialog.Host()->SetTimer(1, 10); };
+    dialog.m_onTimer = [&dialog](UINT) {
+        if (dialog.m_ticks.size() == 1) {
+            ShowMessageBox("LZSS file not found");
+            dialog.EndDialog(IDCANCEL);
+        }
+    };
+    WxDialogView view(nullptr, dialog, Template(IDD_UPLOAD));
+    HangGuard guard(view, 30);
+    EXPECT_EQ(view.RunModal({}), IDCANCEL);
+    SetMessageBoxPresenter(previous);
+    EXPECT_EQ(ticksWhileOpen, 3u);
+}
+
 TEST_F(DialogViewTest, DialogEndedDuringInitIsNeverShown) {
     ProbeDialog dialog(IDD_PORT_INIT);
     dialog.m_onInit = [&dialog] { dialog.EndDialog(1001); };

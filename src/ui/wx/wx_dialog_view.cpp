@@ -235,9 +235,15 @@ void WxDialogView::OnCloseEvent(wxCloseEvent& event) {
 }
 
 void WxDialogView::OnTimerEvent(wxTimerEvent& event) {
-    // Ticks go on while another window (a message box) holds the input.
-    if (!m_bEnded && !m_dialog.IsEnded())
-        m_dialog.OnTimer(static_cast<UINT>(event.GetId()));
+    // The tick is handed on through the event queue rather than handled in
+    // the timer's own callback: a handler that opens a message box would
+    // otherwise hold that callback, and with it every later tick, until the
+    // box is closed. Ticks go on while another window holds the input.
+    const UINT timerId = static_cast<UINT>(event.GetId());
+    CallAfter([this, timerId] {
+        if (!m_bEnded && !m_dialog.IsEnded())
+            m_dialog.OnTimer(timerId);
+    });
 }
 
 std::vector<wxRadioButton*> WxDialogView::RadioButtons(int firstButtonId) const {
