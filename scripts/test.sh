@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the whole suite
-# under a virtual display, then the script-reader and frame tests again in an
-# AddressSanitizer build.
+# Installs what is missing, builds, and runs every test: the tests that feed
+# parsers arbitrary bytes in an AddressSanitizer build, then the whole suite
+# under a virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh
-(cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2)
 # The tests that feed the parsers arbitrary bytes, again under ASan/UBSan.
 asan_tests=(script_reader_test frame_buffer_test upload_thread_test case_insensitive_path_test)
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DRD_SANITIZE=ON -DRD_WITH_GUI=OFF >/dev/null
@@ -14,3 +12,7 @@ cmake --build build-asan -j"$(nproc)" --target "${asan_tests[@]}"
 for t in "${asan_tests[@]}"; do
   build-asan/tests/"$t" --gtest_brief=1
 done
+
+# The whole suite last, so that its summary closes the output.
+scripts/build.sh
+(cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2)
