@@ -20,6 +20,7 @@
 #include "sim/receiver_sim.h"
 #include "support/headless_front_end.h"
 #include "support/shared_state_reset.h"
+#include "support/test_data.h"
 
 namespace fs = std::filesystem;
 
@@ -33,15 +34,6 @@ const std::string kSuccess = LoadResString(IDS_DOWNLOAD_COMPLETED);
 using Results = std::vector<std::pair<int, int>>;
 using Texts = std::vector<std::string>;
 
-std::vector<std::uint8_t> SampleData(std::size_t size) {
-    std::vector<std::uint8_t> data(size);
-    std::uint32_t state = 12345;
-    for (auto& byte : data) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<std::uint8_t>(state >> 16);
-    }
-    return data;
-}
 
 // Connect at once; once Connect has returned with the dialog still open
 // (Back), Connect again when connectAgain is set, else cancel.
@@ -126,7 +118,7 @@ protected:
 
 TEST_F(ConnectSequenceTest, CompleteDownload) {
     StartSim();
-    const auto data = SampleData(5000);
+    const auto data = TestFileBytes(5000);
     WriteFile("data.bin", data.data(), data.size());
     m_frontEnd.QueueScriptChoice(WriteScript("CE123456\r\nCQ\r\nSdata.bin\r\nCX\r\n"));
     m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());
@@ -255,7 +247,7 @@ TEST_F(ConnectSequenceTest, CancelDuringTheUpload) {
     SimOptions options;
     options.paced = true;  // a real line's pace, so that the upload is still running
     StartSim(options);
-    const auto data = SampleData(20000);
+    const auto data = TestFileBytes(20000);
     WriteFile("data.bin", data.data(), data.size());
     m_frontEnd.QueueScriptChoice(WriteScript("CE123456\r\nSdata.bin\r\nCX\r\n"));
     m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());
@@ -281,7 +273,7 @@ TEST_F(ConnectSequenceTest, ErrorFromTheReceiverDuringTheUpload) {
     SimOptions options;
     options.errorAfter = 60;  // well into the data file's chunks
     StartSim(options);
-    const auto data = SampleData(20000);
+    const auto data = TestFileBytes(20000);
     WriteFile("data.bin", data.data(), data.size());
     m_frontEnd.QueueScriptChoice(WriteScript("CE123456\r\nSdata.bin\r\nCX\r\n"));
     m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());

@@ -20,6 +20,7 @@
 
 #include "res/strings.h"
 #include "sim/receiver_sim.h"
+#include "support/test_data.h"
 #include "ui/term/terminal_front_end.h"
 
 namespace fs = std::filesystem;
@@ -137,15 +138,6 @@ private:
     bool m_bOutClosed = false;
 };
 
-std::vector<std::uint8_t> SampleData(std::size_t size) {
-    std::vector<std::uint8_t> data(size);
-    std::uint32_t state = 99;
-    for (auto& byte : data) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(state >> 24);
-    }
-    return data;
-}
 
 class TerminalTest : public ::testing::Test {
 protected:
@@ -175,7 +167,7 @@ protected:
         return (m_folder / name).string();
     }
     std::string WriteData(const std::string& name, std::size_t size) {
-        const auto data = SampleData(size);
+        const auto data = TestFileBytes(size);
         return Write(name, std::string(data.begin(), data.end()));
     }
 
@@ -231,7 +223,7 @@ TEST_F(TerminalTest, CompleteDownloadExitsZeroWithProgressAndTrace) {
     m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 3; }, 5s);
     const SimReport report = m_sim->Report();
     ASSERT_EQ(report.files.size(), 1u) << report.Summary();
-    EXPECT_EQ(report.files[0].data, SampleData(30000));
+    EXPECT_EQ(report.files[0].data, TestFileBytes(30000));
 }
 
 struct ErrorCase {

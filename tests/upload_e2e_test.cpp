@@ -21,6 +21,7 @@
 #include "support/link_harness.h"
 #include "support/recording_message_box.h"
 #include "support/shared_state_reset.h"
+#include "support/test_data.h"
 #include "upload/upload_thread.h"
 
 namespace {
@@ -40,13 +41,6 @@ std::string Sha256Hex(const std::string& bytes) {
     return hex;
 }
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
 
 struct E2eCase {
     const char* name;
@@ -80,8 +74,8 @@ protected:
 TEST_P(UploadEndToEndTest, WholeScriptArrivesByteForByte) {
     // A script as it comes from Windows: CR LF, backslashes, names in another
     // letter case than the files.
-    const std::string code = RandomBytes(6 + 64 * 40 + 29, 11);
-    const std::string boot = RandomBytes(6 + 64 * 3, 12);
+    const std::string code = TestFileString(6 + 64 * 40 + 29, 11);
+    const std::string boot = TestFileString(6 + 64 * 3, 12);
     WriteFile("Code.lzs", code);
     WriteFile("boot/data.bin", boot);
     g_strScriptPath = WriteFile("load.cmd",

@@ -27,6 +27,7 @@
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "platform/window.h"
+#include "support/test_data.h"
 
 namespace {
 
@@ -196,13 +197,6 @@ public:
     std::int64_t NowSeconds() override { return 42; }
 };
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
 
 // The frames a data file of these bytes must travel in.
 std::vector<Frame> FileFrames(const std::string& data) {
@@ -302,7 +296,7 @@ class DataFileFramesTest : public UploadThreadTest, public ::testing::WithParamI
 
 TEST_P(DataFileFramesTest, TravelsAsHeaderAndChunks) {
     const FileCase& c = GetParam();
-    const std::string data = RandomBytes(c.size, static_cast<unsigned>(c.size));
+    const std::string data = TestFileString(c.size, static_cast<unsigned>(c.size));
     const std::string path = WriteFile("data.bin", data);
 
     std::vector<Frame> frames = RunScript("Sdata.bin\r\n");
@@ -337,7 +331,7 @@ TEST_F(UploadThreadTest, ShortFileHeaderIsZeroFilled) {
 }
 
 TEST_F(UploadThreadTest, LargeFileArrivesWholeInOrder) {
-    const std::string data = RandomBytes(3 * 1024 * 1024 + 17, 7);
+    const std::string data = TestFileString(3 * 1024 * 1024 + 17, 7);
     WriteFile("big.lzs", data);
     std::vector<Frame> frames = RunScript("Sbig.lzs\r\n");
     ASSERT_EQ(frames.size(), 1 + (data.size() - 6 + 63) / 64);
@@ -352,8 +346,8 @@ TEST_F(UploadThreadTest, LargeFileArrivesWholeInOrder) {
 }
 
 TEST_F(UploadThreadTest, ProgressRunsFromZeroToTheLengthForEachFile) {
-    const std::string one = RandomBytes(1000, 1);
-    const std::string two = RandomBytes(150, 2);
+    const std::string one = TestFileString(1000, 1);
+    const std::string two = TestFileString(150, 2);
     WriteFile("one.bin", one);
     WriteFile("two.bin", two);
     std::vector<Frame> frames = RunScript("Sone.bin\r\nCE1\r\nStwo.bin\r\n");
@@ -409,7 +403,7 @@ TEST_F(UploadThreadTest, LetterCommandsAndTheEFieldZeroFill) {
 }
 
 TEST_F(UploadThreadTest, WholeScriptInOrder) {
-    const std::string code = RandomBytes(200, 3);
+    const std::string code = TestFileString(200, 3);
     const std::string path = WriteFile("code.lzs", code);
     std::vector<Frame> expected{{9, "E000001"}, {3, "Q"}};
     for (const Frame& frame : FileFrames(code))
@@ -429,7 +423,7 @@ TEST_F(UploadThreadTest, EmptyScriptEndsAtOnce) {
 // Windows-made scripts.
 
 TEST_F(UploadThreadTest, WindowsScriptFindsItsFilesWhateverTheCase) {
-    const std::string data = RandomBytes(80, 4);
+    const std::string data = TestFileString(80, 4);
     const std::string path = WriteFile("Lzss/Code.lzs", data);
     EXPECT_EQ(RunScript("CE1\r\nFLZSS\\CODE.LZS\r\nCX\r\n").size(), 1 + FileFrames(data).size() + 1);
     EXPECT_EQ(Posts(), (std::vector<Posted>{Command("E1"), Command("S" + path), Command("X"), kDone}));
@@ -524,7 +518,7 @@ TEST_F(UploadThreadTest, MissingScriptIsReportedAndNothingSent) {
 class LastFrameTest : public UploadThreadTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(LastFrameTest, DoneIsPostedOnlyAfterTheLinkTookTheLastFrame) {
-    WriteFile("data.bin", RandomBytes(100, 5));
+    WriteFile("data.bin", TestFileString(100, 5));
     // Record, for every message as it is posted, whether a frame was still
     // waiting in the Outbox.
     std::mutex mutex;
@@ -535,7 +529,7 @@ TEST_P(LastFrameTest, DoneIsPostedOnlyAfterTheLinkTookTheLastFrame) {
         outboxFullAtPost.push_back(g_bOutboxFull.IsSet());
         posted.notify_all();
     });
-    const std::size_t frameCount = std::string(GetParam()) == "CX" ? 1 : FileFrames(RandomBytes(100, 5)).size();
+    const std::size_t frameCount = std::string(GetParam()) == "CX" ? 1 : FileFrames(TestFileString(100, 5)).size();
     m_link.Start(frameCount - 1);  // holds the last frame back
     StartUpload(GetParam());
     ASSERT_TRUE(WaitFor([&] { return m_link.Taken() == frameCount - 1 && g_bOutboxFull.IsSet(); }));
@@ -568,7 +562,7 @@ TEST_F(UploadThreadTest, AbortBeforeStartActsOnNothing) {
 // no test of g_bAbort in between: once g_bTransferActive is set, an abort
 // finds the thread in (or on its way into) that plain wait.
 TEST_F(UploadThreadTest, PlainWaitOutlastsAnAbortUntilTheLinkStops) {
-    const std::string path = WriteFile("data.bin", RandomBytes(100, 8));
+    const std::string path = WriteFile("data.bin", TestFileString(100, 8));
     m_link.Start(0);  // running, takes nothing
     StartUpload("CE1\r\nSdata.bin\r\n");
     ASSERT_TRUE(WaitFor([] { return g_bTransferActive.IsSet() && g_bOutboxFull.IsSet(); }));
@@ -584,7 +578,7 @@ TEST_F(UploadThreadTest, PlainWaitOutlastsAnAbortUntilTheLinkStops) {
 }
 
 TEST_F(UploadThreadTest, PlainWaitEndsWhenTheLinkStopsOnTheReceiversError) {
-    const std::string path = WriteFile("data.bin", RandomBytes(100, 8));
+    const std::string path = WriteFile("data.bin", TestFileString(100, 8));
     m_link.Start(0);
     StartUpload("CE1\r\nSdata.bin\r\n");
     ASSERT_TRUE(WaitFor([] { return g_bTransferActive.IsSet() && g_bOutboxFull.IsSet(); }));
@@ -652,7 +646,7 @@ class TransferAbortTest : public UploadThreadTest, public ::testing::WithParamIn
 
 TEST_P(TransferAbortTest, ClosesTheFileAndEndsTheTransfer) {
     const TransferAbortCase& c = GetParam();
-    const std::string data = RandomBytes(c.fileSize, 6);
+    const std::string data = TestFileString(c.fileSize, 6);
     const std::string path = WriteFile("data.bin", data);
     m_link.Start(c.taken);
     StartUpload("CE1\r\nSdata.bin\r\nCX\r\n");

@@ -18,6 +18,7 @@
 #include "platform/window.h"
 #include "sim/sim_frames.h"
 #include "support/pty_pair.h"
+#include "support/test_data.h"
 
 // Only a guard against hangs; never the thing a test asserts.
 inline constexpr std::chrono::milliseconds kHangGuard{20000};
@@ -123,5 +124,3 @@ private:
 // of 64 bytes and a short last chunk.
 std::vector<std::vector<std::uint8_t>> DataFileFrames(const std::vector<std::uint8_t>& file);
 
-// Deterministic bytes for a test file.
-std::vector<std::uint8_t> TestFileBytes(std::size_t size, unsigned seed = 1);
