@@ -413,26 +413,31 @@ bool SerialPort::GetLineSettings(LineSettings* settings) {
     return true;
 }
 
+namespace {
+
+// Reads the port's termios, lets change derive the wanted record from it and
+// applies that; nothing is written when change refuses (nullopt).
+template <typename Change>
+bool ChangeTermios(SerialPort::Impl& impl, int fd, Change change) {
+    termios current{};
+    if (tcgetattr(fd, &current) != 0)
+        return false;
+    const std::optional<termios> wanted = change(current);
+    return wanted && impl.ApplyTermios(*wanted);
+}
+
+}  // namespace
+
 bool SerialPort::SetLineSettings(const LineSettings& settings) {
     IoScope io(*m_impl);
-    if (!io)
-        return false;
-    termios current{};
-    if (tcgetattr(m_impl->m_nFd, &current) != 0)
-        return false;
-    const std::optional<termios> wanted = ApplyLineSettings(current, settings);
-    return wanted && m_impl->ApplyTermios(*wanted);
+    return io && ChangeTermios(*m_impl, m_impl->m_nFd,
+                               [&](const termios& current) { return ApplyLineSettings(current, settings); });
 }
 
 bool SerialPort::SetBaudRate(DWORD baudRate) {
     IoScope io(*m_impl);
-    if (!io)
-        return false;
-    termios current{};
-    if (tcgetattr(m_impl->m_nFd, &current) != 0)
-        return false;
-    const std::optional<termios> wanted = WithBaudRate(current, baudRate);
-    return wanted && m_impl->ApplyTermios(*wanted);
+    return io && ChangeTermios(*m_impl, m_impl->m_nFd,
+                               [&](const termios& current) { return WithBaudRate(current, baudRate); });
 }
 
 void SerialPort::SetReadProfile(ReadProfile profile) {
