@@ -83,21 +83,29 @@ int ScriptReader::ReadLetterCommand() {
     }
 }
 
+// Appends the bytes up to the next CR (or the end of the script) to text
+// while it is shorter than limit; the rest up to the CR is read and dropped,
+// so that the next request starts after it. False on a read error.
+bool ScriptReader::ReadUpToCR(std::string& text, std::size_t limit) {
+    unsigned char byte = 0;
+    for (;;) {
+        ReadResult result = ReadByte(byte);
+        if (result == ReadResult::Error)
+            return false;
+        if (result == ReadResult::End || byte == kCR)
+            return true;
+        if (text.size() < limit)
+            text.push_back(static_cast<char>(byte));
+    }
+}
+
 // Argument bytes up to the next CR, byte for byte. What does not fit in
 // m_szCommand is read and dropped so that the next request starts after the
 // CR; only the first 6 argument bytes travel anyway.
 int ScriptReader::ReadEArgument() {
     std::string text = "E";
-    unsigned char byte = 0;
-    for (;;) {
-        ReadResult result = ReadByte(byte);
-        if (result == ReadResult::Error)
-            return 0;
-        if (result == ReadResult::End || byte == kCR)
-            break;
-        if (text.size() < kCommandSize - 1)
-            text.push_back(static_cast<char>(byte));
-    }
+    if (!ReadUpToCR(text, kCommandSize - 1))
+        return 0;
     SetCommandText(text, kEFieldSize);
     return static_cast<int>(m_strCommand.size());
 }
@@ -106,16 +114,9 @@ int ScriptReader::ReadEArgument() {
 // script's directory + the name, whichever of F, f, S, s started it.
 int ScriptReader::ReadFileCommand() {
     std::string name;
-    unsigned char byte = 0;
-    for (;;) {
-        ReadResult result = ReadByte(byte);
-        if (result == ReadResult::Error)
-            return 0;
-        if (result == ReadResult::End || byte == kCR)
-            break;
-        if (name.size() < kMaxNameBytes)
-            name.push_back(byte == '\\' ? '/' : static_cast<char>(byte));
-    }
+    if (!ReadUpToCR(name, kMaxNameBytes))
+        return 0;
+    std::replace(name.begin(), name.end(), '\\', '/');
     SetCommandText("S" + ScriptDirectory() + name);
     return static_cast<int>(m_strCommand.size());
 }

@@ -93,6 +93,7 @@ private:
 
     ReadResult ReadByte(unsigned char& byte);
     int ReadLetterCommand();
+    bool ReadUpToCR(std::string& text, std::size_t limit);
     int ReadEArgument();
     int ReadFileCommand();
     void SetCommandText(const std::string& text, std::size_t fieldSize = 0);
