@@ -1,6 +1,7 @@
 // FindFileIgnoringCase: names from scripts written on Windows find their
 // files whatever the letter case.
 #include "upload/case_insensitive_path.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -15,17 +16,16 @@ namespace fs = std::filesystem;
 
 class CaseInsensitivePathTest : public ::testing::Test {
 protected:
+    TempFolder m_temp{"case_path_"};
+
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "case_path_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
+        m_dir = m_temp.Slash();
         Touch("Code.LZS");
         Touch("Sub Dir/Boot.Bin");
         Touch("exact/Twin.bin");
         Touch("exact/TWIN.BIN");
         Touch("exact/twin.bin");
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     void Touch(const std::string& name) {
         fs::create_directories(fs::path(m_dir + name).parent_path());

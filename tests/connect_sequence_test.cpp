@@ -20,6 +20,7 @@
 #include "sim/receiver_sim.h"
 #include "support/headless_front_end.h"
 #include "support/shared_state_reset.h"
+#include "support/temp_folder.h"
 #include "support/test_data.h"
 
 namespace fs = std::filesystem;
@@ -48,16 +49,12 @@ HeadlessFrontEnd::Action ConnectAction(bool connectAgain = false) {
 
 class ConnectSequenceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string folder = (fs::temp_directory_path() / "connect_sequence_test.XXXXXX").string();
-        ASSERT_NE(mkdtemp(folder.data()), nullptr);
-        m_folder = folder;
-    }
+    TempFolder m_temp{"connect_sequence_test."};
+
+    void SetUp() override { m_folder = m_temp.Path(); }
     void TearDown() override {
         if (m_sim)
             m_sim->Stop();
-        std::error_code error;
-        fs::remove_all(m_folder, error);
     }
 
     void StartSim(SimOptions options = {}, bool poweredOn = true) {

@@ -19,6 +19,7 @@
 #include "res/strings.h"
 #include "sim/receiver_sim.h"
 #include "support/shared_state_reset.h"
+#include "support/temp_folder.h"
 #include "ui/downloader_app.h"
 #include "ui/run_outcome.h"
 #include "ui/wx/wx_app.h"
@@ -137,15 +138,9 @@ bool Press(WxDialogView& view, int id) { return view.PressButton(id); }
 
 class GuiRunTest : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/rd-gui-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override {
-        std::error_code error;
-        fs::remove_all(m_folder, error);
-    }
+    TempFolder m_temp{"rd-gui-"};
+
+    void SetUp() override { m_folder = m_temp.Path(); }
 
     std::string WriteFile(const std::string& name, const std::string& bytes) {
         const fs::path path = m_folder / name;
@@ -381,9 +376,8 @@ TEST_F(GuiRunTest, CancelDuringTheUploadStopsIt) {
 }
 
 TEST(ScriptFileName, DefaultExtensionIsAddedToANameWithoutOne) {
-    char pattern[] = "/tmp/rd-ext-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string folder = pattern;
+    const TempFolder temp("rd-ext-");
+    const std::string folder = temp.Path().string();
     std::ofstream(folder + "/README") << "x";
     const struct {
         std::string typed;
@@ -397,7 +391,6 @@ TEST(ScriptFileName, DefaultExtensionIsAddedToANameWithoutOne) {
     };
     for (const auto& c : kCases)
         EXPECT_EQ(WxFrontEnd::AddDefaultExtension(c.typed), c.expected) << c.typed;
-    fs::remove_all(folder);
 }
 
 }  // namespace

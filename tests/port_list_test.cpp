@@ -2,10 +2,11 @@
 #include "ui/term/port_list.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -13,14 +14,13 @@ namespace {
 
 class PortListTest : public ::testing::Test {
 protected:
+    TempFolder m_temp{"port_list_test."};
+
     void SetUp() override {
-        std::string root = (fs::temp_directory_path() / "port_list_test.XXXXXX").string();
-        ASSERT_NE(mkdtemp(root.data()), nullptr);
-        m_root = root;
+        m_root = m_temp.Path();
         fs::create_directories(m_root / "dev" / "serial" / "by-id");
         fs::create_directories(m_root / "sys" / "class" / "tty");
     }
-    void TearDown() override { fs::remove_all(m_root); }
 
     void Touch(const fs::path& path, const std::string& content = {}) {
         fs::create_directories(path.parent_path());

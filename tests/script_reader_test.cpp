@@ -1,6 +1,7 @@
 // ScriptReader: the script's byte-stream format, its limits, scripts made on
 // Windows, unreadable scripts, and a sweep of random bytes.
 #include "upload/script_reader.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -38,12 +39,9 @@ std::ostream& operator<<(std::ostream& out, const Command& command) {
 
 class ScriptReaderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "script_reader_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    TempFolder m_temp{"script_reader_"};
+
+    void SetUp() override { m_dir = m_temp.Path(); }
 
     std::string WriteScript(const std::string& bytes, const std::string& name = "load.cmd") {
         fs::path path = m_dir / name;

@@ -20,6 +20,7 @@
 
 #include "res/strings.h"
 #include "sim/receiver_sim.h"
+#include "support/temp_folder.h"
 #include "support/test_data.h"
 #include "ui/term/terminal_front_end.h"
 
@@ -141,16 +142,15 @@ private:
 
 class TerminalTest : public ::testing::Test {
 protected:
+    TempFolder m_temp{"terminal_test."};
+
     void SetUp() override {
         ASSERT_TRUE(fs::exists(ProgramPath())) << ProgramPath();
-        std::string folder = (fs::temp_directory_path() / "terminal_test.XXXXXX").string();
-        ASSERT_NE(mkdtemp(folder.data()), nullptr);
-        m_folder = folder;
+        m_folder = m_temp.Path();
     }
     void TearDown() override {
         if (m_sim)
             m_sim->Stop();
-        fs::remove_all(m_folder);
     }
 
     void StartSim(SimOptions options = {}, bool poweredOn = true) {

@@ -21,6 +21,7 @@
 #include "support/link_harness.h"
 #include "support/recording_message_box.h"
 #include "support/shared_state_reset.h"
+#include "support/temp_folder.h"
 #include "support/test_data.h"
 #include "upload/upload_thread.h"
 
@@ -51,12 +52,9 @@ void PrintTo(const E2eCase& c, std::ostream* out) { *out << c.name; }
 
 class UploadEndToEndTest : public ::testing::TestWithParam<E2eCase> {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "upload_e2e_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    TempFolder m_temp{"upload_e2e_"};
+
+    void SetUp() override { m_dir = m_temp.Slash(); }
 
     std::string WriteFile(const std::string& name, const std::string& bytes) {
         fs::create_directories(fs::path(m_dir + name).parent_path());

@@ -27,6 +27,7 @@
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "platform/window.h"
+#include "support/temp_folder.h"
 #include "support/test_data.h"
 
 namespace {
@@ -212,10 +213,10 @@ std::vector<Frame> FileFrames(const std::string& data) {
 
 class UploadThreadTest : public ::testing::Test {
 protected:
+    TempFolder m_temp{"upload_thread_"};
+
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "upload_thread_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
+        m_dir = m_temp.Slash();
         ResetSharedState();
         g_bAbort.Clear();
         g_bOutboxFull.Clear();
@@ -235,7 +236,6 @@ protected:
         ResetSharedState();
         g_bAbort.Clear();
         g_bOutboxFull.Clear();
-        fs::remove_all(m_dir);
     }
 
     std::string WriteFile(const std::string& name, const std::string& bytes) {
