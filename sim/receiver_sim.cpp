@@ -154,7 +154,8 @@ void ReceiverSim::Impl::Run() {
             UpdateReport([&](SimReport&) { recorder.AbandonOpenFile("the receiver was switched off during the file"); });
             NewSession();
         }
-        if (!powered.load() || options.silent || stoppedAfterError) {
+        const bool fellSilent = options.silentAfter != 0 && report.framesSent >= options.silentAfter;
+        if (!powered.load() || options.silent || stoppedAfterError || fellSilent) {
             Listen(milliseconds(50));
             continue;
         }

@@ -38,6 +38,8 @@
 //    (the receiver waits for the operator to restart it). It keeps reading.
 //  - hangupAfter N: once frame N has been sent and its answer time is over,
 //    the line is closed (see HangUp()) and the simulator's thread ends.
+//  - silentAfter N: once frame N has been sent, nothing more is sent; the
+//    line stays open and what the tool sends is still read and recorded.
 //  - paced: bytes are written at 11 bit times per byte at the simulator's
 //    current speed, and each answer from the tool is held for its own wire
 //    time before it is acted on, so that a benchmark sees a real line's

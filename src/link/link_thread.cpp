@@ -151,6 +151,7 @@ UINT LinkThread(void* param) {
             }
             continue;
         }
+        g_tLastHeard.Touch();
         if (InFrame.TextBeginsWith(frame::kWordMon)) {
             WriteAnswer(frame::kAnswerFast);
             ReplyFrame.m_bFastRequested = 1;

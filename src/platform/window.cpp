@@ -117,6 +117,13 @@ void WaitForPostedMessage(std::chrono::milliseconds timeout) {
     r.wakeRequested = false;
 }
 
+void WaitForPostedMessage() {
+    Registry& r = TheRegistry();
+    std::unique_lock lock(r.mutex);
+    r.posted.wait(lock, [&r] { return !r.queue.empty() || r.wakeRequested; });
+    r.wakeRequested = false;
+}
+
 void WakeMessageLoop() {
     Registry& r = TheRegistry();
     std::function<void()> hook;

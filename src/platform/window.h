@@ -55,6 +55,8 @@ int DispatchPostedMessages();
 // Blocks until a message is queued or the timeout passes (or a wake-up is
 // requested with WakeMessageLoop). Does not dispatch.
 void WaitForPostedMessage(std::chrono::milliseconds timeout);
+// The same without a time limit.
+void WaitForPostedMessage();
 
 // Wakes WaitForPostedMessage without a message (used by signal handlers'
 // helper threads and by front ends that need to re-check their own state).
