@@ -6,12 +6,14 @@
 // status.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "link/port_setup.h"
+#include "platform/serial_port.h"
 #include "ui/gui_entry.h"
 #include "ui/run_outcome.h"
 #include "ui/term/command_line.h"
@@ -33,7 +35,7 @@ int RunFrontEnd(const CommandLine& commandLine, const PortSettings& settings, co
 #ifdef RD_WITH_GUI
     if (!WantsTerminal(commandLine, kGuiBuilt)) {
         GuiOptions options;
-        options.m_strDevice = settings.m_strDevice;
+        options.m_settings = settings;
         options.m_strScriptFolder = scriptFolder;
         options.m_bDemo = demo;
         options.m_argc = argc;
@@ -81,6 +83,11 @@ int RunDemo(const CommandLine& commandLine, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that went away (stdout into `head`, a trace FIFO) shows as a
+    // failed write, which the output code tolerates: the download goes on.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Until a front end handles them, these signals still put the port back.
+    RestorePortsOnFatalSignals();
     CommandLine commandLine;
     int status = 0;
     if (!ParseCommandLine(argc, argv, &commandLine, &status))

@@ -84,8 +84,14 @@ protected:
             ADD_FAILURE() << "detail: " << detail;
     }
 
-    // What holds after every run: the workers are gone, the port is closed.
+    // What holds after every run: the workers are gone, the port is closed;
+    // each Connect waited for its workers to stop before it closed the port.
     void ExpectCleanEnd() {
+        EXPECT_FALSE(m_frontEnd.WorkerWaits().empty());
+        for (const HeadlessFrontEnd::WorkerWait& wait : m_frontEnd.WorkerWaits()) {
+            EXPECT_FALSE(wait.portClosedBefore);
+            EXPECT_TRUE(wait.stopped);
+        }
         EXPECT_EQ(RunningWorkerThreads(), 0);
         SerialPort* port = g_hComm.load();
         if (port != nullptr) {

@@ -6,11 +6,13 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -18,10 +20,17 @@
 #include <sstream>
 #include <thread>
 
+#include "link/messages.h"
+#include "link/shared_state.h"
+#include "res/resource.h"
 #include "res/strings.h"
 #include "sim/receiver_sim.h"
+#include "support/shared_state_reset.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
+#include "ui/port_init_dialog.h"
+#include "ui/run_outcome.h"
+#include "ui/term/progress_display.h"
 #include "ui/term/terminal_front_end.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +48,8 @@ fs::path ProgramPath() {
 // The program under test, with its stdout and stderr collected as they come.
 class Child {
 public:
-    explicit Child(const std::vector<std::string>& args) {
+    // closeStdout: the program's stdout is a pipe nobody reads any more.
+    explicit Child(const std::vector<std::string>& args, bool closeStdout = false) {
         int out[2], err[2];
         if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe");
@@ -62,7 +72,10 @@ public:
         }
         close(out[1]);
         close(err[1]);
-        m_outReader = std::thread([this, fd = out[0]] { Collect(fd, &m_out); });
+        if (closeStdout)
+            close(out[0]);
+        else
+            m_outReader = std::thread([this, fd = out[0]] { Collect(fd, &m_out); });
         m_errReader = std::thread([this, fd = err[0]] { Collect(fd, &m_err); });
     }
 
@@ -96,7 +109,8 @@ public:
             std::this_thread::sleep_for(20ms);
         }
         m_bReaped = true;
-        m_outReader.join();
+        if (m_outReader.joinable())
+            m_outReader.join();
         m_errReader.join();
         if (status == -1)
             return -1;
@@ -139,6 +153,34 @@ private:
     bool m_bOutClosed = false;
 };
 
+// The settings of the pty's tool side, read by opening it for a moment (the
+// simulator keeps it open, so they last between the program's opens).
+termios ToolSideTermios(const std::string& path) {
+    termios tio{};
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(fd, 0) << path;
+    EXPECT_EQ(tcgetattr(fd, &tio), 0);
+    close(fd);
+    return tio;
+}
+
+// Settings a port is unlikely to be left with by accident, and that a pty
+// keeps: 4800 baud, output processing, VMIN 3 / VTIME 7.
+void MakeToolSideDistinct(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << path;
+    termios tio{};
+    ASSERT_EQ(tcgetattr(fd, &tio), 0);
+    cfsetispeed(&tio, B4800);
+    cfsetospeed(&tio, B4800);
+    tio.c_oflag |= OPOST;
+    tio.c_iflag |= IGNBRK;
+    tio.c_lflag |= IEXTEN;
+    tio.c_cc[VMIN] = 3;
+    tio.c_cc[VTIME] = 7;
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
+    close(fd);
+}
 
 class TerminalTest : public ::testing::Test {
 protected:
@@ -159,7 +201,21 @@ protected:
         ASSERT_TRUE(m_sim) << reason;
         if (!poweredOn)
             m_sim->PowerOff();
+        MakeToolSideDistinct(m_sim->ToolPath());
+        m_before = ToolSideTermios(m_sim->ToolPath());
         m_sim->Start();
+    }
+
+    // The program has ended: the port is as it was found.
+    void ExpectPortRestored() {
+        const termios after = ToolSideTermios(m_sim->ToolPath());
+        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&m_before));
+        EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&m_before));
+        EXPECT_EQ(after.c_iflag, m_before.c_iflag);
+        EXPECT_EQ(after.c_oflag, m_before.c_oflag);
+        EXPECT_EQ(after.c_lflag, m_before.c_lflag);
+        EXPECT_EQ(after.c_cc[VMIN], m_before.c_cc[VMIN]);
+        EXPECT_EQ(after.c_cc[VTIME], m_before.c_cc[VTIME]);
     }
 
     std::string Write(const std::string& name, const std::string& content) {
@@ -180,6 +236,7 @@ protected:
 
     fs::path m_folder;
     std::unique_ptr<ReceiverSim> m_sim;
+    termios m_before{};
 };
 
 }  // namespace
@@ -191,6 +248,7 @@ TEST_F(TerminalTest, CompleteDownloadExitsZeroWithProgressAndTrace) {
     const std::string trace = (m_folder / "trace.txt").string();
     Child child(Args(script, {"--timeout=30", "--trace=" + trace}));
     ASSERT_EQ(child.Wait(120s), 0) << child.Out() << child.Err();
+    ExpectPortRestored();
 
     const std::string out = child.Out();
     for (const std::string& text : {LoadResString(IDS_STARTUP_NOTICE), LoadResString(IDS_CONNECTION_ESTABLISHED),
@@ -233,6 +291,8 @@ struct ErrorCase {
     bool badPort;
     std::string expected;     // on stdout
     std::string detail;       // on stderr ("" for none expected)
+    unsigned silentAfter = 0; // simulated receiver sends nothing after this frame
+    int timeout = 30;         // --timeout
 };
 
 class TerminalErrorTest : public TerminalTest, public ::testing::WithParamInterface<ErrorCase> {};
@@ -241,10 +301,11 @@ TEST_P(TerminalErrorTest, ExitsOneAfterTheMessage) {
     const ErrorCase& c = GetParam();
     SimOptions options;
     options.errorAfter = c.errorAfter;
+    options.silentAfter = c.silentAfter;
     StartSim(options);
     WriteData("data.bin", 20000);
     const std::string script = *c.script ? Write("load.cmd", c.script) : (m_folder / "missing.cmd").string();
-    std::vector<std::string> args = Args(script, {"--timeout", "30"});
+    std::vector<std::string> args = Args(script, {"--timeout", std::to_string(c.timeout)});
     if (c.badPort)
         args[1] = "--port=/nonexistent/ttyUSB7";
     Child child(args);
@@ -254,6 +315,7 @@ TEST_P(TerminalErrorTest, ExitsOneAfterTheMessage) {
     if (!c.detail.empty()) {
         EXPECT_NE(child.Err().find(c.detail), std::string::npos) << child.Err();
     }
+    ExpectPortRestored();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -265,7 +327,9 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"MissingDataFile", "CE123456\r\nSnothere.bin\r\nCX\r\n", 0, false,
                   LoadResString(IDS_LZSS_FILE_NOT_FOUND), ""},
         ErrorCase{"ReceiverError", "CE123456\r\nSdata.bin\r\nCX\r\n", 60, false,
-                  LoadResString(IDS_COMMUNICATION_ERROR), ""}),
+                  LoadResString(IDS_COMMUNICATION_ERROR), ""},
+        ErrorCase{"ReceiverFallsSilentMidFile", "CE123456\r\nSdata.bin\r\nCX\r\n", 0, false,
+                  TerminalFrontEnd::SilenceText(2), "", 60, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TerminalTest, ConnectionWaitTimesOut) {
@@ -285,28 +349,96 @@ TEST_F(TerminalTest, ReceiverErrorDuringTheWaitEndsTheRun) {
     EXPECT_NE(child.Out().find(LoadResString(IDS_COMMUNICATION_ERROR) + "\n"), std::string::npos) << child.Out();
 }
 
-TEST_F(TerminalTest, CtrlCDuringTheWaitCancelsTheConnection) {
-    StartSim({}, /*poweredOn=*/false);
-    Child child(Args(Write("load.cmd", "CX\r\n")));
-    ASSERT_TRUE(child.WaitForOutput("Waiting for Connection...", 30s)) << child.Out() << child.Err();
-    child.Signal(SIGINT);
-    EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
-    EXPECT_NE(child.Out().find(std::string(kTextConnectionCancelled) + "\n"), std::string::npos) << child.Out();
-}
+enum class Phase { Wait, Upload };
 
-TEST_F(TerminalTest, CtrlCDuringTheUploadCancelsIt) {
+struct SignalCase {
+    const char* name;
+    Phase phase;
+    std::vector<int> signals;  // sent one right after the other
+    int status;
+    std::string text;          // on stdout ("" for none expected)
+};
+
+class TerminalSignalTest : public TerminalTest, public ::testing::WithParamInterface<SignalCase> {};
+
+// A signal cancels the dialog that is open, tells the operator, and the
+// port is given back as it was found, also when a second signal cuts the
+// cancel short.
+TEST_P(TerminalSignalTest, CancelsRestoresThePortAndExitsWithTheSignal) {
+    const SignalCase& c = GetParam();
     SimOptions options;
     options.paced = true;  // a real line's pace: 20 KB take seconds
-    StartSim(options);
+    StartSim(options, /*poweredOn=*/c.phase == Phase::Upload);
     WriteData("data.bin", 20000);
     Child child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")));
-    ASSERT_TRUE(child.WaitForOutput("Command: S", 60s)) << child.Out() << child.Err();
-    child.Signal(SIGINT);
-    EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
+    const std::string phaseText = c.phase == Phase::Wait ? "Waiting for Connection..." : "Command: S";
+    ASSERT_TRUE(child.WaitForOutput(phaseText, 60s)) << child.Out() << child.Err();
+    for (int signal : c.signals)
+        child.Signal(signal);
+    EXPECT_EQ(child.Wait(60s), c.status) << child.Out() << child.Err();
+    if (!c.text.empty()) {
+        EXPECT_NE(child.Out().find(c.text + "\n"), std::string::npos) << child.Out();
+    }
     EXPECT_EQ(child.Out().find(kSuccess), std::string::npos);
+    ExpectPortRestored();
     m_sim->Stop();
     for (const std::string& command : m_sim->Report().commands)
         EXPECT_NE(command, "X");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, TerminalSignalTest,
+    ::testing::Values(
+        SignalCase{"SigintDuringTheWait", Phase::Wait, {SIGINT}, 130, kTextConnectionCancelled},
+        SignalCase{"SigtermDuringTheWait", Phase::Wait, {SIGTERM}, 143, kTextConnectionCancelled},
+        SignalCase{"SighupDuringTheWait", Phase::Wait, {SIGHUP}, 129, kTextConnectionCancelled},
+        SignalCase{"SigintDuringTheUpload", Phase::Upload, {SIGINT}, 130, TerminalFrontEnd::DownloadCancelledText()},
+        SignalCase{"SigtermDuringTheUpload", Phase::Upload, {SIGTERM}, 143,
+                   TerminalFrontEnd::DownloadCancelledText()},
+        SignalCase{"SighupDuringTheUpload", Phase::Upload, {SIGHUP}, 129, TerminalFrontEnd::DownloadCancelledText()},
+        SignalCase{"SecondSignalExitsAtOnce", Phase::Upload, {SIGTERM, SIGINT}, 130, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Output nobody reads any more (stdout into a pipe whose reader has gone)
+// does not stop the download.
+TEST_F(TerminalTest, BrokenStdoutDoesNotStopTheDownload) {
+    StartSim();
+    WriteData("data.bin", 3000);
+    Child child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")), /*closeStdout=*/true);
+    EXPECT_EQ(child.Wait(120s), 0) << child.Err();
+    m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, 5s);
+    const SimReport report = m_sim->Report();
+    ASSERT_EQ(report.files.size(), 1u) << report.Summary();
+    EXPECT_EQ(report.files[0].data, TestFileBytes(3000));
+    ExpectPortRestored();
+}
+
+// The connection wait ends as soon as the link has stopped on its own, even
+// when the link says so (g_bLinkRunning cleared) only after its last posted
+// message has been handled: the flag change itself wakes the wait.
+UINT LinkThatStopsAfterItsLastMessage(void* param) {
+    const HWND hwnd = static_cast<HWND>(reinterpret_cast<std::uintptr_t>(param));
+    g_bLinkRunning.Set();
+    g_bAbort.Set();  // as after "ERROR"
+    PostMessage(hwnd, WM_LINK_CLOSED, 0, 0);
+    std::this_thread::sleep_for(300ms);  // the front end handles the message meanwhile
+    g_bLinkRunning.Clear();
+    return 0;
+}
+
+TEST(TerminalFrontEndWait, WokenByTheLinkFlags) {
+    SharedStateReset reset;
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ProgressDisplay display(out, false);
+    RunOutcome outcome;
+    TerminalFrontEnd frontEnd(TerminalOptions{}, display, outcome, nullptr, out);
+    PortInitDialog dialog(&LinkThatStopsAfterItsLastMessage);
+    auto result = std::async(std::launch::async, [&] { return frontEnd.DoModal(dialog); });
+    ASSERT_EQ(result.wait_for(30s), std::future_status::ready) << "the wait was not woken";
+    EXPECT_EQ(result.get(), IDR_BACK);
+    EXPECT_EQ(outcome.ExitStatus(), kExitFailure);
+    std::fclose(out);
 }
 
 struct UsageCase {
@@ -325,7 +457,8 @@ TEST_P(TerminalUsageTest, ExitsTwoWithHelp) {
 INSTANTIATE_TEST_SUITE_P(Usage, TerminalUsageTest,
                          ::testing::Values(UsageCase{"UnknownOption", {"--bogus"}},
                                            UsageCase{"MissingValue", {"--no-gui", "--port"}},
-                                           UsageCase{"ScriptNeededWithoutATerminal", {"--no-gui", "--port", "/dev/null"}}),
+                                           UsageCase{"ScriptNeededWithoutATerminal", {"--no-gui", "--port", "/dev/null"}},
+                                           UsageCase{"EmptyPort", {"--no-gui", "--port", "", "--script", "x.cmd"}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {

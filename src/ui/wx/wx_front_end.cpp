@@ -4,7 +4,6 @@
 #include "platform/thread.h"
 #include "res/dialog_templates.h"
 #include "res/resource.h"
-#include "ui/port_setup_dialog.h"
 #include "ui/run_outcome.h"
 #include "ui/wx/wx_dialog_view.h"
 
@@ -50,7 +49,7 @@ int WxFrontEnd::DoModal(Dialog& dialog) {
     if (m_pOutcome)
         view.SetCancelInputHook([outcome = m_pOutcome] { outcome->NoteCancelled(); });
     if (dlg->id == IDD_PORT_SETUP)
-        DecoratePortSetup(view, dialog);
+        DecoratePortSetup(view);
     m_views.push_back(&view);
     const int result = view.RunModal(m_shownHook);
     m_views.pop_back();
@@ -64,13 +63,11 @@ std::string WxFrontEnd::ComButtonCaption(const std::string& caption, int index) 
     return device.empty() ? caption : caption + " (" + device + ")";
 }
 
-void WxFrontEnd::DecoratePortSetup(WxDialogView& view, Dialog& dialog) {
+void WxFrontEnd::DecoratePortSetup(WxDialogView& view) {
     const auto buttons = RadioGroup(view.Template(), IDC_COM_PORT);
     for (size_t i = 0; i < buttons.size(); ++i)
         view.SetControlCaption(buttons[i]->id, ComButtonCaption(buttons[i]->caption, static_cast<int>(i)));
-    std::string device = m_options.m_strDevice;
-    if (auto* setup = dynamic_cast<PortSetupDialog*>(&dialog); setup && !setup->m_settings.m_strDevice.empty())
-        device = setup->m_settings.m_strDevice;
+    const std::string& device = m_options.m_settings.m_strDevice;
     m_pDeviceLine = view.AddNoteLine(kDeviceLine, device.empty() ? "" : "Connect opens " + device);
 }
 
