@@ -11,7 +11,7 @@
 #include "link/shared_state.h"
 #include "platform/serial_port.h"
 #include "platform/window.h"
-#include "res/strings.h"
+#include "res/string_ids.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/shared_state.h"
-#include "res/strings.h"
+#include "res/string_ids.h"
 
 namespace {
 
