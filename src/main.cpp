@@ -1,7 +1,10 @@
 // receiver-downloader: loads code into a receiver over a serial line.
 //
-// Runs the GUI when a display is available (and the program was built with
-// it), the terminal front end otherwise or with --no-gui. See
+// Built twice: receiver-downloader, the terminal program, which links no GUI
+// library and hands a run that wants the GUI over to receiver-downloader-gui
+// (RD_GUI_HANDOVER); and receiver-downloader-gui itself (RD_WITH_GUI), which
+// runs the GUI when a display is available and the terminal otherwise or with
+// --no-gui. See
 // ui/term/command_line.h for the options and ui/run_outcome.h for the exit
 // status.
 #include <unistd.h>
@@ -19,6 +22,7 @@
 #include "ui/term/command_line.h"
 #include "ui/term/demo.h"
 #include "ui/term/frame_trace_file.h"
+#include "ui/term/gui_handover.h"
 #include "ui/term/port_list.h"
 #include "ui/term/terminal_app.h"
 
@@ -100,6 +104,14 @@ int main(int argc, char** argv) {
         std::fputs(FormatSerialDeviceList(ListSerialDevices()).c_str(), stdout);
         return kExitSuccess;
     }
+
+#ifdef RD_GUI_HANDOVER
+    if (!WantsTerminal(commandLine, true)) {
+        std::string reason;
+        HandOverToGui(argv, &reason);
+        std::fprintf(stderr, "receiver-downloader: %s; running in the terminal\n", reason.c_str());
+    }
+#endif
 
     FrameTraceFile trace;
     if (!commandLine.m_strTraceFile.empty()) {

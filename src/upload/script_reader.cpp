@@ -5,11 +5,11 @@
 #include <cstring>
 #include <utility>
 
+#include "link/frame_format.h"
+
 namespace {
 
 constexpr unsigned char kCR = 0x0D;
-// An 'E' text fills a 7-byte field: 'E', up to 6 argument bytes, then zeros.
-constexpr std::size_t kEFieldSize = 7;
 
 bool StartsLetterCommand(unsigned char byte) { return byte == 'C' || byte == 'c'; }
 
@@ -106,7 +106,7 @@ int ScriptReader::ReadEArgument() {
     std::string text = "E";
     if (!ReadUpToCR(text, kCommandSize - 1))
         return 0;
-    SetCommandText(text, kEFieldSize);
+    SetCommandText(text, frame::kEFieldSize);
     return static_cast<int>(m_strCommand.size());
 }
 

@@ -27,7 +27,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
                  "then carries out a command script (.cmd) and sends the data files it names.",
                  "receiver-downloader"};
     app.add_flag("--no-gui", parsed.m_bNoGui,
-                 "Run in the terminal (the default when no display is available)");
+                 "Run in the terminal (the default when no display is available). With a display, the\n"
+                 "GUI program receiver-downloader-gui, installed beside this one, is started with the\n"
+                 "same arguments; when it is missing, a note says so and the terminal is used.");
     auto* port = app.add_option("--port", parsed.m_strDevice,
                                 "Serial device to open, e.g. /dev/ttyUSB0 (default: COM1, /dev/ttyS0)")
                      ->check([](const std::string& device) {

@@ -1,5 +1,6 @@
 #include "ui/wx/wx_front_end.h"
 
+#include "link/port_setup.h"
 #include "platform/serial_port.h"
 #include "platform/thread.h"
 #include "res/dialog_templates.h"
@@ -59,7 +60,9 @@ int WxFrontEnd::DoModal(Dialog& dialog) {
 }
 
 std::string WxFrontEnd::ComButtonCaption(const std::string& caption, int index) {
-    const std::string device = ResolvePortName("COM" + std::to_string(index + 1));
+    PortSettings button;
+    button.m_nComPort = index;
+    const std::string device = ResolvePortName(PortNameFor(button));
     return device.empty() ? caption : caption + " (" + device + ")";
 }
 
