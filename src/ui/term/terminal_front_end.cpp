@@ -16,6 +16,7 @@
 #include "ui/run_outcome.h"
 #include "ui/term/interrupt_watcher.h"
 #include "ui/term/progress_display.h"
+#include "ui/term/script_precheck.h"
 
 namespace {
 
@@ -29,6 +30,14 @@ constexpr auto kMaxSleep = std::chrono::seconds(1);
 // (the receiver sent "ERROR") and is no longer running. The operator's Back
 // and Cancel set g_bAbort too, but they end the dialog at once.
 bool LinkEndedOnItsOwn() { return g_bAbort.IsSet() && !g_bLinkRunning.IsSet(); }
+
+// The full path of a script named on the command line or typed in, as the
+// file dialog would give it.
+std::string FullScriptPath(const std::string& chosen) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(chosen, error);
+    return error ? chosen : absolute.lexically_normal().string();
+}
 
 }  // namespace
 
@@ -113,7 +122,11 @@ int TerminalFrontEnd::DoModal(Dialog& dialog) {
 }
 
 void TerminalFrontEnd::RunPortSetup(Dialog& dialog) {
-    if (!dialog.IsEnded() && !TakeCancel(dialog))
+    // A script given on the command line is known now: its faults are told
+    // before the port is opened and the receiver powered on for nothing.
+    const bool scriptPasses =
+        m_options.m_strScript.empty() || ScriptPassesPrecheck(FullScriptPath(m_options.m_strScript), *this, *this);
+    if (!dialog.IsEnded() && !TakeCancel(dialog) && scriptPasses)
         dialog.OnCommand(IDC_CONNECT);
     // Still open: the port could not be opened or the wait gave up. With no
     // operator to choose again, close it.
@@ -196,9 +209,7 @@ bool TerminalFrontEnd::ChooseScriptFile(std::string* path) {
         if (!std::filesystem::path(chosen).has_extension())
             chosen += ".cmd";
     }
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(chosen, error);
-    *path = error ? chosen : absolute.lexically_normal().string();
+    *path = FullScriptPath(chosen);
     return true;
 }
 
