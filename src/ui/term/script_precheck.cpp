@@ -8,6 +8,10 @@
 
 namespace {
 
+// Enough to see what is wrong with a script that is not a script at all.
+constexpr std::size_t kMaxDetailLines = 20;
+constexpr std::size_t kMaxCommandBytes = 120;
+
 // The message the run shows for this fault. A script that cannot be opened
 // at all is met by the Connect sequence, before any upload, with its own
 // text.
@@ -25,7 +29,7 @@ std::string DetailLine(const UploadFaultReport& fault) {
         text.replace(at, 2, ": ");
     if (fault.m_nCommand == 0)
         return text;
-    std::string command = fault.m_strCommand;
+    std::string command = fault.m_strCommand.substr(0, kMaxCommandBytes);
     for (char& c : command)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '?';
@@ -40,7 +44,9 @@ bool ScriptPassesPrecheck(const std::string& script, MessageBoxPresenter& presen
         return true;
     presenter.Show(RunMessage(result.m_faults.front()));
     details.ShowDetail("the script was refused before the port was opened: " + script);
-    for (const UploadFaultReport& fault : result.m_faults)
-        details.ShowDetail(DetailLine(fault));
+    for (std::size_t i = 0; i < result.m_faults.size() && i < kMaxDetailLines; ++i)
+        details.ShowDetail(DetailLine(result.m_faults[i]));
+    if (result.m_faults.size() > kMaxDetailLines)
+        details.ShowDetail("... and " + std::to_string(result.m_faults.size() - kMaxDetailLines) + " more faults");
     return false;
 }
