@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/port_setup.h"
 #include "platform/serial_port.h"
@@ -25,6 +26,7 @@
 #include "ui/term/gui_handover.h"
 #include "ui/term/port_list.h"
 #include "ui/term/terminal_app.h"
+#include "upload/script_check.h"
 
 namespace {
 
@@ -57,6 +59,19 @@ int RunFrontEnd(const CommandLine& commandLine, const PortSettings& settings, co
     options.m_bPromptForScript = isatty(STDIN_FILENO) == 1;
     options.m_nTimeoutSeconds = commandLine.m_nTimeoutSeconds;
     return RunTerminal(settings, options);
+}
+
+// The files --trace must not be written into: the port and, when a script
+// was given, the script and its data files.
+std::vector<TraceGuardedFile> TraceGuardedFiles(const CommandLine& commandLine) {
+    const std::string device = ResolvePortName(PortNameFor(PortSettingsFor(commandLine)));
+    std::vector<TraceGuardedFile> guarded{{"the serial port", device}};
+    if (!commandLine.m_strScript.empty()) {
+        guarded.push_back({"the script", commandLine.m_strScript});
+        for (const ScriptDataFile& file : CheckScript(commandLine.m_strScript).m_dataFiles)
+            guarded.push_back({"a data file of the script", file.m_strPath});
+    }
+    return guarded;
 }
 
 int RunDemo(const CommandLine& commandLine, int argc, char** argv) {
@@ -115,6 +130,12 @@ int main(int argc, char** argv) {
 
     FrameTraceFile trace;
     if (!commandLine.m_strTraceFile.empty()) {
+        const std::vector<TraceGuardedFile> guarded = TraceGuardedFiles(commandLine);
+        if (const TraceGuardedFile* file = FrameTraceFile::FindGuardedFile(commandLine.m_strTraceFile, guarded)) {
+            std::fprintf(stderr, "receiver-downloader: --trace %s names %s (%s); choose another file\n",
+                         commandLine.m_strTraceFile.c_str(), file->m_strWhat.c_str(), file->m_strPath.c_str());
+            return kExitUsage;
+        }
         std::string reason;
         if (!trace.Open(commandLine.m_strTraceFile, &reason)) {
             std::fprintf(stderr, "receiver-downloader: cannot write the trace file %s: %s\n",

@@ -304,6 +304,7 @@ TEST_P(TerminalErrorTest, ExitsOneAfterTheMessage) {
     options.silentAfter = c.silentAfter;
     StartSim(options);
     WriteData("data.bin", 20000);
+    Write("tiny.bin", "12345");
     const std::string script = *c.script ? Write("load.cmd", c.script) : (m_folder / "missing.cmd").string();
     std::vector<std::string> args = Args(script, {"--timeout", std::to_string(c.timeout)});
     if (c.badPort)
@@ -329,7 +330,17 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"ReceiverError", "CE123456\r\nSdata.bin\r\nCX\r\n", 60, false,
                   LoadResString(IDS_COMMUNICATION_ERROR), ""},
         ErrorCase{"ReceiverFallsSilentMidFile", "CE123456\r\nSdata.bin\r\nCX\r\n", 0, false,
-                  TerminalFrontEnd::SilenceText(2), "", 60, 2}),
+                  TerminalFrontEnd::SilenceText(2), "", 60, 2},
+        // A script given on the command line is checked before the port is
+        // opened: its fault is told although the port does not even exist.
+        ErrorCase{"CheckedFirstMissingScript", "", 0, true, kTextFileDoesNotExist, "missing.cmd"},
+        ErrorCase{"CheckedFirstUnknownCommand", "CE123456\r\nCZ\r\nCX\r\n", 0, true,
+                  LoadResString(IDS_UNKNOWN_COMMAND), "command 2 (Z)"},
+        ErrorCase{"CheckedFirstMissingDataFile", "CE123456\nSnothere.bin\nCX\n", 0, true,
+                  LoadResString(IDS_LZSS_FILE_NOT_FOUND), "nothere.bin"},
+        ErrorCase{"CheckedFirstShortDataFile", "Sdata.bin\r\nStiny.bin\r\nCX\r\n", 0, true,
+                  LoadResString(IDS_LZSS_TOO_SHORT), "tiny.bin"},
+        ErrorCase{"CheckedFirstNoCommand", "hello\r\n", 0, true, LoadResString(IDS_SCRIPT_NO_COMMAND), ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TerminalTest, ConnectionWaitTimesOut) {
@@ -460,6 +471,31 @@ INSTANTIATE_TEST_SUITE_P(Usage, TerminalUsageTest,
                                            UsageCase{"ScriptNeededWithoutATerminal", {"--no-gui", "--port", "/dev/null"}},
                                            UsageCase{"EmptyPort", {"--no-gui", "--port", "", "--script", "x.cmd"}}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// --trace must never write into the port, the script or a data file: the
+// same file by any path (a symlink here) is refused before anything opens.
+class TraceGuardTest : public TerminalTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(TraceGuardTest, RefusesTheTraceFile) {
+    const std::string content = "CE1\r\nSdata.bin\r\nCX\r\n";
+    const std::string script = Write("load.cmd", content);
+    WriteData("data.bin", 100);
+    const std::string target = GetParam();
+    const std::string trace = (m_folder / "trace.txt").string();
+    fs::create_symlink(target == "port" ? fs::path("/dev/null") : m_folder / target, trace);
+    Child child({"--no-gui", "--port=/dev/null", "--script", script, "--trace", trace});
+    EXPECT_EQ(child.Wait(30s), 2) << child.Out() << child.Err();
+    EXPECT_NE(child.Err().find("--trace"), std::string::npos) << child.Err();
+    std::ifstream in(script, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
+    EXPECT_EQ(fs::file_size(m_folder / "data.bin"), 100u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, TraceGuardTest, ::testing::Values("port", "load.cmd", "data.bin"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             return name.substr(0, name.find('.'));
+                         });
 
 TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {
     Child child({"--demo", "--no-gui"});

@@ -46,7 +46,7 @@ bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The same, with a copy of text carried by the message; lParam at delivery
 // points at the copy.
-bool PostMessageText(HWND hwnd, UINT message, const char* text);
+bool PostMessageText(HWND hwnd, UINT message, const char* text, WPARAM wParam = 0);
 
 // Delivers every queued message whose window is alive. Returns the number
 // delivered. To be called on the UI thread only.

@@ -6,6 +6,21 @@
 
 #include "res/string_ids.h"
 
+// Faults of a script or its data files, beyond the two above. Each is shown
+// with the file's path (and the system's reason, where there is one) below
+// it (ui/upload_fault_text.h).
+constexpr UINT IDS_SCRIPT_UNOPENABLE = 120;
+constexpr UINT IDS_SCRIPT_NOT_REGULAR = 121;
+constexpr UINT IDS_SCRIPT_UNREADABLE = 122;
+constexpr UINT IDS_SCRIPT_NO_COMMAND = 123;
+constexpr UINT IDS_LZSS_NAME_TOO_LONG = 124;
+constexpr UINT IDS_LZSS_NOT_REGULAR = 125;
+constexpr UINT IDS_LZSS_UNOPENABLE = 126;
+constexpr UINT IDS_LZSS_UNREADABLE = 127;
+constexpr UINT IDS_LZSS_TOO_SHORT = 128;
+constexpr UINT IDS_LZSS_TOO_LARGE = 129;
+constexpr UINT IDS_LZSS_ENDED_EARLY = 130;
+
 // The two literal texts of the Connect sequence, shown by the Port Setup
 // dialog's own message box.
 inline constexpr const char kTextConnectionCancelled[] = "Connection Cancelled";

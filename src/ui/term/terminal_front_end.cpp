@@ -17,6 +17,7 @@
 #include "ui/run_outcome.h"
 #include "ui/term/interrupt_watcher.h"
 #include "ui/term/progress_display.h"
+#include "ui/term/script_precheck.h"
 
 namespace {
 
@@ -61,6 +62,14 @@ private:
     SteadyClock::time_point m_start;
     bool m_bArmed;
 };
+
+// The full path of a script named on the command line or typed in, as the
+// file dialog would give it.
+std::string FullScriptPath(const std::string& chosen) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(chosen, error);
+    return error ? chosen : absolute.lexically_normal().string();
+}
 
 }  // namespace
 
@@ -158,7 +167,11 @@ int TerminalFrontEnd::DoModal(Dialog& dialog) {
 }
 
 void TerminalFrontEnd::RunPortSetup(Dialog& dialog) {
-    if (!dialog.IsEnded() && !TakeCancel(dialog))
+    // A script given on the command line is known now: its faults are told
+    // before the port is opened and the receiver powered on for nothing.
+    const bool scriptPasses =
+        m_options.m_strScript.empty() || ScriptPassesPrecheck(FullScriptPath(m_options.m_strScript), *this, *this);
+    if (!dialog.IsEnded() && !TakeCancel(dialog) && scriptPasses)
         dialog.OnCommand(IDC_CONNECT);
     // Still open: the port could not be opened or the wait gave up. With no
     // operator to choose again, close it.
@@ -265,9 +278,7 @@ bool TerminalFrontEnd::ChooseScriptFile(std::string* path) {
         if (!std::filesystem::path(chosen).has_extension())
             chosen += ".cmd";
     }
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(chosen, error);
-    *path = error ? chosen : absolute.lexically_normal().string();
+    *path = FullScriptPath(chosen);
     return true;
 }
 

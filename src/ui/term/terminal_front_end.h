@@ -1,8 +1,10 @@
 // TerminalFrontEnd: runs the dialogs in a terminal, without questions when
 // the command line says what is needed.
 //
-//  - Port Setup: the start-up notice is printed, then Connect is pressed at
-//    once with the settings given. If Connect leaves the dialog open (the
+//  - Port Setup: the start-up notice is printed, the script given on the
+//    command line is checked (a faulty one is refused with the message the
+//    run would show, and the port is never opened), then Connect is pressed
+//    at once with the settings given. If Connect leaves the dialog open (the
 //    port could not be opened, or the connection wait gave up), the dialog
 //    is closed: a terminal has no operator to pick another port.
 //  - Connection wait: waits for the link, until the time-out (if one was
