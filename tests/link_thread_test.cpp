@@ -47,8 +47,8 @@ protected:
         ASSERT_TRUE(StartLinkThread(window));
     }
 
-    // Lets the thread end on g_bUploadFinished (one more frame wakes it if
-    // it is reading) and waits for it.
+    // Lets the thread end on g_bUploadFinished (which wakes its read) and
+    // waits for it.
     void FinishLink() {
         g_bUploadFinished.Set();
         ASSERT_TRUE(window.PumpUntilCount(WM_LINK_CLOSED, 1));

@@ -139,7 +139,8 @@ UINT LinkThread(void* param) {
     bool bFirstTransfer = true;
     do {
         if (!InFrame.ReadFrame()) {
-            // The port's read time-out paces this loop on an idle line.
+            // No frame: a stray byte was dropped, the port was woken for a
+            // flag the loop tests, or the port is gone.
             const PortState state = CheckPort();
             if (state == PortState::Closed)
                 break;

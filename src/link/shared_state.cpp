@@ -3,6 +3,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/serial_port.h"
+
 namespace {
 
 // Waiters sleep on this condition variable; every flag change bumps the
@@ -14,11 +16,11 @@ std::uint64_t g_generation = 0;
 
 }  // namespace
 
-SharedFlag g_bAbort;
+SharedFlag g_bAbort{SharedFlag::kWakesPortReader};
 SharedFlag g_bOutboxFull;
 SharedFlag g_bTransferActive;
 SharedFlag g_bTransferDone;
-SharedFlag g_bUploadFinished;
+SharedFlag g_bUploadFinished{SharedFlag::kWakesPortReader};
 SharedFlag g_bLinkRunning;
 
 SharedCounter g_dwBytesSent;
@@ -30,6 +32,10 @@ std::string g_strScriptPath;
 void SharedFlag::Store(std::uint32_t value) {
     m_value.store(value, std::memory_order_release);
     NotifyStateChanged();
+    // After the store: a reader woken by this sees the new value.
+    if (m_bWakesPortReader)
+        if (SerialPort* port = g_hComm.load(std::memory_order_acquire))
+            port->Wake();
 }
 
 void NotifyStateChanged() {
