@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "link/frame_buffer.h"
@@ -340,6 +341,43 @@ TEST_F(LinkThreadTest, HangUpShowsTheCommunicationErrorAndAborts) {
     EXPECT_TRUE(g_bAbort);
     EXPECT_FALSE(g_bOutboxFull);
 }
+
+// Every way the link ends on a line that has gone quiet: it sees the end at
+// once (nothing arrives to wake it), and whoever WM_LINK_CLOSED wakes finds
+// g_bLinkRunning already clear.
+struct EndCase {
+    const char* name;
+    void (*end)(ScriptedReceiver& receiver);
+    bool aborted;   // g_bAbort set afterwards
+    bool reported;  // the communication error shown
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+
+class LinkEndTest : public LinkThreadTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(LinkEndTest, EndsAtOnceAndIsNoLongerRunningWhenItSaysSo) {
+    Handshake();
+    std::atomic<int> postsWhileRunning{0};
+    SetPostedMessageHook([&] { postsWhileRunning += g_bLinkRunning.IsSet() ? 1 : 0; });
+    GetParam().end(receiver);
+    const bool closed = window.PumpUntilCount(WM_LINK_CLOSED, 1);
+    SetPostedMessageHook({});
+    ASSERT_TRUE(closed);
+    ASSERT_TRUE(JoinWorkerThreads(kHangGuard));
+    EXPECT_EQ(postsWhileRunning, 0);
+    EXPECT_EQ(g_bAbort.IsSet(), GetParam().aborted);
+    EXPECT_EQ(messages.Count(), GetParam().reported ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, LinkEndTest,
+    ::testing::Values(EndCase{"upload_finished", [](ScriptedReceiver&) { g_bUploadFinished.Set(); }, false, false},
+                      EndCase{"abort", [](ScriptedReceiver&) { g_bAbort.Set(); }, true, false},
+                      EndCase{"port_closed", [](ScriptedReceiver&) { CloseCommPort(); }, false, false},
+                      EndCase{"hang_up", [](ScriptedReceiver& r) { r.Pty().CloseMaster(); }, true, true},
+                      EndCase{"receiver_error", [](ScriptedReceiver& r) { r.Send("ERROR"); }, true, true}),
+    [](const ::testing::TestParamInfo<EndCase>& info) { return info.param.name; });
 
 TEST_F(LinkThreadTest, BadFramesAreDroppedUnanswered) {
     ScriptedReceiver::Tags tags{};

@@ -197,7 +197,8 @@ UINT LinkThread(void* param) {
         ReplyFrame.m_bFastRequested = 0;
     } while (!g_bAbort && !g_bUploadFinished);
 
-    PostMessage(hwnd, WM_LINK_CLOSED, 0, 0);
+    // Cleared first, so that whoever the post wakes finds the link ended.
     g_bLinkRunning.Clear();
+    PostMessage(hwnd, WM_LINK_CLOSED, 0, 0);
     return 0;
 }

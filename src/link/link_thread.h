@@ -17,5 +17,6 @@
 // finds it dead, or any frame not written whole. Then the operator is shown
 // the communication error, g_bAbort is set and only then g_bOutboxFull
 // cleared, so that a frame that did not leave is never counted as taken.
-// g_bLinkRunning is set while it runs; WM_LINK_CLOSED is posted as it ends.
+// g_bLinkRunning is set while it runs and cleared before WM_LINK_CLOSED is
+// posted as it ends.
 UINT LinkThread(void* param);
