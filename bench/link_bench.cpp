@@ -1,20 +1,27 @@
 // link_bench: runs LinkThread through the speed handshake and one upload and
 // reports the figures: time to the handshake, upload throughput, frames per
-// second and the CPU the process used meanwhile (an idle or waiting link must
-// not burn a core).
+// second, and the CPU time and wake-ups (context switches) of the tool's
+// threads meanwhile: a link waiting on a silent line must sleep, and each
+// chunk should cost as little CPU as possible. The in-process receiver's own
+// thread is left out of these figures.
 //
 // Without --device the receiver is simulated in this process on a pty
 // (--paced gives it a real line's timing). With --device the tool side opens
 // that path instead: run `receiver-sim` in another terminal and pass the
 // path it prints, to watch the handshake and the upload from the receiver's
 // side.
-#include <sys/resource.h>
+#include <dirent.h>
+#include <sys/types.h>
 
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <map>
+#include <set>
+#include <string>
 #include <thread>
 
 #include "link/frame_buffer.h"
@@ -56,11 +63,60 @@ public:
     bool m_bClosed = false;
 };
 
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+// CPU time and context switches of this process's threads, read from
+// /proc/self/task (schedstat: nanoseconds on a CPU; status: voluntary and
+// involuntary switches, i.e. how often each thread went to sleep or was
+// preempted).
+struct ThreadUsage {
+    double cpuSeconds = 0;
+    unsigned long long switches = 0;
+};
+using ThreadTable = std::map<pid_t, ThreadUsage>;
+
+ThreadTable ReadThreads() {
+    ThreadTable table;
+    DIR* dir = opendir("/proc/self/task");
+    if (dir == nullptr)
+        return table;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const std::string task = std::string("/proc/self/task/") + entry->d_name;
+        ThreadUsage usage;
+        unsigned long long ns = 0;
+        if (std::ifstream(task + "/schedstat") >> ns)
+            usage.cpuSeconds = static_cast<double>(ns) / 1e9;
+        std::ifstream status(task + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("voluntary_ctxt_switches:") || line.starts_with("nonvoluntary_ctxt_switches:"))
+                usage.switches += std::stoull(line.substr(line.find(':') + 1));
+        }
+        table[static_cast<pid_t>(std::stol(entry->d_name))] = usage;
+    }
+    closedir(dir);
+    return table;
+}
+
+// What the threads not in `exclude` used between two readings (a thread
+// that ended in between is not counted; the tool's threads all outlive the
+// measurements).
+ThreadUsage UsedSince(const ThreadTable& before, const std::set<pid_t>& exclude) {
+    ThreadUsage used;
+    for (const auto& [tid, now] : ReadThreads()) {
+        if (exclude.contains(tid))
+            continue;
+        const auto then = before.find(tid);
+        used.cpuSeconds += now.cpuSeconds - (then == before.end() ? 0 : then->second.cpuSeconds);
+        used.switches += now.switches - (then == before.end() ? 0 : then->second.switches);
+    }
+    return used;
+}
+
+std::set<pid_t> ThreadIds() {
+    std::set<pid_t> ids;
+    for (const auto& entry : ReadThreads())
+        ids.insert(entry.first);
+    return ids;
 }
 
 double Seconds(Clock::duration d) {
@@ -154,19 +210,30 @@ int main(int argc, char** argv) {
     g_bAbort.Clear();
     AfxBeginThread(LinkThread, reinterpret_cast<void*>(static_cast<std::uintptr_t>(window.m_hwnd)));
     if (sim && idleSeconds > 0) {
-        // The receiver is still switched off: the link polls a silent line.
-        const double cpu0 = CpuSeconds();
+        // The receiver is still switched off: the link waits on a silent
+        // line. The main thread's own sleep counts as one switch.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the link settle
+        const ThreadTable before = ReadThreads();
         std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
-        const double cpu = CpuSeconds() - cpu0;
-        std::printf("Idle line: CPU %.3f s in %.1f s (%.1f%% of one core)\n", cpu, idleSeconds,
-                    100.0 * cpu / idleSeconds);
+        const ThreadUsage used = UsedSince(before, {});
+        std::printf("Idle line: CPU %.4f s in %.1f s (%.3f%% of one core), %.1f wake-ups/s (all threads)\n",
+                    used.cpuSeconds, idleSeconds, 100.0 * used.cpuSeconds / idleSeconds,
+                    static_cast<double>(used.switches) / idleSeconds);
     }
+    // The receiver's thread starts now: everything that was here before is
+    // the tool's (or this benchmark's main thread, which plays the upload).
+    const std::set<pid_t> toolThreads = ThreadIds();
+    std::set<pid_t> simThreads;
     const auto start = Clock::now();
-    if (sim)
+    if (sim) {
         sim->Start();
+        for (pid_t tid : ThreadIds())
+            if (!toolThreads.contains(tid))
+                simThreads.insert(tid);
+    }
     std::cout << "Tool port " << path << (sim ? " (simulated receiver in process)" : "")
               << ": waiting for the receiver's \"MON:\" ..." << std::endl;
-    const double cpuBeforeHandshake = CpuSeconds();
+    const ThreadTable beforeHandshake = ReadThreads();
     if (!window.PumpUntil(window.m_bReady, std::chrono::seconds(sim ? 30 : 600))) {
         std::cerr << "link_bench: no handshake\n";
         g_bAbort.Set();
@@ -176,21 +243,24 @@ int main(int argc, char** argv) {
     }
     const double handshakeSeconds = Seconds(Clock::now() - start);
     std::printf("Handshake done, port at 38400 baud: %.3f s (CPU %.3f s)\n", handshakeSeconds,
-                CpuSeconds() - cpuBeforeHandshake);
+                UsedSince(beforeHandshake, simThreads).cpuSeconds);
 
     int status = 0;
     if (!handshakeOnly) {
         std::vector<std::uint8_t> file(size);
         for (std::size_t i = 0; i < size; ++i)
             file[i] = static_cast<std::uint8_t>(i * 131 + (i >> 8));
-        const double cpu0 = CpuSeconds();
+        const ThreadTable before = ReadThreads();
         const auto t0 = Clock::now();
         const unsigned frames = FeedUpload(file);
         const double seconds = Seconds(Clock::now() - t0);
-        const double cpu = CpuSeconds() - cpu0;
-        std::printf("Upload: %zu bytes in %u frames, %.3f s: %.1f KiB/s, %.0f frames/s, CPU %.3f s (%.0f%% of one core)\n",
-                    size, frames, seconds, static_cast<double>(size) / 1024.0 / seconds, frames / seconds, cpu,
-                    100.0 * cpu / seconds);
+        const ThreadUsage used = UsedSince(before, simThreads);
+        std::printf("Upload: %zu bytes in %u frames, %.3f s: %.1f KiB/s, %.0f frames/s\n", size, frames, seconds,
+                    static_cast<double>(size) / 1024.0 / seconds, frames / seconds);
+        std::printf("Tool threads during the upload: CPU %.3f s (%.0f%% of one core), %.1f us and %.2f "
+                    "switches per frame\n",
+                    used.cpuSeconds, 100.0 * used.cpuSeconds / seconds, 1e6 * used.cpuSeconds / frames,
+                    static_cast<double>(used.switches) / frames);
         if (paced) {
             // Per chunk: the receiver's "OK:" (9 bytes) and the 73-byte chunk
             // frame, 11 bit times each at 38400 baud.

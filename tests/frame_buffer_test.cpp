@@ -168,6 +168,7 @@ TEST_F(FrameIoTest, FrameStartingRightAfterAnFeIsLost) {
     // behind it fails the first check of the next call.
     Bytes bytes = Concat({{0xFE}, kOkFrame});
     ASSERT_TRUE(m_pty.Deliver(bytes));
+    g_hComm.load()->Wake();  // so that a call that finds the line empty returns
     for (std::size_t call = 0; call < bytes.size(); ++call)
         EXPECT_FALSE(InFrame.ReadFrame()) << call;
 }
@@ -180,11 +181,25 @@ TEST_F(FrameIoTest, WrongChecksumIsDroppedAndTheNextCallStartsBehindIt) {
     EXPECT_EQ(InFrame.m_abyPayload[5], 0x1E);
 }
 
-TEST_F(FrameIoTest, IdleLineReturnsFalse) {
-    for (bool transfer : {false, true}) {
-        SetReadTimeouts(transfer);
-        EXPECT_FALSE(InFrame.ReadFrame()) << transfer;
+// On an idle line the first read sleeps; each flag the link loop tests
+// wakes it, and the call returns false with nothing consumed.
+TEST_F(FrameIoTest, IdleLineReturnsFalseWhenALinkFlagChanges) {
+    for (SharedFlag* flag : {&g_bAbort, &g_bUploadFinished}) {
+        for (bool transfer : {false, true}) {
+            flag->Clear();
+            SetReadTimeouts(transfer);
+            // Takes the wake-up that the Clear() may have left.
+            g_hComm.load()->Wake();
+            EXPECT_FALSE(InFrame.ReadFrame());
+            auto reader = std::async(std::launch::async, [] { return InFrame.ReadFrame(); });
+            flag->Set();
+            ASSERT_EQ(reader.wait_for(kHangGuard), std::future_status::ready) << transfer;
+            EXPECT_FALSE(reader.get()) << transfer;
+        }
+        flag->Clear();
     }
+    ASSERT_TRUE(m_pty.Deliver(kOkFrame));
+    EXPECT_TRUE(InFrame.ReadFrame());
 }
 
 TEST_F(FrameIoTest, NulBytesInsideAFrameAreDiscardedByThePort) {

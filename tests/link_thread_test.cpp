@@ -5,9 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <condition_variable>
+#include <atomic>
 #include <cstring>
-#include <mutex>
 
 #include "link/frame_buffer.h"
 #include "link/messages.h"
@@ -47,8 +46,8 @@ protected:
         ASSERT_TRUE(StartLinkThread(window));
     }
 
-    // Lets the thread end on g_bUploadFinished (one more frame wakes it if
-    // it is reading) and waits for it.
+    // Lets the thread end on g_bUploadFinished (which wakes its read) and
+    // waits for it.
     void FinishLink() {
         g_bUploadFinished.Set();
         ASSERT_TRUE(window.PumpUntilCount(WM_LINK_CLOSED, 1));
@@ -177,24 +176,7 @@ TEST_F(LinkThreadTest, OutboxFrameGoesOutAtTheOldSpeedBeforeTheSwitch) {
     // be written whole until the receiver reads: until then the port must
     // stay at 19200 baud.
     PtyPair& pty = receiver.Pty();
-    const int filler = open(receiver.ToolPath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(filler, 0);
-    // The pty moves bytes on between its buffers a little later, and takes
-    // a short write when a long one no longer fits: fill with ever shorter
-    // writes, down to single bytes, until two rounds in a row take nothing.
-    const std::vector<std::uint8_t> junk(4096, 0x11);
-    std::size_t filled = 0;
-    for (int emptyRounds = 0; emptyRounds < 2;) {
-        std::size_t round = 0;
-        for (std::size_t size : {4096, 256, 16, 1})
-            for (ssize_t n; (n = write(filler, junk.data(), size)) > 0;)
-                round += static_cast<std::size_t>(n);
-        filled += round;
-        emptyRounds = round == 0 ? emptyRounds + 1 : 0;
-        std::this_thread::sleep_for(20ms);
-    }
-    close(filler);
-    ASSERT_GT(filled, 0u);
+    ASSERT_GT(pty.FillTowardsMaster(), 0u);
 
     tags = receiver.Send("OK:");
     // Wait until the tool has taken the whole "OK:" frame off the line.
@@ -272,36 +254,6 @@ TEST_F(LinkThreadTest, StaleBytesBehindAShortFrameDoNotMakeItOk) {
     ExpectAnswer(receiver.Exchange("OK:", &tags), tags, "Q");
     FinishLink();
 }
-
-// A message box that stays up until the test dismisses it.
-class GatedMessageBox : public MessageBoxPresenter {
-public:
-    void Show(const std::string& text) override {
-        std::unique_lock lock(m_mutex);
-        m_texts.push_back(text);
-        m_changed.notify_all();
-        m_changed.wait(lock, [this] { return m_bDismissed; });
-    }
-    bool WaitShown(std::chrono::milliseconds timeout) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [this] { return !m_texts.empty(); });
-    }
-    void Dismiss() {
-        std::lock_guard lock(m_mutex);
-        m_bDismissed = true;
-        m_changed.notify_all();
-    }
-    std::vector<std::string> Texts() {
-        std::lock_guard lock(m_mutex);
-        return m_texts;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<std::string> m_texts;
-    bool m_bDismissed = false;
-};
 
 TEST_F(LinkThreadTest, ErrorWhileAFrameIsQueuedAbortsAfterTheMessage) {
     GatedMessageBox box;
@@ -389,6 +341,43 @@ TEST_F(LinkThreadTest, HangUpShowsTheCommunicationErrorAndAborts) {
     EXPECT_TRUE(g_bAbort);
     EXPECT_FALSE(g_bOutboxFull);
 }
+
+// Every way the link ends on a line that has gone quiet: it sees the end at
+// once (nothing arrives to wake it), and whoever WM_LINK_CLOSED wakes finds
+// g_bLinkRunning already clear.
+struct EndCase {
+    const char* name;
+    void (*end)(ScriptedReceiver& receiver);
+    bool aborted;   // g_bAbort set afterwards
+    bool reported;  // the communication error shown
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+
+class LinkEndTest : public LinkThreadTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(LinkEndTest, EndsAtOnceAndIsNoLongerRunningWhenItSaysSo) {
+    Handshake();
+    std::atomic<int> postsWhileRunning{0};
+    SetPostedMessageHook([&] { postsWhileRunning += g_bLinkRunning.IsSet() ? 1 : 0; });
+    GetParam().end(receiver);
+    const bool closed = window.PumpUntilCount(WM_LINK_CLOSED, 1);
+    SetPostedMessageHook({});
+    ASSERT_TRUE(closed);
+    ASSERT_TRUE(JoinWorkerThreads(kHangGuard));
+    EXPECT_EQ(postsWhileRunning, 0);
+    EXPECT_EQ(g_bAbort.IsSet(), GetParam().aborted);
+    EXPECT_EQ(messages.Count(), GetParam().reported ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, LinkEndTest,
+    ::testing::Values(EndCase{"upload_finished", [](ScriptedReceiver&) { g_bUploadFinished.Set(); }, false, false},
+                      EndCase{"abort", [](ScriptedReceiver&) { g_bAbort.Set(); }, true, false},
+                      EndCase{"port_closed", [](ScriptedReceiver&) { CloseCommPort(); }, false, false},
+                      EndCase{"hang_up", [](ScriptedReceiver& r) { r.Pty().CloseMaster(); }, true, true},
+                      EndCase{"receiver_error", [](ScriptedReceiver& r) { r.Send("ERROR"); }, true, true}),
+    [](const ::testing::TestParamInfo<EndCase>& info) { return info.param.name; });
 
 TEST_F(LinkThreadTest, BadFramesAreDroppedUnanswered) {
     ScriptedReceiver::Tags tags{};

@@ -132,7 +132,7 @@ TEST_F(SerialPortTest, SetBaudRateChangesOnlyTheSpeed) {
 
 class ReadProfileTest : public SerialPortTest, public testing::WithParamInterface<ReadProfile> {};
 
-TEST_P(ReadProfileTest, ReturnsAByteThatIsThereAndNoneOnAnIdleLine) {
+TEST_P(ReadProfileTest, ReturnsAByteThatIsThereAndNoneWhenWoken) {
     auto port = OpenPort();
     ASSERT_NE(port, nullptr);
     port->SetReadProfile(GetParam());
@@ -140,10 +140,12 @@ TEST_P(ReadProfileTest, ReturnsAByteThatIsThereAndNoneOnAnIdleLine) {
 
     BYTE byte = 0;
     DWORD count = 7;
+    port->Wake();
     EXPECT_TRUE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
 
     ASSERT_TRUE(m_pty.Deliver({0x5A, 0xA5}));
+    port->Wake();  // bytes that are there come first
     EXPECT_TRUE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 1u);
     EXPECT_EQ(byte, 0x5A);
@@ -159,16 +161,73 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ReadProfileTest, testing::Values(ReadProfile:
                              return info.param == ReadProfile::Normal ? "Normal" : "Transfer";
                          });
 
-TEST_F(SerialPortTest, TransferProfileReturnsAByteThatArrivesWhileItWaits) {
+// A read on an idle line sleeps until something happens; what ends it.
+struct IdleReadCase {
+    const char* name;
+    int wakesBefore;                 // Wake() calls before the read starts
+    void (*during)(SerialPort&, PtyPair&);
+    bool result;
+    DWORD count;
+};
+
+void PrintTo(const IdleReadCase& c, std::ostream* os) { *os << c.name; }
+
+class IdleReadTest : public SerialPortTest, public testing::WithParamInterface<IdleReadCase> {};
+
+TEST_P(IdleReadTest, SleepsUntilSomethingHappens) {
     auto port = OpenPort();
     ASSERT_NE(port, nullptr);
-    port->SetReadProfile(ReadProfile::Transfer);
-    // Whether the byte lands before or during the wait, it is returned by
-    // one of the reads and nothing is lost.
-    std::thread writer([&] { m_pty.WriteMaster(Bytes{0x42}); });
-    const Bytes got = ReadBytes(*port, 1);
-    writer.join();
-    EXPECT_EQ(got, Bytes{0x42});
+    BYTE byte = 0;
+    DWORD count = 9;
+    if (GetParam().wakesBefore > 0) {
+        // Any number of wake-ups before a read are reported once.
+        for (int i = 0; i < GetParam().wakesBefore; ++i)
+            port->Wake();
+        EXPECT_TRUE(port->ReadByte(&byte, &count));
+        EXPECT_EQ(count, 0u);
+    }
+    std::promise<void> reading;
+    auto reader = std::async(std::launch::async, [&] {
+        reading.set_value();
+        return port->ReadByte(&byte, &count);
+    });
+    reading.get_future().wait();
+    // Late enough, as a rule, for the read to be asleep; either order passes.
+    std::this_thread::sleep_for(20ms);
+    GetParam().during(*port, m_pty);
+    ASSERT_EQ(reader.wait_for(kHangGuard), std::future_status::ready);
+    EXPECT_EQ(reader.get(), GetParam().result);
+    EXPECT_EQ(count, GetParam().count);
+    if (count == 1) {
+        EXPECT_EQ(byte, 0x42);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, IdleReadTest,
+    testing::Values(
+        IdleReadCase{"byte", 0, [](SerialPort&, PtyPair& pty) { pty.WriteMaster(Bytes{0x42}); }, true, 1},
+        IdleReadCase{"byte_after_two_wakes", 2, [](SerialPort&, PtyPair& pty) { pty.WriteMaster(Bytes{0x42}); },
+                     true, 1},
+        IdleReadCase{"nul_bytes_then_a_byte", 0,
+                     [](SerialPort&, PtyPair& pty) {
+                         pty.Deliver(Bytes(8, 0x00));
+                         pty.WriteMaster(Bytes{0x42});
+                     },
+                     true, 1},
+        IdleReadCase{"wake", 0, [](SerialPort& port, PtyPair&) { port.Wake(); }, true, 0},
+        IdleReadCase{"close", 0, [](SerialPort& port, PtyPair&) { port.Close(); }, false, 0},
+        IdleReadCase{"hang_up", 0, [](SerialPort&, PtyPair& pty) { pty.CloseMaster(); }, false, 0}),
+    [](const testing::TestParamInfo<IdleReadCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SerialPortTest, WakeOnAClosedPortDoesNothing) {
+    auto port = OpenPort();
+    ASSERT_NE(port, nullptr);
+    port->Close();
+    port->Wake();
+    BYTE byte = 0;
+    DWORD count = 0;
+    EXPECT_FALSE(port->ReadByte(&byte, &count));
 }
 
 TEST_F(SerialPortTest, DiscardsNulBytesAndPassesEveryOtherValue) {
@@ -186,6 +245,7 @@ TEST_F(SerialPortTest, DiscardsNulBytesAndPassesEveryOtherValue) {
     EXPECT_EQ(ReadBytes(*port, expected.size()), expected);
     BYTE byte = 0;
     DWORD count = 0;
+    port->Wake();
     EXPECT_TRUE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
 }
@@ -196,6 +256,7 @@ TEST_F(SerialPortTest, OnlyNulBytesReadAsAnIdleLine) {
     ASSERT_TRUE(m_pty.Deliver(Bytes(20, 0x00)));
     BYTE byte = 0;
     DWORD count = 0;
+    port->Wake();
     EXPECT_TRUE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
 }
@@ -319,7 +380,7 @@ TEST_F(SerialPortTest, AFailedOpenLeavesNoDescriptorBehind) {
     EXPECT_EQ(SerialPort::Open("/dev/rd-no-such-serial-device"), nullptr);
     EXPECT_EQ(OpenDescriptorCount(), before);
     first->Close();
-    EXPECT_EQ(OpenDescriptorCount(), before - 2);  // the port and its wake-up descriptor
+    EXPECT_EQ(OpenDescriptorCount(), before - 3);  // the port and its two wake-up descriptors
 }
 
 TEST_F(SerialPortTest, OpensThroughASymlink) {

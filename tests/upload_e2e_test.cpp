@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "link/messages.h"
+#include "res/strings.h"
 #include "link/shared_state.h"
 #include "platform/thread.h"
 #include "sim/receiver_sim.h"
@@ -133,6 +134,61 @@ SimOptions NoisyLine() {
 INSTANTIATE_TEST_SUITE_P(Lines, UploadEndToEndTest,
                          ::testing::Values(E2eCase{"Clean", SimOptions{}}, E2eCase{"Noisy", NoisyLine()}),
                          [](const ::testing::TestParamInfo<E2eCase>& info) { return std::string(info.param.name); });
+
+// The line dies while the last chunk of the script goes out (the adapter is
+// unplugged with the chunk stuck behind a full line): the frame was not
+// written whole, so the run ends in the communication error and an abort,
+// and the upload's final wait is not released before the abort.
+TEST(UploadLastFrameLostTest, EndsInTheCommunicationErrorNeverInSuccess) {
+    SharedStateReset reset;
+    GatedMessageBox box;
+    ScopedMessageBoxPresenter install(&box);
+    TempFolder temp{"upload_lost_"};
+    const std::string file = TestFileString(6 + 64 + 10, 3);
+    std::ofstream(temp.Slash() + "code.lzs", std::ios::binary) << file;
+    std::ofstream(temp.Slash() + "load.cmd") << "Fcode.lzs\r\n";
+    g_strScriptPath = temp.Slash() + "load.cmd";
+
+    ScriptedReceiver receiver;
+    PostedMessageLog linkWindow;
+    PostedMessageLog uploadWindow;
+    ASSERT_TRUE(OpenToolPort(receiver.ToolPath()));
+    ASSERT_TRUE(StartLinkThread(linkWindow));
+    ASSERT_NE(receiver.Exchange("MON:"), std::nullopt);
+    ASSERT_NE(receiver.Exchange("OK:"), std::nullopt);
+    ASSERT_TRUE(linkWindow.PumpUntilCount(WM_LINK_READY, 1));
+    ASSERT_TRUE(AfxBeginThread(UploadThread, uploadWindow.ThreadParam()));
+    ASSERT_TRUE(WaitForStateFor([] { return g_bTransferActive.IsSet(); }, kHangGuard));
+
+    // Header and first chunk arrive; the last chunk meets a full line.
+    const auto frames = DataFileFrames(std::vector<std::uint8_t>(file.begin(), file.end()));
+    ASSERT_EQ(frames.size(), 3u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::optional<ToolFrame> frame = receiver.Exchange("OK:");
+        ASSERT_TRUE(frame.has_value());
+        EXPECT_EQ(frame->Text(), std::string(frames[i].begin(), frames[i].end()));
+    }
+    ASSERT_GT(receiver.Pty().FillTowardsMaster(), 0u);
+    receiver.Send("OK:");
+    ASSERT_TRUE(receiver.Pty().WaitUntilSlaveInputTaken(kHangGuard));
+    receiver.Pty().CloseMaster();
+
+    ASSERT_TRUE(box.WaitShown(kHangGuard));
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{LoadResString(IDS_COMMUNICATION_ERROR)});
+    // While the operator reads the message the chunk still counts as unsent.
+    EXPECT_TRUE(g_bOutboxFull);
+    box.Dismiss();
+    bool abortedAtDone = false;
+    ASSERT_TRUE(uploadWindow.PumpUntil([&] {
+        // What the upload dialog looks at when the upload says it is done.
+        abortedAtDone = g_bAbort.IsSet();
+        return uploadWindow.Count(WM_UPLOAD_DONE) == 1;
+    }));
+    EXPECT_TRUE(abortedAtDone);
+    ASSERT_TRUE(linkWindow.PumpUntilCount(WM_LINK_CLOSED, 1));
+    ASSERT_TRUE(JoinWorkerThreads(kHangGuard));
+    EXPECT_EQ(box.Texts().size(), 1u);
+}
 
 // The example scripts shipped with the tool run through as they stand.
 struct ExampleCase {

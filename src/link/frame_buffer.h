@@ -24,13 +24,17 @@ public:
     // members. Returns true only for a whole frame that began FE 01 and has a
     // correct checksum. On false, the bytes it consumed are gone (one stray
     // byte per call in front of a frame; FE 02 consumes both) and the members
-    // hold whatever was read. The first read is bounded by the port's read
-    // time-out; once an 0xFE has been taken the rest is awaited until it
-    // arrives, a read fails (port closed or dead) or g_bAbort is set.
+    // hold whatever was read. The first read waits for a byte until the
+    // port's reader is woken (g_bAbort or g_bUploadFinished changed) and then
+    // returns false with no byte taken; once an 0xFE has been taken the rest
+    // is awaited until it arrives, a read fails (port closed or dead) or
+    // g_bAbort is set.
     bool ReadFrame();
 
     // Sets the checksum and writes the L+6 bytes from m_abyPreamble on to
-    // g_hComm in one write. True when all L+6 bytes were written.
+    // g_hComm in one write. True when all L+6 bytes were written; false means
+    // that the port is closed or has failed (there is no port, or it reports
+    // IsClosed() or IsDead()).
     bool WriteFrame();
 
     // The frame text: payload bytes 2 to L-1 (empty when L < 2).

@@ -30,23 +30,29 @@ void AddressReplyToInFrame() {
     ReplyFrame.m_abyPayload[1] = InFrame.m_abyPayload[1];
 }
 
-// Answers InFrame with a word of the link ("FAST" or ";").
-void WriteAnswer(std::string_view word) {
+// Answers InFrame with a word of the link ("FAST" or ";"). False when the
+// answer was not written whole.
+bool WriteAnswer(std::string_view word) {
     ReplyFrame.m_byLength = static_cast<BYTE>(frame::kTagSize + word.size());
     std::memcpy(&ReplyFrame.m_abyPayload[frame::kTextOffset], word.data(), word.size());
     AddressReplyToInFrame();
-    ReplyFrame.WriteFrame();
+    return ReplyFrame.WriteFrame();
 }
 
 // Answers InFrame with the queued Outbox frame and frees the slot. The copy
 // is written before g_bOutboxFull is cleared, so UploadThread cannot refill
-// Outbox while it is still being read.
-void SendOutbox() {
+// Outbox while it is still being read. A frame that was not written whole
+// has not been taken: the slot stays full (false), and only the abort that
+// follows releases UploadThread, so that it can never count the frame as
+// sent.
+bool SendOutbox() {
     ReplyFrame.m_byLength = Outbox.m_byLength;
     std::memcpy(ReplyFrame.m_abyPayload, Outbox.m_abyPayload, Outbox.m_byLength);
     AddressReplyToInFrame();
-    ReplyFrame.WriteFrame();
+    if (!ReplyFrame.WriteFrame())
+        return false;
     g_bOutboxFull.Clear();
+    return true;
 }
 
 // The link flags describe the port. A port just opened by the Connect
@@ -79,43 +85,63 @@ PortState CheckPort() {
 }
 
 // Tells the operator, then stops the run: g_bAbort stops UploadThread and
-// this thread; clearing g_bOutboxFull releases an UploadThread waiting for
-// the slot. The queued frame is never sent.
+// this thread; clearing g_bOutboxFull (after the abort, so that no wait can
+// take it for a frame sent) releases an UploadThread waiting for the slot.
+// The queued frame is never sent.
 void AbortOnCommunicationError() {
     AfxMessageBox(IDS_COMMUNICATION_ERROR);
     g_bAbort.Set();
     g_bOutboxFull.Clear();
 }
 
+enum class Failed { Read, Write };
+
+// After a read or a write that failed: true when the thread must end. A port
+// closed by the Connect sequence ends it quietly. A port that has failed, or
+// that did not take a frame whole, is reported, unless the run is already
+// ending. A read that failed on a usable port has only dropped bytes or been
+// woken.
+bool LinkLost(Failed what) {
+    const PortState state = CheckPort();
+    if (state == PortState::Usable && what == Failed::Read)
+        return false;
+    if (state != PortState::Closed && !g_bAbort && !g_bUploadFinished)
+        AbortOnCommunicationError();
+    return true;
+}
+
 // An "OK:" while a data file is streamed: the answer is held back until the
-// next frame of the file is queued (or the file is done), and the port reads
-// with the transfer profile so that the next "OK:" is taken at once.
-void ServeTransfer(bool* pbFirstTransfer) {
+// next frame of the file is queued (or the file is done); the port is told
+// that a transfer is on. False when the answer was not written whole.
+bool ServeTransfer(bool* pbFirstTransfer) {
     if (*pbFirstTransfer) {
         SetReadTimeouts(true);
         *pbFirstTransfer = false;
     }
     // UploadThread sets one of the two in every case, abort included.
     WaitForState([] { return g_bTransferDone.IsSet() || g_bOutboxFull.IsSet(); });
-    if (g_bOutboxFull)
-        SendOutbox();
+    if (g_bOutboxFull && !SendOutbox())
+        return false;
     if (g_bTransferDone) {
         SetReadTimeouts(false);
         g_bTransferActive.Clear();
     }
+    return true;
 }
 
-void AnswerOk(bool* pbSwitchPending, bool* pbFirstTransfer) {
+// False when the answer was not written whole.
+bool AnswerOk(bool* pbSwitchPending, bool* pbFirstTransfer) {
     if (ReplyFrame.m_bFastRequested && !ReplyFrame.m_bFastActive)
         *pbSwitchPending = true;
-    if (g_bTransferActive) {
-        ServeTransfer(pbFirstTransfer);
-    } else if (g_bOutboxFull) {
-        SendOutbox();
-    } else {
-        WriteAnswer(frame::kAnswerAck);
-    }
+    bool written = true;
+    if (g_bTransferActive)
+        written = ServeTransfer(pbFirstTransfer);
+    else if (g_bOutboxFull)
+        written = SendOutbox();
+    else
+        written = WriteAnswer(frame::kAnswerAck);
     Yield();
+    return written;
 }
 
 // Made once the answer to the "OK:" has been written at the old speed.
@@ -138,21 +164,16 @@ UINT LinkThread(void* param) {
     bool bFirstTransfer = true;
     do {
         if (!InFrame.ReadFrame()) {
-            // The port's read time-out paces this loop on an idle line.
-            const PortState state = CheckPort();
-            if (state == PortState::Closed)
+            // No frame: a stray byte was dropped, the port was woken for a
+            // flag the loop tests, or the port is gone.
+            if (LinkLost(Failed::Read))
                 break;
-            if (state == PortState::Failed) {
-                // A run already ending needs no message.
-                if (!g_bAbort && !g_bUploadFinished)
-                    AbortOnCommunicationError();
-                break;
-            }
             continue;
         }
         g_tLastHeard.Touch();
         if (InFrame.TextBeginsWith(frame::kWordMon)) {
-            WriteAnswer(frame::kAnswerFast);
+            if (!WriteAnswer(frame::kAnswerFast) && LinkLost(Failed::Write))
+                break;
             ReplyFrame.m_bFastRequested = 1;
             Yield();
             continue;
@@ -162,18 +183,22 @@ UINT LinkThread(void* param) {
             AbortOnCommunicationError();
             continue;
         }
+        bool written = true;
         if (InFrame.TextBeginsWith(frame::kWordOk)) {
-            AnswerOk(&bSwitchPending, &bFirstTransfer);
+            written = AnswerOk(&bSwitchPending, &bFirstTransfer);
         } else {
-            WriteAnswer(frame::kAnswerAck);
+            written = WriteAnswer(frame::kAnswerAck);
             Yield();
         }
+        if (!written && LinkLost(Failed::Write))
+            break;
         if (bSwitchPending)
             SwitchSpeed(hwnd, &bSwitchPending);
         ReplyFrame.m_bFastRequested = 0;
     } while (!g_bAbort && !g_bUploadFinished);
 
-    PostMessage(hwnd, WM_LINK_CLOSED, 0, 0);
+    // Cleared first, so that whoever the post wakes finds the link ended.
     g_bLinkRunning.Clear();
+    PostMessage(hwnd, WM_LINK_CLOSED, 0, 0);
     return 0;
 }

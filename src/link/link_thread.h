@@ -13,9 +13,10 @@
 // receives WM_LINK_READY and WM_LINK_CLOSED. Returns 0.
 //
 // Runs until g_bAbort or g_bUploadFinished is found set at the end of a
-// pass, or until the port is closed (quietly) or fails for good (the
-// operator is shown the communication error, g_bAbort is set and
-// g_bOutboxFull cleared). g_tLastHeard is touched for every whole frame
-// read. g_bLinkRunning is set while it runs; WM_LINK_CLOSED
-// is posted as it ends.
+// pass, or until the port is closed (quietly) or fails for good: a read that
+// finds it dead, or any frame not written whole. Then the operator is shown
+// the communication error, g_bAbort is set and only then g_bOutboxFull
+// cleared, so that a frame that did not leave is never counted as taken.
+// g_tLastHeard is touched for every whole frame read. g_bLinkRunning is set
+// while it runs and cleared before WM_LINK_CLOSED is posted as it ends.
 UINT LinkThread(void* param);

@@ -3,6 +3,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/serial_port.h"
+
 namespace {
 
 // Waiters sleep on this condition variable; every flag change bumps the
@@ -23,11 +25,11 @@ void WakeWaiters() {
 
 }  // namespace
 
-SharedFlag g_bAbort;
+SharedFlag g_bAbort{SharedFlag::kWakesPortReader};
 SharedFlag g_bOutboxFull;
 SharedFlag g_bTransferActive;
 SharedFlag g_bTransferDone;
-SharedFlag g_bUploadFinished;
+SharedFlag g_bUploadFinished{SharedFlag::kWakesPortReader};
 SharedFlag g_bLinkRunning;
 
 SharedStamp g_tLastHeard;
@@ -42,6 +44,10 @@ void SharedFlag::Store(std::uint32_t value) {
     WakeWaiters();
     if (StateChangeHook hook = g_stateChangeHook.load(std::memory_order_acquire))
         hook(this);
+    // After the store: a reader woken by this sees the new value.
+    if (m_bWakesPortReader)
+        if (SerialPort* port = g_hComm.load(std::memory_order_acquire))
+            port->Wake();
 }
 
 void NotifyStateChanged() {

@@ -10,6 +10,10 @@
 // flag changes (every Set/Clear wakes all waiters) and re-tests the
 // condition. The conditions are the same ones a poll would test, so each
 // wait's exit conditions stay exactly as they would be with polling.
+//
+// The link thread sleeps in the port's read instead: the flags it tests
+// between reads (g_bAbort, g_bUploadFinished) also wake the port held in
+// g_hComm (SerialPort::Wake), so that it sees them change at once.
 #pragma once
 
 #include <atomic>
@@ -22,9 +26,15 @@
 
 class SerialPort;
 
-// One shared flag. Set()/Clear() wake every thread in WaitForState().
+// One shared flag. Set()/Clear() wake every thread in WaitForState(), and
+// for a flag made with kWakesPortReader also the read waiting on g_hComm.
 class SharedFlag {
 public:
+    static constexpr bool kWakesPortReader = true;
+
+    constexpr SharedFlag() = default;
+    constexpr explicit SharedFlag(bool wakesPortReader) : m_bWakesPortReader(wakesPortReader) {}
+
     void Set() { Store(1); }
     void Clear() { Store(0); }
     bool IsSet() const { return m_value.load(std::memory_order_acquire) != 0; }
@@ -33,6 +43,7 @@ public:
 private:
     void Store(std::uint32_t value);
     std::atomic<std::uint32_t> m_value{0};
+    bool m_bWakesPortReader = false;
 };
 
 // A shared 32-bit counter; written by one thread, read whole by others.
@@ -46,11 +57,11 @@ private:
     std::atomic<DWORD> m_value{0};
 };
 
-extern SharedFlag g_bAbort;
+extern SharedFlag g_bAbort;            // wakes the port's reader
 extern SharedFlag g_bOutboxFull;
 extern SharedFlag g_bTransferActive;
 extern SharedFlag g_bTransferDone;
-extern SharedFlag g_bUploadFinished;
+extern SharedFlag g_bUploadFinished;   // wakes the port's reader
 // Set by LinkThread for as long as it runs (cleared as it ends), so that a
 // thread waiting for the link to take a frame can tell that nobody will.
 extern SharedFlag g_bLinkRunning;

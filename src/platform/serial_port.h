@@ -1,47 +1,41 @@
-// The serial port: the one place that knows about termios.
+// The serial port, in terms no particular system's serial calls show
+// through: each system implements this interface in one file of its own
+// (serial_termios.cpp on POSIX systems).
 //
 // A SerialPort is opened by name, configured with LineSettings, read one
-// byte at a time under one of two time-out profiles, written a frame at a
-// time, and closed. It stands in for the handle, DCB and COMMTIMEOUTS calls
-// of the system the tool was first written for.
+// byte at a time, written a frame at a time, and closed.
 //
-// Names: "COM1".."COM4" open /dev/ttyS0../dev/ttyS3; a name that contains a
-// '/' is a device path and is opened as given (symlinks such as
-// /dev/serial/by-id/... are followed). Anything else cannot be opened.
+// Names: "COM1".."COM4" name the system's first four serial ports; a name
+// that contains a '/' is a device path and is opened as given (symlinks such
+// as /dev/serial/by-id/... are followed). Anything else cannot be opened.
 //
-// Opening: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, refused unless the path is
-// a terminal, then flock(LOCK_EX|LOCK_NB) and TIOCEXCL, so that a second
-// open of a port in use fails (also for root, whom TIOCEXCL lets through but
-// flock does not). The original termios is saved and restored on Close().
+// Opening is exclusive: a second open of a port in use fails. The port's
+// original settings are saved and restored on Close().
 //
 // Received 0x00 bytes are discarded here and never reach ReadByte's caller.
 //
-// Read time-out profiles:
-//  - Normal: a 1-byte read returns as soon as a byte is there, or with none
-//    after about 1 ms.
-//  - Transfer: a read returns at once with a byte that has already arrived;
-//    on an idle line it waits for the next byte for a short while
-//    (kTransferIdleWaitMs) instead of returning empty immediately, so that a
-//    caller polling in a loop sleeps in poll() rather than spinning. A byte
-//    that arrives is returned the moment it arrives, so throughput is that of
-//    an immediate read.
+// Reading: the port takes what the line has delivered in one system call
+// into a small buffer of its own and hands it out a byte per ReadByte call.
+// With nothing buffered, ReadByte sleeps until a byte arrives, Wake() is
+// called, the port is closed, or it fails; there is no read time-out and
+// nothing polls, so an idle line costs no processor time.
 //
-// Dead versus idle: a hang-up, an error condition, EIO, or a zero-byte read
-// after poll() reported the port readable means the device is gone (an
-// unplugged USB adapter). The port then stays dead: every later read and
-// write fails at once and IsDead() tells the caller why.
+// Dead versus idle: a hang-up, an error condition, an I/O error, or an end of
+// file from the driver means the device is gone (an unplugged USB adapter).
+// The port then stays dead: every later read and write fails at once and
+// IsDead() tells the caller why.
 //
 // Emergency restore: while a port is open, its descriptor and original
 // termios are also kept in a fixed table that RestoreOpenPortsNow() reads
 // with async-signal-safe calls only, for an exit that cannot wait for
 // Close() (a second Ctrl-C, a fatal signal).
 //
-// Threads: one thread does the I/O; Close() may be called from another
-// thread while a read is waiting. Close() wakes that read, waits until no
-// read or write is in progress, lets queued output drain (bounded), restores
-// the original settings, releases the lock and closes the descriptor. After
-// Close() every call fails at once; the descriptor number is never reused by
-// this object.
+// Threads: one thread reads and one thread writes at a time (the link
+// thread does both); Wake() and Close() may be called from any thread.
+// Close() wakes a waiting read or write, waits until no read or write is in
+// progress, lets queued output drain (bounded), restores the original
+// settings, releases the lock and closes the device. After Close() every call
+// fails at once; the object itself stays valid (callers may still hold it).
 #pragma once
 
 #include <cstddef>
@@ -55,25 +49,30 @@ enum class FlowControl { None, Hardware };
 
 // The line settings of the port, in the terms the port setup uses.
 struct LineSettings {
-    DWORD baudRate = 19200;     // a standard rate from 50 to 230400 (BaudToSpeed)
+    DWORD baudRate = 19200;     // a standard rate from 50 to 230400
     int dataBits = 8;           // 7 or 8
     ParityMode parity = ParityMode::Odd;
     int stopBits = 1;           // 1 or 2
     // None: no flow control, DTR and RTS raised while open.
-    // Hardware: CTS/RTS handshake (CRTSCTS), DTR raised.
+    // Hardware: CTS/RTS handshake, DTR raised.
     FlowControl flowControl = FlowControl::None;
 
     bool operator==(const LineSettings&) const = default;
 };
 
+// The link's two phases: the dialogue (Normal) and a data file being
+// streamed (Transfer). Both read the same way (see ReadByte): a byte is
+// handed out the moment it is there and an idle line is slept on until a
+// byte or a wake-up comes. The port keeps the phase it was last given.
 enum class ReadProfile { Normal, Transfer };
 
-inline constexpr int kNormalReadTimeoutMs = 1;
-inline constexpr int kTransferIdleWaitMs = 50;
+// Output that has made no progress for this long counts as stuck behind a
+// line stalled by hardware flow control (see Drain).
 inline constexpr int kDrainStallLimitMs = 2000;
 
-// Maps "COM1".."COM4" to their device paths; returns "" for other COM names
-// and returns a path unchanged. Used for display as well as for Open.
+// The system's device path for "COM1".."COM4" (any letter case); "" for
+// other COM names; a path (any name with a '/') unchanged. Used for display
+// as well as for Open.
 std::string ResolvePortName(const std::string& name);
 
 // Puts every open port back to the settings it had before it was opened
@@ -107,27 +106,39 @@ public:
     bool GetLineSettings(LineSettings* settings);
 
     // Applies settings in raw mode with no software flow control, after the
-    // output already written has left the port (TCSADRAIN). Output stuck for
+    // output already written has left the port. Output stuck for
     // kDrainStallLimitMs behind a stalled line is discarded rather than sent
     // under the new settings. On failure the port keeps its previous
     // settings and stays open.
     bool SetLineSettings(const LineSettings& settings);
 
     // Changes only the speed (in and out), after the output already written
-    // has left the port (TCSADRAIN). On failure the port keeps its speed.
+    // has left the port. On failure the port keeps its speed.
     bool SetBaudRate(DWORD baudRate);
 
     void SetReadProfile(ReadProfile profile);
     ReadProfile GetReadProfile() const;
 
-    // Reads at most one byte under the current profile. Returns true when the
-    // call itself worked, with *count 1 (byte stored) or 0 (time-out).
-    // Returns false with *count 0 when the port is closed or dead.
+    // Reads one byte: at once from the port's buffer, or else sleeps until
+    // the line delivers, Wake() is called, or the port is closed or fails.
+    // Returns true with *count 1 (byte stored) or 0 (woken, no byte);
+    // false with *count 0 when the port is closed or dead. Bytes already
+    // buffered are handed out before a pending wake-up is reported. One
+    // thread reads at a time.
     bool ReadByte(BYTE* byte, DWORD* count);
 
-    // Writes all size bytes, looping over partial writes and retrying EINTR;
-    // returns when the bytes have been handed to the driver. *written is the
-    // count actually written; false if it is less than size.
+    // Makes the ReadByte that is sleeping, or else the next one that would
+    // sleep, return at once with *count 0, so that its caller can look at
+    // the state it waits on. A wake-up is kept until a read reports it;
+    // several before that report count as one. Any thread; never blocks; a
+    // no-op on a closed port.
+    void Wake();
+
+    // Writes all size bytes, looping over partial writes and retrying
+    // interrupted calls; returns when the bytes have been handed to the
+    // driver. *written is the count actually written; false if it is less
+    // than size, which happens only when the port is closed or has failed
+    // (IsClosed() or IsDead() then says which).
     bool Write(const void* data, DWORD size, DWORD* written);
 
     // Blocks until everything written has physically left the port. Gives up
@@ -148,7 +159,7 @@ public:
     // The device path that was opened.
     const std::string& DevicePath() const;
 
-    struct Impl;  // opaque: defined where termios is
+    struct Impl;  // opaque: defined in the system's own file
 
 private:
     explicit SerialPort(std::unique_ptr<Impl> impl);

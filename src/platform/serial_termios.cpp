@@ -1,7 +1,39 @@
+// The serial port on POSIX systems: termios, poll() and eventfd.
+//
+// How the port is held:
+//  - Opened O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC and refused unless it is a
+//    terminal; then flock(LOCK_EX|LOCK_NB) and TIOCEXCL, so that a second open
+//    of a port in use fails (also for root, whom TIOCEXCL lets through but
+//    flock does not). The original termios is saved and restored on Close().
+//  - The driver never blocks (VMIN 0, VTIME 0, O_NONBLOCK): every wait is a
+//    poll() that also watches two eventfds, one that Close() makes readable
+//    for good and one that Wake() makes readable until the reader takes it.
 #include "platform/serial_termios.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
 #include <utility>
+
+// ---------------------------------------------------------------------------
+// Line settings to and from termios.
 
 namespace {
 
@@ -51,7 +83,7 @@ void MakeRaw(termios* tio) {
     tio->c_oflag &= ~OPOST;
     tio->c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     tio->c_cflag |= CLOCAL | CREAD;
-    // Reads never block in the driver: the port layer waits in poll().
+    // Reads never block in the driver: the port waits in poll().
     tio->c_cc[VMIN] = 0;
     tio->c_cc[VTIME] = 0;
 }
@@ -134,4 +166,660 @@ LineSettings ReadLineSettings(const termios& tio) {
     settings.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
     settings.flowControl = (tio.c_cflag & CRTSCTS) ? FlowControl::Hardware : FlowControl::None;
     return settings;
+}
+
+// ---------------------------------------------------------------------------
+// The port.
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Bytes taken from the driver per read() call: more than the largest frame,
+// so that a whole frame that has arrived is taken in one call.
+constexpr std::size_t kInputBufferSize = 300;
+// How long the output queue is waited on between two looks at it when the
+// line's speed is not known.
+constexpr int kDrainGuessMs = 10;
+
+struct ComName {
+    const char* name;
+    const char* path;
+};
+constexpr ComName kComNames[] = {
+    {"COM1", "/dev/ttyS0"},
+    {"COM2", "/dev/ttyS1"},
+    {"COM3", "/dev/ttyS2"},
+    {"COM4", "/dev/ttyS3"},
+};
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+    const std::size_t length = std::strlen(b);
+    if (a.size() != length)
+        return false;
+    for (std::size_t i = 0; i < length; ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != b[i])
+            return false;
+    return true;
+}
+
+std::string OpenFailureReason(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "no such device";
+    case EACCES:
+    case EPERM:
+        return "permission denied (add the user to the 'dialout' group)";
+    case EBUSY:
+    case EWOULDBLOCK:
+        return "device busy (in use by another program)";
+    default:
+        return std::strerror(error);
+    }
+}
+
+// Runs call until it does not fail with EINTR; returns its last result.
+template <typename Call>
+auto RetryOnInterrupt(Call call) {
+    for (;;) {
+        auto result = call();
+        if (!(result == -1 && errno == EINTR))
+            return result;
+    }
+}
+
+// glibc's tcsetattr reports EINVAL when the driver did not keep PARENB or
+// the character size it was given. A pseudo-terminal never keeps them (it is
+// always 8 bits without parity), so on a pty the change counts as made when
+// everything else was taken.
+bool PtyTookSettings(int fd, const termios& wanted) {
+    if (errno != EINVAL)
+        return false;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const unsigned int deviceMajor = major(info.st_rdev);
+    if (deviceMajor < 136 || deviceMajor > 143)  // Unix98 pty slaves
+        return false;
+    termios actual{};
+    if (tcgetattr(fd, &actual) != 0)
+        return false;
+    const tcflag_t ptyFixed = PARENB | CSIZE;
+    return (actual.c_cflag & ~ptyFixed) == (wanted.c_cflag & ~ptyFixed) && actual.c_iflag == wanted.c_iflag &&
+           actual.c_lflag == wanted.c_lflag;
+}
+
+// Microseconds one character takes on the line: start bit, data bits,
+// parity bit, stop bits. 0 when the speed is not known.
+int CharacterTimeMicroseconds(const termios& tio) {
+    const DWORD baud = SpeedToBaud(cfgetospeed(&tio)).value_or(0);
+    if (baud == 0)
+        return 0;
+    const LineSettings line = ReadLineSettings(tio);
+    const int bits = 1 + line.dataBits + (line.parity == ParityMode::None ? 0 : 1) + line.stopBits;
+    return static_cast<int>((bits * 1000000 + baud - 1) / baud);
+}
+
+// The emergency-restore table: one slot per open port. A slot is claimed
+// (m_bClaimed), its termios written, and only then its descriptor published;
+// a reader that sees a descriptor therefore sees the termios that belongs to
+// it. Lock-free atomics only, so that a signal handler may read it.
+struct RestoreSlot {
+    std::atomic<bool> m_bClaimed{false};
+    std::atomic<int> m_nFd{-1};
+    termios m_tioOriginal{};
+};
+constexpr std::size_t kRestoreSlots = 16;
+RestoreSlot g_restoreSlots[kRestoreSlots];
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+// Returns the slot now holding fd, or -1 when the table is full (the port
+// then has no emergency restore; Close() still restores it).
+int RegisterForRestore(int fd, const termios& original) {
+    for (std::size_t i = 0; i < kRestoreSlots; ++i) {
+        bool expected = false;
+        if (!g_restoreSlots[i].m_bClaimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel))
+            continue;
+        g_restoreSlots[i].m_tioOriginal = original;
+        g_restoreSlots[i].m_nFd.store(fd, std::memory_order_release);
+        return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void UnregisterForRestore(int slot) {
+    if (slot < 0)
+        return;
+    g_restoreSlots[slot].m_nFd.store(-1, std::memory_order_release);
+    g_restoreSlots[slot].m_bClaimed.store(false, std::memory_order_release);
+}
+
+void RestoreAndReraise(int signal) {
+    const int savedErrno = errno;
+    RestoreOpenPortsNow();
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+    errno = savedErrno;
+}
+
+// Makes an eventfd readable; a no-op on one that is readable already.
+void Signal(int eventFd) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = write(eventFd, &one, sizeof one);
+}
+
+}  // namespace
+
+void RestoreOpenPortsNow() {
+    for (RestoreSlot& slot : g_restoreSlots) {
+        const int fd = slot.m_nFd.load(std::memory_order_acquire);
+        if (fd >= 0)
+            tcsetattr(fd, TCSANOW, &slot.m_tioOriginal);
+    }
+}
+
+void RestorePortsOnFatalSignals() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = RestoreAndReraise;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+std::string ResolvePortName(const std::string& name) {
+    if (name.find('/') != std::string::npos)
+        return name;
+    for (const ComName& com : kComNames)
+        if (EqualsIgnoringCase(name, com.name))
+            return com.path;
+    return {};
+}
+
+struct SerialPort::Impl {
+    std::string m_strDevicePath;
+    int m_nFd = -1;
+    // Readable from the start of Close() on, so that a read or write waiting
+    // in poll() returns at once.
+    int m_nCloseFd = -1;
+    // Readable from Wake() until a read has reported the wake-up.
+    int m_nWakeFd = -1;
+    termios m_tioOriginal{};
+    int m_nRestoreSlot = -1;
+    std::atomic<ReadProfile> m_readProfile{ReadProfile::Normal};
+
+    // Guards the fields below. Close() sets m_bClosed, then waits until no
+    // operation is in progress (m_nActive back to 0) before it touches the
+    // descriptors.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_idle;
+    int m_nActive = 0;
+    std::atomic<bool> m_bClosed{false};
+    bool m_bReleased = false;
+    std::atomic<bool> m_bDead{false};
+    std::string m_strDeadReason;
+
+    std::mutex m_writeMutex;
+    // What the last read() brought, NULs removed; the reading thread's own.
+    BYTE m_abyInput[kInputBufferSize];
+    std::size_t m_nInputHead = 0;
+    std::size_t m_nInputTail = 0;
+
+    // What a wait for input ended with: bytes in the buffer, nothing usable
+    // (only NULs, say), a wake-up, or a closed or failed port.
+    enum class Filled { Bytes, Nothing, Woken, Failed };
+
+    bool Usable() const {
+        return !m_bClosed.load(std::memory_order_acquire) && !m_bDead.load(std::memory_order_acquire);
+    }
+    bool InputEmpty() const { return m_nInputHead == m_nInputTail; }
+    void MarkDead(const std::string& reason);
+    Filled FillInput();
+    Filled ReadInput(short revents);
+    void TakeWake();
+    bool WaitWritable();
+    int DrainWaitMs(int queued) const;
+    bool WaitOutputDrained(bool stopOnClose);
+    bool ApplyTermios(const termios& tio);
+    void RaiseModemLines();
+    void Release();
+};
+
+namespace {
+
+// Counts an I/O call as in progress for its lifetime, unless the port is
+// already closed or dead.
+class IoScope {
+public:
+    explicit IoScope(SerialPort::Impl& port) : m_port(port) {
+        std::lock_guard lock(m_port.m_mutex);
+        m_bEntered = !m_port.m_bClosed && !m_port.m_bDead;
+        if (m_bEntered)
+            ++m_port.m_nActive;
+    }
+    ~IoScope() {
+        if (!m_bEntered)
+            return;
+        std::lock_guard lock(m_port.m_mutex);
+        if (--m_port.m_nActive == 0)
+            m_port.m_idle.notify_all();
+    }
+    IoScope(const IoScope&) = delete;
+    IoScope& operator=(const IoScope&) = delete;
+    explicit operator bool() const { return m_bEntered; }
+
+private:
+    SerialPort::Impl& m_port;
+    bool m_bEntered;
+};
+
+}  // namespace
+
+void SerialPort::Impl::MarkDead(const std::string& reason) {
+    std::lock_guard lock(m_mutex);
+    if (m_bDead)
+        return;
+    m_strDeadReason = reason;
+    m_bDead = true;
+}
+
+// Sleeps until the line delivers, Wake() is called, Close() starts or the
+// device fails, and moves what has arrived into the input buffer. Data that
+// is there is taken before a wake-up is reported, and a wake-up is left
+// pending while data is handed out, so that the caller sees it at its next
+// read even if that read would otherwise sleep.
+SerialPort::Impl::Filled SerialPort::Impl::FillInput() {
+    for (;;) {
+        pollfd fds[3] = {{m_nFd, POLLIN, 0}, {m_nCloseFd, POLLIN, 0}, {m_nWakeFd, POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            MarkDead(std::strerror(errno));
+            return Filled::Failed;
+        }
+        if (fds[1].revents != 0)
+            return Filled::Failed;
+        if (fds[0].revents != 0) {
+            const Filled filled = ReadInput(fds[0].revents);
+            if (filled != Filled::Nothing)
+                return filled;
+        }
+        if (fds[2].revents != 0) {
+            TakeWake();
+            return Filled::Woken;
+        }
+    }
+}
+
+// One read() after poll() reported the port: Bytes, Nothing or Failed.
+SerialPort::Impl::Filled SerialPort::Impl::ReadInput(short revents) {
+    if (revents & POLLNVAL) {
+        MarkDead("port descriptor is no longer valid");
+        return Filled::Failed;
+    }
+    const ssize_t count = RetryOnInterrupt([&] { return read(m_nFd, m_abyInput, sizeof m_abyInput); });
+    if (count > 0) {
+        // NUL bytes are line noise to this protocol: a frame never carries
+        // one, so the port drops them before anyone sees them.
+        BYTE* const end = std::remove(m_abyInput, m_abyInput + count, BYTE{0});
+        m_nInputHead = 0;
+        m_nInputTail = static_cast<std::size_t>(end - m_abyInput);
+        return InputEmpty() ? Filled::Nothing : Filled::Bytes;
+    }
+    if (count == 0) {
+        // poll() said readable and the driver has nothing: end of file,
+        // which a terminal reports only once the device is gone.
+        MarkDead("device disconnected (end of file)");
+        return Filled::Failed;
+    }
+    if (errno == EAGAIN) {
+        if (revents & (POLLHUP | POLLERR)) {
+            MarkDead("device disconnected (hang-up)");
+            return Filled::Failed;
+        }
+        return Filled::Nothing;
+    }
+    MarkDead(errno == EIO ? "device disconnected (I/O error)" : std::strerror(errno));
+    return Filled::Failed;
+}
+
+void SerialPort::Impl::TakeWake() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] ssize_t ignored = read(m_nWakeFd, &count, sizeof count);
+}
+
+// Waits until the port can take more output. False when the port is being
+// closed or has gone dead. No time limit: a write completes or Close() ends it.
+bool SerialPort::Impl::WaitWritable() {
+    for (;;) {
+        pollfd fds[2] = {{m_nFd, POLLOUT, 0}, {m_nCloseFd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            MarkDead(std::strerror(errno));
+            return false;
+        }
+        if (fds[1].revents != 0)
+            return false;
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            MarkDead("device disconnected (hang-up)");
+            return false;
+        }
+        if (fds[0].revents & POLLOUT)
+            return true;
+    }
+}
+
+// How long queued bytes take to leave at the line's present speed.
+int SerialPort::Impl::DrainWaitMs(int queued) const {
+    termios tio{};
+    const int characterUs = tcgetattr(m_nFd, &tio) == 0 ? CharacterTimeMicroseconds(tio) : 0;
+    if (characterUs == 0)
+        return kDrainGuessMs;
+    const long long ms = (static_cast<long long>(queued) * characterUs + 999) / 1000;
+    return static_cast<int>(std::clamp<long long>(ms, 1, kDrainStallLimitMs));
+}
+
+// Waits until the driver's output queue is empty and the last byte has left
+// the transmitter, sleeping for as long as the queued bytes need at the
+// line's speed between looks at the queue. Gives up (false) when the queue
+// has not shrunk for kDrainStallLimitMs: tcdrain() alone could wait forever
+// on a line stalled by hardware flow control. With stopOnClose, also gives
+// up when Close() starts.
+bool SerialPort::Impl::WaitOutputDrained(bool stopOnClose) {
+    int lastQueued = -1;
+    Clock::time_point lastProgress = Clock::now();
+    for (;;) {
+        int queued = 0;
+        if (ioctl(m_nFd, TIOCOUTQ, &queued) < 0)
+            break;  // no queue count from this driver: rely on tcdrain()
+        if (queued == 0)
+            break;
+        if (lastQueued < 0 || queued < lastQueued) {
+            lastQueued = queued;
+            lastProgress = Clock::now();
+        } else if (Clock::now() - lastProgress >= std::chrono::milliseconds(kDrainStallLimitMs)) {
+            return false;
+        }
+        pollfd closing = {stopOnClose ? m_nCloseFd : -1, POLLIN, 0};
+        if (poll(&closing, 1, DrainWaitMs(queued)) > 0)
+            return false;
+    }
+    return RetryOnInterrupt([&] { return tcdrain(m_nFd); }) == 0;
+}
+
+// Applies tio once the output written before it has left the port, so that
+// a speed change never garbles bytes still queued at the old speed. Output
+// stuck behind a stalled line is discarded rather than sent at the new
+// speed.
+bool SerialPort::Impl::ApplyTermios(const termios& tio) {
+    int when = TCSADRAIN;
+    if (!WaitOutputDrained(true)) {
+        if (m_bClosed)
+            return false;
+        tcflush(m_nFd, TCOFLUSH);
+        when = TCSANOW;
+    }
+    if (RetryOnInterrupt([&] { return tcsetattr(m_nFd, when, &tio); }) != 0 && !PtyTookSettings(m_nFd, tio))
+        return false;
+    RaiseModemLines();
+    return true;
+}
+
+// DTR and RTS up while the port is open (with CRTSCTS the driver then drives
+// RTS itself). A pseudo-terminal has no modem lines, so failure is ignored.
+void SerialPort::Impl::RaiseModemLines() {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(m_nFd, TIOCMBIS, &lines);
+}
+
+// Gives the device back: bounded drain, original settings, exclusivity and
+// lock released, descriptors closed. Runs with no I/O call in progress.
+void SerialPort::Impl::Release() {
+    if (m_nFd >= 0) {
+        if (!m_bDead) {
+            if (!WaitOutputDrained(false))
+                tcflush(m_nFd, TCOFLUSH);
+            RetryOnInterrupt([&] { return tcsetattr(m_nFd, TCSANOW, &m_tioOriginal); });
+        }
+        // Before the descriptor is closed, so that an emergency restore never
+        // reaches a number the system may hand out again.
+        UnregisterForRestore(m_nRestoreSlot);
+        m_nRestoreSlot = -1;
+        ioctl(m_nFd, TIOCNXCL);
+        flock(m_nFd, LOCK_UN);
+        close(m_nFd);
+        m_nFd = -1;
+    }
+    for (int* eventFd : {&m_nCloseFd, &m_nWakeFd}) {
+        if (*eventFd >= 0)
+            close(*eventFd);
+        *eventFd = -1;
+    }
+}
+
+SerialPort::SerialPort(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+
+SerialPort::~SerialPort() {
+    Close();
+}
+
+std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::string* reason) {
+    auto fail = [reason](const std::string& why) -> std::unique_ptr<SerialPort> {
+        if (reason)
+            *reason = why;
+        return nullptr;
+    };
+
+    const std::string path = ResolvePortName(name);
+    if (path.empty())
+        return fail("no such port");
+
+    const int fd = RetryOnInterrupt([&] { return open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0)
+        return fail(OpenFailureReason(errno));
+
+    // Everything below undoes what was done so far before it reports.
+    bool exclusive = false;
+    bool configured = false;
+    termios original{};
+    int restoreSlot = -1;
+    int eventFds[2] = {-1, -1};
+    auto failOpen = [&](const std::string& why) {
+        for (int eventFd : eventFds)
+            if (eventFd >= 0)
+                close(eventFd);
+        if (configured)
+            tcsetattr(fd, TCSANOW, &original);
+        UnregisterForRestore(restoreSlot);
+        if (exclusive)
+            ioctl(fd, TIOCNXCL);
+        close(fd);  // also drops the flock
+        return fail(why);
+    };
+
+    if (!isatty(fd))
+        return failOpen("not a terminal");
+    // flock keeps out every other careful program, root included; TIOCEXCL
+    // also keeps out programs that do not lock (root passes it).
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return failOpen(OpenFailureReason(errno));
+    if (ioctl(fd, TIOCEXCL) != 0)
+        return failOpen(OpenFailureReason(errno));
+    exclusive = true;
+    if (tcgetattr(fd, &original) != 0)
+        return failOpen(OpenFailureReason(errno));
+    // From the first change on, a fatal signal must be able to undo it.
+    restoreSlot = RegisterForRestore(fd, original);
+    const termios raw = MakeRawKeepingLine(original);
+    if (RetryOnInterrupt([&] { return tcsetattr(fd, TCSANOW, &raw); }) != 0)
+        return failOpen(OpenFailureReason(errno));
+    configured = true;
+    for (int& eventFd : eventFds)
+        if ((eventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0)
+            return failOpen(std::strerror(errno));
+
+    auto impl = std::make_unique<Impl>();
+    impl->m_strDevicePath = path;
+    impl->m_nFd = fd;
+    impl->m_nCloseFd = eventFds[0];
+    impl->m_nWakeFd = eventFds[1];
+    impl->m_tioOriginal = original;
+    impl->m_nRestoreSlot = restoreSlot;
+    return std::unique_ptr<SerialPort>(new SerialPort(std::move(impl)));
+}
+
+bool SerialPort::GetLineSettings(LineSettings* settings) {
+    IoScope io(*m_impl);
+    if (!io)
+        return false;
+    termios tio{};
+    if (tcgetattr(m_impl->m_nFd, &tio) != 0)
+        return false;
+    *settings = ReadLineSettings(tio);
+    return true;
+}
+
+namespace {
+
+// Reads the port's termios, lets change derive the wanted record from it and
+// applies that; nothing is written when change refuses (nullopt).
+template <typename Change>
+bool ChangeTermios(SerialPort::Impl& impl, int fd, Change change) {
+    termios current{};
+    if (tcgetattr(fd, &current) != 0)
+        return false;
+    const std::optional<termios> wanted = change(current);
+    return wanted && impl.ApplyTermios(*wanted);
+}
+
+}  // namespace
+
+bool SerialPort::SetLineSettings(const LineSettings& settings) {
+    IoScope io(*m_impl);
+    return io && ChangeTermios(*m_impl, m_impl->m_nFd,
+                               [&](const termios& current) { return ApplyLineSettings(current, settings); });
+}
+
+bool SerialPort::SetBaudRate(DWORD baudRate) {
+    IoScope io(*m_impl);
+    return io && ChangeTermios(*m_impl, m_impl->m_nFd,
+                               [&](const termios& current) { return WithBaudRate(current, baudRate); });
+}
+
+void SerialPort::SetReadProfile(ReadProfile profile) {
+    m_impl->m_readProfile.store(profile, std::memory_order_release);
+}
+
+ReadProfile SerialPort::GetReadProfile() const {
+    return m_impl->m_readProfile.load(std::memory_order_acquire);
+}
+
+bool SerialPort::ReadByte(BYTE* byte, DWORD* count) {
+    *count = 0;
+    Impl& port = *m_impl;
+    // A byte already buffered costs no system call and no lock: the buffer
+    // is the reading thread's alone, and Close() never frees it.
+    if (!port.Usable())
+        return false;
+    if (port.InputEmpty()) {
+        IoScope io(port);
+        if (!io)
+            return false;
+        switch (port.FillInput()) {
+        case Impl::Filled::Bytes:
+            break;
+        case Impl::Filled::Woken:
+            return true;
+        case Impl::Filled::Nothing:
+        case Impl::Filled::Failed:
+            return false;
+        }
+    }
+    *byte = port.m_abyInput[port.m_nInputHead++];
+    *count = 1;
+    return true;
+}
+
+void SerialPort::Wake() {
+    IoScope io(*m_impl);
+    if (io)
+        Signal(m_impl->m_nWakeFd);
+}
+
+bool SerialPort::Write(const void* data, DWORD size, DWORD* written) {
+    *written = 0;
+    IoScope io(*m_impl);
+    if (!io)
+        return false;
+    Impl& port = *m_impl;
+    std::lock_guard writeLock(port.m_writeMutex);
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    while (*written < size) {
+        const ssize_t count = write(port.m_nFd, bytes + *written, size - *written);
+        if (count > 0) {
+            *written += static_cast<DWORD>(count);
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count == 0 || errno == EAGAIN) {
+            if (!port.WaitWritable())
+                return false;
+            continue;
+        }
+        port.MarkDead(errno == EIO ? "device disconnected (I/O error)" : std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool SerialPort::Drain() {
+    IoScope io(*m_impl);
+    if (!io)
+        return false;
+    return m_impl->WaitOutputDrained(true);
+}
+
+void SerialPort::Close() {
+    Impl& port = *m_impl;
+    {
+        std::unique_lock lock(port.m_mutex);
+        if (port.m_bClosed) {
+            // Another thread is closing it: return once it is really closed.
+            port.m_idle.wait(lock, [&] { return port.m_bReleased; });
+            return;
+        }
+        port.m_bClosed = true;
+        Signal(port.m_nCloseFd);
+        port.m_idle.wait(lock, [&] { return port.m_nActive == 0; });
+    }
+    port.Release();
+    {
+        std::lock_guard lock(port.m_mutex);
+        port.m_bReleased = true;
+    }
+    port.m_idle.notify_all();
+}
+
+bool SerialPort::IsClosed() const {
+    return m_impl->m_bClosed.load(std::memory_order_acquire);
+}
+
+bool SerialPort::IsDead() const {
+    return m_impl->m_bDead.load(std::memory_order_acquire);
+}
+
+std::string SerialPort::DeadReason() const {
+    std::lock_guard lock(m_impl->m_mutex);
+    return m_impl->m_strDeadReason;
+}
+
+const std::string& SerialPort::DevicePath() const {
+    return m_impl->m_strDevicePath;
 }

@@ -124,6 +124,29 @@ bool PtyPair::Deliver(const std::vector<std::uint8_t>& bytes) {
     return WriteMaster(bytes) && WaitForSlaveInput(bytes.size(), std::chrono::seconds(10));
 }
 
+std::size_t PtyPair::FillTowardsMaster() {
+    // Through the helper's own slave descriptor, made non-blocking for the
+    // fill (its own open file: the port under test keeps its flags). The pty
+    // moves bytes on between its buffers a little later, and takes a short
+    // write when a long one no longer fits: fill with ever shorter writes,
+    // down to single bytes, until two rounds in a row take nothing.
+    const int flags = fcntl(m_nSlaveFd, F_GETFL);
+    fcntl(m_nSlaveFd, F_SETFL, flags | O_NONBLOCK);
+    const std::vector<std::uint8_t> junk(4096, 0x11);
+    std::size_t filled = 0;
+    for (int emptyRounds = 0; emptyRounds < 2;) {
+        std::size_t round = 0;
+        for (std::size_t size : {4096, 256, 16, 1})
+            for (ssize_t n; (n = write(m_nSlaveFd, junk.data(), size)) > 0;)
+                round += static_cast<std::size_t>(n);
+        filled += round;
+        emptyRounds = round == 0 ? emptyRounds + 1 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    fcntl(m_nSlaveFd, F_SETFL, flags);
+    return filled;
+}
+
 void PtyPair::CloseMaster() {
     if (m_nMasterFd >= 0) {
         close(m_nMasterFd);

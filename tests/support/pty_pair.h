@@ -53,6 +53,11 @@ public:
     // Writes bytes and waits until all of them are waiting at the slave.
     bool Deliver(const std::vector<std::uint8_t>& bytes);
 
+    // Fills the line from the slave towards the master, which nobody reads,
+    // until it takes no more, so that the port's next write has to wait.
+    // Returns the count of filler bytes (0x11) written.
+    std::size_t FillTowardsMaster();
+
     // Closes the master: the slave sees a hang-up (POLLHUP, EIO on read).
     void CloseMaster();
 

@@ -28,6 +28,29 @@ bool RecordingMessageBox::WaitForCount(std::size_t count, std::chrono::milliseco
     return m_shown.wait_for(lock, timeout, [&] { return m_texts.size() >= count; });
 }
 
+void GatedMessageBox::Show(const std::string& text) {
+    std::unique_lock lock(m_mutex);
+    m_texts.push_back(text);
+    m_changed.notify_all();
+    m_changed.wait(lock, [this] { return m_bDismissed; });
+}
+
+bool GatedMessageBox::WaitShown(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [this] { return !m_texts.empty(); });
+}
+
+void GatedMessageBox::Dismiss() {
+    std::lock_guard lock(m_mutex);
+    m_bDismissed = true;
+    m_changed.notify_all();
+}
+
+std::vector<std::string> GatedMessageBox::Texts() {
+    std::lock_guard lock(m_mutex);
+    return m_texts;
+}
+
 ScopedMessageBoxPresenter::ScopedMessageBoxPresenter(MessageBoxPresenter* presenter)
     : m_pPrevious(SetMessageBoxPresenter(presenter)) {}
 

@@ -31,6 +31,23 @@ private:
     std::vector<std::string> m_texts;
 };
 
+// A message box that stays up (its Show() blocks the thread that shows it)
+// until the test dismisses it; every later one returns at once.
+class GatedMessageBox : public MessageBoxPresenter {
+public:
+    void Show(const std::string& text) override;
+    // Blocks until a text has been shown or timeout has passed.
+    bool WaitShown(std::chrono::milliseconds timeout);
+    void Dismiss();
+    std::vector<std::string> Texts();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_texts;
+    bool m_bDismissed = false;
+};
+
 // Installs presenter for its lifetime and then puts back the one it
 // replaced.
 class ScopedMessageBoxPresenter {
