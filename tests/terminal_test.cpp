@@ -407,7 +407,9 @@ INSTANTIATE_TEST_SUITE_P(
         SignalCase{"SigtermDuringTheUpload", Phase::Upload, {SIGTERM}, 143,
                    TerminalFrontEnd::DownloadCancelledText()},
         SignalCase{"SighupDuringTheUpload", Phase::Upload, {SIGHUP}, 129, TerminalFrontEnd::DownloadCancelledText()},
-        SignalCase{"SecondSignalExitsAtOnce", Phase::Upload, {SIGTERM, SIGINT}, 130, ""}),
+        // The same signal twice: two different ones pending together are
+        // delivered in signal-number order, not in the order sent.
+        SignalCase{"SecondSignalExitsAtOnce", Phase::Upload, {SIGINT, SIGINT}, 130, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Output nobody reads any more (stdout into a pipe whose reader has gone)
