@@ -190,6 +190,7 @@ int main(int argc, char** argv) {
         SimOptions options;
         options.paced = paced;
         options.framesBeforeMon = 2;
+        options.keepFileData = true;
         std::string reason;
         sim = ReceiverSim::CreatePty(options, &reason);
         if (!sim) {

@@ -1,11 +1,14 @@
 #include "sim/receiver_sim.h"
 
+#include <sys/prctl.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "link/frame_format.h"
 #include "sim/sim_frames.h"
@@ -33,6 +36,8 @@ const std::vector<std::uint8_t> kStrayBytes = {0x55, 0xAA, 0x13, 0xFF, 0x0D};
 
 enum class Phase { Boot, Mon, Handshake, Fast };
 enum class Word { Other, Mon, Ok, Error };
+// What the tool answered: all the session's steps need to know of it.
+enum class Answer { Fast, Ack, Other };
 
 // A frame the simulator sent that may still be answered.
 struct SentFrame {
@@ -43,7 +48,7 @@ struct SentFrame {
     bool expectAnswer = true;   // false for a bad checksum or "ERROR"
     bool answered = false;
     bool beforePowerCycle = false;  // sent in an earlier session
-    std::string answerText;     // frame text of the answer, if answered
+    Answer answer = Answer::Other;  // if answered
 };
 
 std::string TagText(std::uint8_t tag0, std::uint8_t tag1) {
@@ -66,6 +71,7 @@ struct ReceiverSim::Impl {
 
     // Control, set by the caller's threads.
     mutable std::mutex runMutex;
+    std::condition_variable runEnded;  // under runMutex: the thread has finished
     bool running = false;
     bool hangupRequested = false;
     std::atomic<bool> stopRequested{false};
@@ -80,6 +86,10 @@ struct ReceiverSim::Impl {
     TagSequence tags;
     ToolFrameParser parser;
     std::deque<SentFrame> outstanding;
+    std::vector<std::uint8_t> input;  // bytes of the last read, reused so that reading allocates nothing
+    // Paced: when the tool's last answer was through, if the next frame
+    // follows it at once.
+    std::optional<Clock::time_point> lineFreeAt;
 
     void Run();
     void NewSession();
@@ -90,8 +100,9 @@ struct ReceiverSim::Impl {
         std::lock_guard lock(runMutex);
         return hangupRequested;
     }
+    bool Logging() const { return static_cast<bool>(options.log); }
     void Log(const std::string& line) {
-        if (options.log)
+        if (Logging())
             options.log(line);
     }
     void AddError(const std::string& error) {
@@ -111,7 +122,7 @@ struct ReceiverSim::Impl {
     void SendFrame();
     void AwaitAnswer(SentFrame* current);
     void Listen(milliseconds timeout);
-    void TakeInput(SentFrame* current);
+    void TakeInput();
     void HandleToolFrame(const ToolFrame& frame);
     void AfterAnswerTime(const SentFrame& current);
     void CheckToolSwitched();
@@ -148,6 +159,11 @@ std::string ReceiverSim::Impl::NextText(unsigned number) const {
 }
 
 void ReceiverSim::Impl::Run() {
+    if (options.paced) {
+        // Sleeps end within a microsecond rather than the default 50, so
+        // that the line's timing is kept closely.
+        prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+    }
     NewSession();
     while (!stopRequested.load() && !HangupRequested()) {
         if (powerCycled.exchange(false)) {
@@ -169,6 +185,7 @@ void ReceiverSim::Impl::Run() {
     running = false;
     if (hangupRequested || (options.hangupAfter != 0 && report.framesSent >= options.hangupAfter))
         DoHangUp();
+    runEnded.notify_all();
 }
 
 void ReceiverSim::Impl::DoHangUp() {
@@ -214,7 +231,7 @@ void ReceiverSim::Impl::SendFrame() {
         line->DiscardUnread();
         Log("the tool is not reading: " + std::to_string(unread) + " unread bytes dropped");
     }
-    line->Write(bytes, options.paced, milliseconds(std::max(options.answerTimeoutMs, 1)));
+    line->Write(bytes, options.paced, milliseconds(std::max(options.answerTimeoutMs, 1)), std::exchange(lineFreeAt, {}));
     outstanding.push_back(sent);
     while (outstanding.size() > kOutstandingKept)
         outstanding.pop_front();
@@ -223,8 +240,9 @@ void ReceiverSim::Impl::SendFrame() {
         if (sent.word == Word::Error)
             ++r.errorsSent;
     });
-    Log("-> " + sent.text + " " + TagText(sent.tag0, sent.tag1) + (badChecksum ? " (bad checksum)" : "") +
-        (bytes.size() > frameBytes.size() ? " (with extra bytes)" : ""));
+    if (Logging())
+        Log("-> " + sent.text + " " + TagText(sent.tag0, sent.tag1) + (badChecksum ? " (bad checksum)" : "") +
+            (bytes.size() > frameBytes.size() ? " (with extra bytes)" : ""));
 
     if (sent.word == Word::Error) {
         // The receiver waits for the operator to restart it.
@@ -241,18 +259,12 @@ void ReceiverSim::Impl::AwaitAnswer(SentFrame* current) {
         const auto now = Clock::now();
         if (now >= deadline || Interrupted())
             break;
-        std::vector<std::uint8_t> bytes;
+        input.clear();
         const SimLine::ReadResult result =
-            line->Read(&bytes, std::chrono::duration_cast<milliseconds>(deadline - now) + milliseconds(1));
+            line->Read(&input, std::chrono::duration_cast<milliseconds>(deadline - now) + milliseconds(1));
         if (result == SimLine::ReadResult::Closed)
             break;
-        if (!bytes.empty()) {
-            parser.Feed(bytes.data(), bytes.size());
-            while (std::optional<ToolFrame> frame = parser.Next())
-                HandleToolFrame(*frame);
-            for (const std::string& problem : parser.TakeProblems())
-                AddError(problem);
-        }
+        TakeInput();
         // The frame may have left the outstanding list (answered, or
         // superseded); look it up again by number.
         auto it = std::find_if(outstanding.begin(), outstanding.end(),
@@ -267,19 +279,23 @@ void ReceiverSim::Impl::AwaitAnswer(SentFrame* current) {
 }
 
 void ReceiverSim::Impl::Listen(milliseconds timeout) {
-    std::vector<std::uint8_t> bytes;
-    const SimLine::ReadResult result = line->Read(&bytes, timeout);
+    input.clear();
+    const SimLine::ReadResult result = line->Read(&input, timeout);
     if (result == SimLine::ReadResult::Closed) {
         std::this_thread::sleep_for(timeout);
         return;
     }
-    if (bytes.empty())
-        return;
     if (!powered.load()) {
         parser.Reset();  // nobody is listening
         return;
     }
-    parser.Feed(bytes.data(), bytes.size());
+    TakeInput();
+}
+
+void ReceiverSim::Impl::TakeInput() {
+    if (input.empty())
+        return;
+    parser.Feed(input.data(), input.size());
     while (std::optional<ToolFrame> frame = parser.Next())
         HandleToolFrame(*frame);
     for (const std::string& problem : parser.TakeProblems())
@@ -287,14 +303,18 @@ void ReceiverSim::Impl::Listen(milliseconds timeout) {
 }
 
 void ReceiverSim::Impl::HandleToolFrame(const ToolFrame& frame) {
-    if (options.paced)
-        std::this_thread::sleep_for(std::chrono::nanoseconds(11'000'000'000LL / line->Baud()) *
-                                    static_cast<long>(frame.WireSize()));
+    if (options.paced) {
+        lineFreeAt = Clock::now() + std::chrono::nanoseconds(11'000'000'000LL / line->Baud()) *
+                                        static_cast<long>(frame.WireSize());
+        std::this_thread::sleep_until(*lineFreeAt);
+    }
+    const Clock::time_point arrived = Clock::now();
     UpdateReport([](SimReport& r) { ++r.framesReceived; });
-    const std::string text = frame.Text();
-    Log("<- " + BytesAsText(reinterpret_cast<const std::uint8_t*>(text.data()), std::min<std::size_t>(text.size(), 24)) +
-        (text.size() > 24 ? "..." : "") + " L=" + std::to_string(frame.payload.size()) + " " +
-        TagText(frame.tag0(), frame.tag1()));
+    const std::string_view text = frame.TextView();
+    if (Logging())
+        Log("<- " + BytesAsText(reinterpret_cast<const std::uint8_t*>(text.data()), std::min<std::size_t>(text.size(), 24)) +
+            (text.size() > 24 ? "..." : "") + " L=" + std::to_string(frame.payload.size()) + " " +
+            TagText(frame.tag0(), frame.tag1()));
 
     auto it = std::find_if(outstanding.rbegin(), outstanding.rend(), [&](const SentFrame& f) {
         return f.tag0 == frame.tag0() && f.tag1 == frame.tag1();
@@ -315,7 +335,9 @@ void ReceiverSim::Impl::HandleToolFrame(const ToolFrame& frame) {
         return;
     }
     answered.answered = true;
-    answered.answerText = text;
+    answered.answer = text == frame::kAnswerFast ? Answer::Fast
+                    : text == frame::kAnswerAck  ? Answer::Ack
+                                                 : Answer::Other;
     // Frames before the one answered will not be answered any more.
     const unsigned number = answered.number;
     while (!outstanding.empty() && outstanding.front().number < number)
@@ -330,11 +352,11 @@ void ReceiverSim::Impl::HandleToolFrame(const ToolFrame& frame) {
     switch (answered.word) {
     case Word::Mon:
         if (text != frame::kAnswerFast || length != 6)
-            AddError("\"MON:\" answered \"" + text + "\" (expected \"FAST\")");
+            AddError("\"MON:\" answered \"" + std::string(text) + "\" (expected \"FAST\")");
         break;
     case Word::Other:
         if (text != frame::kAnswerAck || length != 3)
-            AddError("\"" + answered.text + "\" answered \"" + text + "\" (expected \";\")");
+            AddError("\"" + answered.text + "\" answered \"" + std::string(text) + "\" (expected \";\")");
         break;
     case Word::Ok: {
         if (text == frame::kAnswerFast) {
@@ -344,7 +366,7 @@ void ReceiverSim::Impl::HandleToolFrame(const ToolFrame& frame) {
         std::string problem;
         {
             std::lock_guard lock(reportMutex);
-            problem = recorder.Record(frame);
+            problem = recorder.Record(frame, arrived);
             reportChanged.notify_all();
         }
         if (!problem.empty())
@@ -365,11 +387,11 @@ void ReceiverSim::Impl::AfterAnswerTime(const SentFrame& current) {
             phase = Phase::Mon;
         break;
     case Phase::Mon:
-        if (current.answered && current.answerText == frame::kAnswerFast)
+        if (current.answered && current.answer == Answer::Fast)
             phase = Phase::Handshake;
         break;
     case Phase::Handshake:
-        if (current.answered && current.answerText != frame::kAnswerFast) {
+        if (current.answered && current.answer != Answer::Fast) {
             line->SetBaud(kFastBaud);
             phase = Phase::Fast;
             Log("handshake done: now at 38400 baud");
@@ -385,11 +407,12 @@ void ReceiverSim::Impl::AfterAnswerTime(const SentFrame& current) {
     case Phase::Fast:
         break;
     }
-    if (current.answered && current.answerText == frame::kAnswerAck && options.idleDelayMs > 0) {
+    if (current.answered && current.answer == Answer::Ack && options.idleDelayMs > 0) {
         // An idle link: give both ends a rest before the next poll.
         const auto until = Clock::now() + milliseconds(options.idleDelayMs);
         while (Clock::now() < until && !Interrupted())
             Listen(std::chrono::duration_cast<milliseconds>(until - Clock::now()) + milliseconds(1));
+        lineFreeAt = until;
     }
 }
 
@@ -421,25 +444,23 @@ ReceiverSim::~ReceiverSim() {
     Stop();
 }
 
-std::unique_ptr<ReceiverSim> ReceiverSim::CreatePty(SimOptions options, std::string* reason) {
-    std::unique_ptr<SimLine> line = SimLine::CreatePty(reason);
+std::unique_ptr<ReceiverSim> ReceiverSim::Create(std::unique_ptr<SimLine> line, SimOptions options) {
     if (!line)
         return nullptr;
     auto impl = std::make_unique<Impl>();
+    impl->recorder = UploadRecorder(options.keepFileData);
     impl->options = std::move(options);
     impl->line = std::move(line);
     return std::unique_ptr<ReceiverSim>(new ReceiverSim(std::move(impl)));
 }
 
+std::unique_ptr<ReceiverSim> ReceiverSim::CreatePty(SimOptions options, std::string* reason) {
+    return Create(SimLine::CreatePty(reason), std::move(options));
+}
+
 std::unique_ptr<ReceiverSim> ReceiverSim::OpenDevice(const std::string& path, SimOptions options,
                                                      std::string* reason) {
-    std::unique_ptr<SimLine> line = SimLine::OpenDevice(path, reason);
-    if (!line)
-        return nullptr;
-    auto impl = std::make_unique<Impl>();
-    impl->options = std::move(options);
-    impl->line = std::move(line);
-    return std::unique_ptr<ReceiverSim>(new ReceiverSim(std::move(impl)));
+    return Create(SimLine::OpenDevice(path, reason), std::move(options));
 }
 
 const std::string& ReceiverSim::ToolPath() const {
@@ -455,10 +476,19 @@ void ReceiverSim::Start() {
 }
 
 void ReceiverSim::Stop() {
-    m_impl->stopRequested = true;
-    m_impl->line->Wake();
+    RequestStop();
     if (m_impl->thread.joinable())
         m_impl->thread.join();
+}
+
+void ReceiverSim::RequestStop() noexcept {
+    m_impl->stopRequested.store(true);
+    m_impl->line->Wake();
+}
+
+void ReceiverSim::WaitForEnd() {
+    std::unique_lock lock(m_impl->runMutex);
+    m_impl->runEnded.wait(lock, [&] { return !m_impl->running; });
 }
 
 bool ReceiverSim::WaitUntil(const std::function<bool(const SimReport&)>& pred, std::chrono::milliseconds timeout) {

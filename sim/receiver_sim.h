@@ -43,7 +43,9 @@
 //  - paced: bytes are written at 11 bit times per byte at the simulator's
 //    current speed, and each answer from the tool is held for its own wire
 //    time before it is acted on, so that a benchmark sees a real line's
-//    timing.
+//    timing. A frame that follows an answer at once is timed from the end
+//    of that answer's wire time, so that the simulator's own late wake-ups
+//    (up to SimLine::kCatchUp) do not slow the line down.
 //
 // Speed checks (pseudo-terminal only, where the tool's termios is visible
 // through the master): an error is recorded if the tool's port is already at
@@ -67,6 +69,10 @@
 // multiple of 64). A chunk with no file open (before any header, or after the
 // short chunk that ended the file) is an error, as is any other frame. A
 // file still open when the report is taken is listed with complete false.
+// Each file is recorded as its size, its SHA-256 (hashed as the frames come),
+// its chunk count and the time from its header to its last chunk; its bytes
+// are kept as well only with SimOptions::keepFileData, so that the simulator
+// runs in the same small memory however large the file.
 // A command in answer to anything but "OK:", or a wrong answer word, is an
 // error too. Commands are recorded as text: printable bytes as they are,
 // others as \xHH ("E12\x00\x00\x00\x00" for an 'E' with two argument bytes).
@@ -81,6 +87,8 @@
 
 #include "sim/sim_options.h"
 #include "sim/sim_report.h"
+
+class SimLine;
 
 class ReceiverSim {
 public:
@@ -103,6 +111,12 @@ public:
     void Start();
     // Stops the thread and joins it. Idempotent; the line stays open.
     void Stop();
+    // Asks the thread to stop and returns at once; Stop() still joins it.
+    // Async-signal-safe: a signal handler may call it.
+    void RequestStop() noexcept;
+    // Blocks until the thread has ended (RequestStop, Stop, HangUp or the
+    // hang-up fault). Returns at once if it was never started.
+    void WaitForEnd();
 
     // Blocks until pred(report) is true or timeout passes; returns pred's
     // last value. pred runs under the report lock: keep it short.
@@ -124,5 +138,6 @@ public:
 
 private:
     explicit ReceiverSim(std::unique_ptr<Impl> impl);
+    static std::unique_ptr<ReceiverSim> Create(std::unique_ptr<SimLine> line, SimOptions options);
     std::unique_ptr<Impl> m_impl;
 };

@@ -7,7 +7,6 @@
 
 #include <CLI/CLI.hpp>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -16,10 +15,11 @@
 
 namespace {
 
-std::atomic<bool> g_bInterrupted{false};
+std::atomic<ReceiverSim*> g_pSim{nullptr};
 
 void OnSignal(int) {
-    g_bInterrupted = true;
+    if (ReceiverSim* sim = g_pSim.load())
+        sim->RequestStop();
 }
 
 }  // namespace
@@ -82,6 +82,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    g_pSim = sim.get();
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
@@ -93,11 +94,11 @@ int main(int argc, char** argv) {
         std::cout << "(open this path in the tool; Ctrl-C ends the simulator)" << std::endl;
     }
     sim->Start();
-    while (!g_bInterrupted) {
-        if (sim->WaitUntil([](const SimReport& r) { return r.hungUp; }, std::chrono::milliseconds(200)))
-            break;
-    }
+    // Until Ctrl-C or the hang-up fault: the signal handler stops the
+    // simulator's thread, and nothing here wakes for the frames meanwhile.
+    sim->WaitForEnd();
     sim->Stop();
+    g_pSim = nullptr;
     const SimReport report = sim->Report();
     std::lock_guard lock(outputMutex);
     std::cout << "\n" << report.Summary();

@@ -44,9 +44,13 @@ void TagSequence::Next(std::string_view text, std::uint8_t* tag0, std::uint8_t* 
 }
 
 std::string ToolFrame::Text() const {
+    return std::string(TextView());
+}
+
+std::string_view ToolFrame::TextView() const {
     if (payload.size() <= frame::kTextOffset)
         return {};
-    return std::string(payload.begin() + frame::kTextOffset, payload.end());
+    return {reinterpret_cast<const char*>(payload.data()) + frame::kTextOffset, payload.size() - frame::kTextOffset};
 }
 
 void ToolFrameParser::Feed(const std::uint8_t* data, std::size_t size) {

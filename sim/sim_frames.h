@@ -40,6 +40,7 @@ struct ToolFrame {
     std::uint8_t tag1() const { return payload.size() > 1 ? payload[1] : 0; }
     // The frame text: payload bytes 2 to L-1.
     std::string Text() const;
+    std::string_view TextView() const;  // the same, valid while the frame lives
     std::size_t WireSize() const { return payload.size() + frame::kOverhead; }
 };
 

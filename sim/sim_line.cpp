@@ -11,9 +11,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace {
+
+// What one read takes off the line at most: more than a pty holds at once.
+constexpr std::size_t kReadBlock = 4096;
 
 struct BaudPair {
     unsigned baud;
@@ -138,10 +142,12 @@ void SimLine::DrainWake() {
     [[maybe_unused]] ssize_t n = read(m_wakeFd, &value, sizeof value);
 }
 
-bool SimLine::Write(const std::vector<std::uint8_t>& bytes, bool paced, std::chrono::milliseconds stallLimit) {
+bool SimLine::Write(const std::vector<std::uint8_t>& bytes, bool paced, std::chrono::milliseconds stallLimit,
+                    std::optional<std::chrono::steady_clock::time_point> lineFreeAt) {
     using Clock = std::chrono::steady_clock;
     const auto byteTime = std::chrono::nanoseconds(11'000'000'000LL / m_nBaud);
-    const auto start = Clock::now();
+    const auto now = Clock::now();
+    const auto start = lineFreeAt ? std::clamp(*lineFreeAt, now - kCatchUp, now) : now;
     std::size_t done = 0;
     auto lastProgress = start;
     while (done < bytes.size()) {
@@ -149,11 +155,13 @@ bool SimLine::Write(const std::vector<std::uint8_t>& bytes, bool paced, std::chr
             return false;
         std::size_t due = bytes.size();
         if (paced) {
-            // Bytes due by now at the line's rate; at least one.
+            // Bytes whose last bit is on the far end by now: byte i arrives
+            // one byte time after byte i-1, the first one byte time after
+            // the start.
             const auto elapsed = Clock::now() - start;
-            due = std::min(bytes.size(), static_cast<std::size_t>(elapsed / byteTime) + 1);
+            due = std::min(bytes.size(), static_cast<std::size_t>(elapsed / byteTime));
             if (due <= done) {
-                std::this_thread::sleep_until(start + byteTime * static_cast<long>(done));
+                std::this_thread::sleep_until(start + byteTime * static_cast<long>(done + 1));
                 continue;
             }
         }
@@ -190,12 +198,12 @@ SimLine::ReadResult SimLine::Read(std::vector<std::uint8_t>* out, std::chrono::m
         DrainWake();
         return ReadResult::Woken;
     }
-    std::uint8_t buffer[512];
-    const ssize_t n = read(m_fd, buffer, sizeof buffer);
-    if (n > 0) {
-        out->insert(out->end(), buffer, buffer + n);
+    const std::size_t before = out->size();
+    out->resize(before + kReadBlock);
+    const ssize_t n = read(m_fd, out->data() + before, kReadBlock);
+    out->resize(before + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n > 0)
         return ReadResult::Data;
-    }
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return ReadResult::Timeout;
     if (m_bPty && (fds[0].revents & POLLHUP)) {

@@ -27,11 +27,16 @@ public:
     bool IsPty() const { return m_bPty; }
     bool IsClosed() const { return m_fd < 0; }
 
-    // Writes bytes. Paced: at 11 bit times per byte at Baud(). Bytes the line
-    // cannot take within stallLimit (nobody reading on the other end) are
-    // dropped, as a UART's would be. False if Wake() interrupted the write or
-    // the line is closed.
-    bool Write(const std::vector<std::uint8_t>& bytes, bool paced, std::chrono::milliseconds stallLimit);
+    // Writes bytes. Paced: each byte takes 11 bit times at Baud(), so that
+    // byte i is on the far end (i+1) byte times after the start. The start
+    // is the call, or lineFreeAt when given: the moment the line was free
+    // (up to kCatchUp in the past), so that a thread woken late does not
+    // stretch the line's timing. Bytes the line cannot take within
+    // stallLimit (nobody reading on the other end) are dropped, as a UART's
+    // would be. False if Wake() interrupted the write or the line is closed.
+    bool Write(const std::vector<std::uint8_t>& bytes, bool paced, std::chrono::milliseconds stallLimit,
+               std::optional<std::chrono::steady_clock::time_point> lineFreeAt = std::nullopt);
+    static constexpr std::chrono::milliseconds kCatchUp{1};
 
     enum class ReadResult { Data, Timeout, Woken, Closed };
     // Waits up to timeout for bytes and appends what is there to *out.

@@ -17,6 +17,7 @@ struct SimOptions {
     unsigned framesBeforeMon = 2;   // frames of other text ("BOOT1" ...) before "MON:"
     int answerTimeoutMs = 200;      // how long to wait for an answer before the next frame
     int idleDelayMs = 2;            // pause after a ";" answer before the next frame
+    bool keepFileData = false;      // keep the data files' bytes in the report (else size and SHA-256 only)
     // Optional: one line per event, for the program's output. Called on the
     // simulator's thread.
     std::function<void(const std::string&)> log;

@@ -1,16 +1,23 @@
 // What the simulated receiver saw of the tool: its record of one run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-// One data file as the tool sent it.
+// One data file as the tool sent it. Its bytes are hashed as they arrive;
+// the bytes themselves are kept only when SimOptions::keepFileData asks for
+// them, so that a long upload costs the simulator no memory.
 struct SimFile {
-    std::vector<std::uint8_t> data;
+    std::uint64_t size = 0;          // bytes received (header and chunks)
+    std::string sha256;              // lower-case hex SHA-256 of those bytes
+    std::vector<std::uint8_t> data;  // the bytes, with keepFileData only (else empty)
     bool complete = false;
     std::string problem;             // why it is not complete ("" if it is)
-    std::string Sha256Hex() const;   // lower-case hex of SHA-256(data)
+    unsigned chunks = 0;             // chunk frames after the header
+    double seconds = 0;              // from the header's arrival to the last chunk's
 };
 
 struct SimReport {
@@ -22,5 +29,26 @@ struct SimReport {
     unsigned framesSent = 0, framesReceived = 0;
     unsigned errorsSent = 0;         // "ERROR" frames sent
     bool hungUp = false;             // the line has been closed
-    std::string Summary() const;     // commands, file sizes, SHA-256, errors
+    std::string Summary() const;     // commands, file sizes, SHA-256, transfer rates, errors
 };
+
+// SHA-256 over bytes fed in pieces. Hex() may be taken at any time (the
+// digest of what was fed so far) and feeding may go on after it.
+class Sha256Stream {
+public:
+    Sha256Stream();
+    ~Sha256Stream();
+    Sha256Stream(Sha256Stream&&) noexcept;
+    Sha256Stream& operator=(Sha256Stream&&) noexcept;
+
+    void Update(const std::uint8_t* data, std::size_t size);
+    // Lower-case hex digest; "(SHA-256 unavailable)" if the library fails.
+    std::string Hex() const;
+
+private:
+    struct Context;
+    std::unique_ptr<Context> m_pContext;
+};
+
+// Lower-case hex SHA-256 of a whole buffer.
+std::string Sha256Hex(const std::uint8_t* data, std::size_t size);

@@ -59,6 +59,7 @@ protected:
     }
 
     void StartSim(SimOptions options = {}, bool poweredOn = true) {
+        options.keepFileData = true;
         std::string reason;
         m_sim = ReceiverSim::CreatePty(options, &reason);
         ASSERT_TRUE(m_sim) << reason;

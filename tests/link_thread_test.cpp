@@ -394,6 +394,7 @@ TEST_F(LinkThreadTest, BadFramesAreDroppedUnanswered) {
 class LinkWithSimTest : public ::testing::Test {
 protected:
     std::unique_ptr<ReceiverSim> StartSim(SimOptions options) {
+        options.keepFileData = true;
         std::string reason;
         std::unique_ptr<ReceiverSim> sim = ReceiverSim::CreatePty(std::move(options), &reason);
         EXPECT_TRUE(sim) << reason;

@@ -140,7 +140,7 @@ TEST_P(UploadRecorderTest, RebuildsCommandsAndFiles) {
     EXPECT_EQ(report.commands, GetParam().commands);
     ASSERT_EQ(report.files.size(), GetParam().fileSizes.size());
     for (std::size_t i = 0; i < report.files.size(); ++i) {
-        EXPECT_EQ(report.files[i].data.size(), GetParam().fileSizes[i]) << "file " << i;
+        EXPECT_EQ(report.files[i].size, GetParam().fileSizes[i]) << "file " << i;
         EXPECT_EQ(report.files[i].complete, GetParam().complete[i]) << "file " << i;
     }
     EXPECT_EQ(errors, GetParam().errors);
@@ -165,18 +165,53 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RecorderCase>& info) { return info.param.name; });
 
 TEST(SimReportTest, SummaryGivesSizesAndSha256) {
+    // Hashed in pieces, with a digest taken half way.
+    Sha256Stream stream;
+    stream.Update(reinterpret_cast<const std::uint8_t*>("a"), 1);
+    EXPECT_EQ(stream.Hex(), Sha256Hex(reinterpret_cast<const std::uint8_t*>("a"), 1));
+    stream.Update(reinterpret_cast<const std::uint8_t*>("bc"), 2);
+    EXPECT_EQ(stream.Hex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+
     SimReport report;
     report.commands = {"E123456", "X"};
     SimFile file;
-    file.data = Bytes("abc");
+    file.size = 3;
+    file.sha256 = stream.Hex();
     file.complete = true;
+    file.chunks = 2;
+    file.seconds = 0.5;
     report.files.push_back(file);
     report.errors.push_back("something odd");
-    EXPECT_EQ(file.Sha256Hex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     const std::string summary = report.Summary();
     EXPECT_NE(summary.find("E123456 X"), std::string::npos) << summary;
     EXPECT_NE(summary.find("3 bytes, SHA-256 ba7816bf"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("2 chunks in 0.500 s (4.0 chunks/s)"), std::string::npos) << summary;
     EXPECT_NE(summary.find("something odd"), std::string::npos) << summary;
+}
+
+TEST(UploadRecorderBytesTest, HashesAlwaysAndKeepsTheBytesOnlyWhenAsked) {
+    const std::vector<std::vector<std::uint8_t>> frames = {kHeader, Chunk(64, 7), Chunk(64, 8)};
+    std::vector<std::uint8_t> bytes = kHeader;
+    bytes.insert(bytes.end(), 128, 7);
+    std::fill(bytes.end() - 64, bytes.end(), 8);
+    for (const bool keep : {false, true}) {
+        UploadRecorder recorder(keep);
+        for (const auto& text : frames)
+            ASSERT_EQ(recorder.Record(Frame(text)), "");
+        SimReport open;
+        recorder.Snapshot(&open);  // still open: the digest of what came so far
+        recorder.Record(Frame(Bytes("X")));
+        SimReport closed;
+        recorder.Snapshot(&closed);
+        for (const SimReport* report : {&open, &closed}) {
+            ASSERT_EQ(report->files.size(), 1u);
+            EXPECT_EQ(report->files[0].size, bytes.size());
+            EXPECT_EQ(report->files[0].chunks, 2u);
+            EXPECT_EQ(report->files[0].sha256, Sha256Hex(bytes.data(), bytes.size()));
+            EXPECT_EQ(report->files[0].data, keep ? bytes : std::vector<std::uint8_t>{}) << keep;
+        }
+        EXPECT_TRUE(closed.files[0].complete);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -333,7 +368,7 @@ TEST(ReceiverSimTest, LeadsTheHandshakeAndRecordsWhatFollows) {
     const SimReport report = sim->Report();
     EXPECT_EQ(report.commands, std::vector<std::string>{"E1\\x00\\x00\\x00\\x00\\x00"});
     ASSERT_EQ(report.files.size(), 1u);
-    EXPECT_EQ(report.files[0].data.size(), 6u + 64u + 2u);
+    EXPECT_EQ(report.files[0].size, 6u + 64u + 2u);
     EXPECT_TRUE(report.errors.empty()) << report.Summary();
 }
 

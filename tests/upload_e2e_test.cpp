@@ -112,8 +112,8 @@ TEST_P(UploadEndToEndTest, WholeScriptArrivesByteForByte) {
     ASSERT_EQ(report.files.size(), 2u) << report.Summary();
     EXPECT_TRUE(report.files[0].complete) << report.files[0].problem;
     EXPECT_TRUE(report.files[1].complete) << report.files[1].problem;
-    EXPECT_EQ(report.files[0].Sha256Hex(), Sha256Hex(code));
-    EXPECT_EQ(report.files[1].Sha256Hex(), Sha256Hex(boot));
+    EXPECT_EQ(report.files[0].sha256, Sha256Hex(code));
+    EXPECT_EQ(report.files[1].sha256, Sha256Hex(boot));
     EXPECT_TRUE(report.errors.empty()) << report.Summary();
     EXPECT_EQ(m_uploadWindow.Count(WM_UPLOAD_FAILED), 0);
     EXPECT_EQ(m_uploadWindow.Count(WM_UPLOAD_FILE_MISSING), 0);
@@ -239,7 +239,7 @@ TEST_P(ExampleScriptTest, RunsThrough) {
     ASSERT_EQ(report.files.size(), GetParam().files.size()) << report.Summary();
     for (std::size_t i = 0; i < report.files.size(); ++i) {
         EXPECT_TRUE(report.files[i].complete) << report.files[i].problem;
-        EXPECT_EQ(report.files[i].Sha256Hex(), Sha256Hex(ReadWholeFile(examples / GetParam().files[i])));
+        EXPECT_EQ(report.files[i].sha256, Sha256Hex(ReadWholeFile(examples / GetParam().files[i])));
     }
     EXPECT_TRUE(report.errors.empty()) << report.Summary();
     EXPECT_EQ(m_uploadWindow.Count(WM_UPLOAD_FAILED) + m_uploadWindow.Count(WM_UPLOAD_FILE_MISSING) +
