@@ -10,6 +10,7 @@ packages=(
   libwxgtk3.2-dev
   libcli11-dev
   libssl-dev
+  clang-14 libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick
 )
 
