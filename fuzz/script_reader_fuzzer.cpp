@@ -36,7 +36,9 @@ void CheckCommand(const ScriptReader& reader, int length) {
         Fail("m_szCommand is not NUL-terminated within its buffer");
     if (reader.m_strCommand.compare(0, shortLength, reader.m_szCommand, shortLength) != 0)
         Fail("m_szCommand is not the start of m_strCommand");
-    if (reader.m_strCommand[0] == 'S' && !reader.m_strCommand.starts_with("S" + reader.ScriptDirectory()))
+    // "CS" is the letter command S, text "S" alone; only a file command
+    // carries a name.
+    if (reader.m_strCommand[0] == 'S' && length > 1 && !reader.m_strCommand.starts_with("S" + reader.ScriptDirectory()))
         Fail("a file command does not name a file in the script's directory");
 }
 
