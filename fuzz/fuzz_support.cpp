@@ -30,11 +30,16 @@ FuzzPort::~FuzzPort() {
     g_hComm.store(nullptr, std::memory_order_release);
 }
 
-std::vector<FrameBytes> ExpectedFrames(const std::vector<std::uint8_t>& stream) {
+std::vector<FrameBytes> ExpectedFrames(const std::vector<std::uint8_t>& stream,
+                                       std::vector<std::size_t>* ends) {
     std::vector<std::uint8_t> bytes;
-    for (std::uint8_t b : stream)
-        if (b != 0x00)
-            bytes.push_back(b);
+    std::vector<std::size_t> offsets;  // of each byte kept, in stream
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+        if (stream[i] != 0x00) {
+            bytes.push_back(stream[i]);
+            offsets.push_back(i);
+        }
+    }
 
     std::vector<FrameBytes> frames;
     std::size_t pos = 0;
@@ -53,8 +58,11 @@ std::vector<FrameBytes> ExpectedFrames(const std::vector<std::uint8_t>& stream) 
         const FrameBytes whole(bytes.begin() + start, bytes.begin() + pos);
         // Both address bytes, the length and the payload.
         const std::uint8_t sum = frame::Checksum(whole.data(), whole.data() + whole.size() - 1);
-        if (sum == whole.back())
-            frames.push_back(whole);
+        if (sum != whole.back())
+            continue;
+        frames.push_back(whole);
+        if (ends)
+            ends->push_back(offsets[pos - 1] + 1);
     }
     return frames;
 }

@@ -40,7 +40,10 @@ using FrameBytes = std::vector<std::uint8_t>;
 // byte and fails unless it is 0xFE; then 0x01 (else the attempt fails having
 // taken both), then L and L+1 more bytes; the frame counts if its checksum
 // is right. A frame cut short by the end of the stream is not returned.
-std::vector<FrameBytes> ExpectedFrames(const std::vector<std::uint8_t>& stream);
+// ends (if given) receives, for each frame, the offset in stream just after
+// its last byte.
+std::vector<FrameBytes> ExpectedFrames(const std::vector<std::uint8_t>& stream,
+                                       std::vector<std::size_t>* ends = nullptr);
 
 // Bytes that end any frame cut short by the end of the stream before them
 // (a reader in the middle of a frame takes at most 2 + 1 + 255 + 1 more

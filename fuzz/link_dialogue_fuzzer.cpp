@@ -3,9 +3,11 @@
 // For each input LinkThread runs on a fresh pseudo-terminal with a real
 // upload queued (UploadThread carrying out a script with an 'E', a 'Q', a
 // data file and an 'X'). The input, bytes that end any frame left open and
-// a sentinel frame go to the tool; its answers are read until the sentinel
-// is answered or the link ends, then the run is cancelled as the operator
-// would. Checked on every answer the tool wrote:
+// a sentinel frame go to the tool as a receiver sends them: up to the end of
+// the next frame the tool will accept, then a pause for its answer (a short
+// one: a receiver that does not wait is fuzzed as well). The answers are
+// read until the sentinel is answered or the link ends, then the run is
+// cancelled as the operator would. Checked on every answer the tool wrote:
 //  - it is a whole frame, addressed 01 FE, with a correct checksum, no stray
 //    byte around it;
 //  - it answers a frame the receiver sent: the tags are copied from that
@@ -43,6 +45,8 @@ constexpr std::size_t kMaxInput = 2048;
 // Guards against a hung run; a run that reaches one is a finding.
 constexpr auto kAnswerGuard = std::chrono::seconds(10);
 constexpr auto kJoinGuard = std::chrono::seconds(10);
+// How long the receiver waits for an answer before it sends on.
+constexpr auto kAnswerWait = std::chrono::milliseconds(100);
 
 using Text = std::vector<std::uint8_t>;
 
@@ -163,19 +167,50 @@ bool IsSentinelAnswer(const ToolFrame& answer, const FrameBytes& sentinel) {
            answer.Text() == frame::kAnswerAck;
 }
 
+// Reads what the tool has written so far, waiting up to wait for the first
+// byte. Returns whether anything came.
+bool TakeAnswers(PtyPair& pty, ToolFrameParser& parser, std::vector<ToolFrame>& answers,
+                 std::chrono::milliseconds wait) {
+    const std::vector<std::uint8_t> bytes = pty.ReadMaster(1, wait);
+    const std::vector<std::uint8_t> more = pty.ReadMaster(4096, std::chrono::milliseconds(0));
+    parser.Feed(bytes.data(), bytes.size());
+    parser.Feed(more.data(), more.size());
+    while (std::optional<ToolFrame> answer = parser.Next())
+        answers.push_back(*answer);
+    return !bytes.empty();
+}
+
+// Sends the stream a frame at a time, each followed by a pause until an
+// answer comes (or kAnswerWait passes); stops early when the link ends.
+// Returns the number of frames sent.
+std::size_t SendAsReceiver(PtyPair& pty, ToolFrameParser& parser, std::vector<ToolFrame>& answers,
+                    const std::vector<std::uint8_t>& stream, const std::vector<std::size_t>& ends) {
+    std::size_t from = 0;
+    for (std::size_t sent = 0; sent < ends.size(); ++sent) {
+        if (g_linkEnded.load(std::memory_order_acquire))
+            return sent;
+        const std::size_t end = ends[sent];
+        if (!pty.WriteMaster(stream.data() + from, end - from))
+            FuzzFail("cannot write to the pty");
+        from = end;
+        const std::size_t before = answers.size();
+        const auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
+        while (answers.size() == before && std::chrono::steady_clock::now() < deadline)
+            TakeAnswers(pty, parser, answers, std::chrono::milliseconds(10));
+    }
+    return ends.size();
+}
+
 // Reads the tool's frames until the sentinel is answered or the link ends.
 void ReadAnswers(PtyPair& pty, ToolFrameParser& parser, std::vector<ToolFrame>& answers,
                  const FrameBytes& sentinel) {
     const auto deadline = std::chrono::steady_clock::now() + kAnswerGuard;
     for (;;) {
-        const std::vector<std::uint8_t> bytes = pty.ReadMaster(4096, std::chrono::milliseconds(20));
-        parser.Feed(bytes.data(), bytes.size());
-        while (std::optional<ToolFrame> answer = parser.Next()) {
-            answers.push_back(*answer);
-            if (IsSentinelAnswer(*answer, sentinel))
-                return;
-        }
-        if (bytes.empty() && g_linkEnded.load(std::memory_order_acquire))
+        if (std::any_of(answers.begin(), answers.end(),
+                        [&](const ToolFrame& answer) { return IsSentinelAnswer(answer, sentinel); }))
+            return;
+        const bool any = TakeAnswers(pty, parser, answers, std::chrono::milliseconds(20));
+        if (!any && g_linkEnded.load(std::memory_order_acquire))
             return;
         if (std::chrono::steady_clock::now() >= deadline)
             FuzzFail("the sentinel frame was not answered and the link did not end");
@@ -210,10 +245,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!AfxBeginThread(RunLink, ThreadParam()) || !AfxBeginThread(UploadThread, ThreadParam()))
         FuzzFail("cannot start the worker threads");
 
-    if (!port.Pty().WriteMaster(stream))
-        FuzzFail("cannot write to the pty");
+    std::vector<std::size_t> ends;
+    std::vector<FrameBytes> received = ExpectedFrames(stream, &ends);
     ToolFrameParser parser;
     std::vector<ToolFrame> answers;
+    received.resize(SendAsReceiver(port.Pty(), parser, answers, stream, ends));
     ReadAnswers(port.Pty(), parser, answers, sentinel);
 
     // Cancel as the operator does: the flag, then the port.
@@ -229,6 +265,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FuzzFail("the tool wrote something that is not a well-formed frame");
     DispatchPostedMessages();
 
-    CheckAnswers(answers, ExpectedFrames(stream));
+    // RD_FUZZ_SHOW=1 prints each run's dialogue (to see what a seed reaches).
+    if (std::getenv("RD_FUZZ_SHOW") != nullptr)
+        PrintDialogue(answers, received);
+    CheckAnswers(answers, received);
     return 0;
 }
