@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake ninja-build pkg-config
   libgtest-dev
   libwxgtk3.2-dev
   libcli11-dev
