@@ -5,11 +5,12 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake ninja-build pkg-config
   libgtest-dev
   libwxgtk3.2-dev
   libcli11-dev
   libssl-dev
+  clang-14 libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick
 )
 

@@ -321,7 +321,9 @@ TEST_F(DialogViewTest, TimerTicksGoOnWhileAMessageBoxIsOpen) {
     HangGuard guard(view, 30);
     EXPECT_EQ(view.RunModal({}), IDCANCEL);
     SetMessageBoxPresenter(previous);
-    EXPECT_EQ(ticksWhileOpen, 3u);
+    // One dispatch can deliver several ticks on a busy machine: at least
+    // three is what shows the timer kept going.
+    EXPECT_GE(ticksWhileOpen, 3u);
 }
 
 TEST_F(DialogViewTest, DialogEndedDuringInitIsNeverShown) {

@@ -1,0 +1,4 @@
+CE000001
+CQ
+Fcode.lzs
+CX

@@ -1,0 +1,4 @@
+ce123456
+Ssub\dir\Boot.LZS
+cq
+cx
