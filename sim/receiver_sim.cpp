@@ -80,6 +80,7 @@ struct ReceiverSim::Impl {
     TagSequence tags;
     ToolFrameParser parser;
     std::deque<SentFrame> outstanding;
+    unsigned uploadFrames = 0;  // the tool's frames other than ";"
 
     void Run();
     void NewSession();
@@ -107,6 +108,10 @@ struct ReceiverSim::Impl {
         reportChanged.notify_all();
     }
 
+    bool FaultDue(SimFault fault) const {
+        return options.fault == fault && uploadFrames >= options.faultAfterUploadFrames;
+    }
+    void CountUploadFrame();
     std::string NextText(unsigned number) const;
     void SendFrame();
     void AwaitAnswer(SentFrame* current);
@@ -133,7 +138,7 @@ void ReceiverSim::Impl::NewSession() {
 }
 
 std::string ReceiverSim::Impl::NextText(unsigned number) const {
-    if (options.errorAfter != 0 && number == options.errorAfter)
+    if ((options.errorAfter != 0 && number == options.errorAfter) || FaultDue(SimFault::Error))
         return std::string(frame::kWordError);
     switch (phase) {
     case Phase::Boot:
@@ -149,24 +154,31 @@ std::string ReceiverSim::Impl::NextText(unsigned number) const {
 
 void ReceiverSim::Impl::Run() {
     NewSession();
+    bool hangUp = false;
     while (!stopRequested.load() && !HangupRequested()) {
+        if (FaultDue(SimFault::HangUp)) {
+            Log("hang-up after " + std::to_string(uploadFrames) + " upload frames");
+            hangUp = true;
+            break;
+        }
         if (powerCycled.exchange(false)) {
             UpdateReport([&](SimReport&) { recorder.AbandonOpenFile("the receiver was switched off during the file"); });
             NewSession();
         }
-        if (!powered.load() || options.silent || stoppedAfterError) {
+        if (!powered.load() || options.silent || stoppedAfterError || FaultDue(SimFault::Silent)) {
             Listen(milliseconds(50));
             continue;
         }
         SendFrame();
         if (options.hangupAfter != 0 && report.framesSent >= options.hangupAfter) {
             Log("hang-up after " + std::to_string(report.framesSent) + " frames");
+            hangUp = true;
             break;
         }
     }
     std::lock_guard lock(runMutex);
     running = false;
-    if (hangupRequested || (options.hangupAfter != 0 && report.framesSent >= options.hangupAfter))
+    if (hangupRequested || hangUp)
         DoHangUp();
 }
 
@@ -348,11 +360,19 @@ void ReceiverSim::Impl::HandleToolFrame(const ToolFrame& frame) {
         }
         if (!problem.empty())
             AddError(problem);
+        if (text != frame::kAnswerAck)
+            CountUploadFrame();
         break;
     }
     case Word::Error:
         break;
     }
+}
+
+void ReceiverSim::Impl::CountUploadFrame() {
+    ++uploadFrames;
+    if (options.onUploadFrame)
+        options.onUploadFrame(uploadFrames);
 }
 
 void ReceiverSim::Impl::AfterAnswerTime(const SentFrame& current) {

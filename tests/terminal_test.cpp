@@ -1,25 +1,18 @@
 // The terminal contract, end to end: the built receiver-downloader program
 // run against a simulated receiver on a pseudo-terminal, with its output,
 // exit status and Ctrl-C handling checked as an outside harness sees them.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "res/strings.h"
 #include "sim/receiver_sim.h"
+#include "support/child_process.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
 #include "ui/term/terminal_front_end.h"
@@ -30,115 +23,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kSuccess = LoadResString(IDS_DOWNLOAD_COMPLETED);
-
-fs::path ProgramPath() {
-    // build/tests/terminal_test -> build/receiver-downloader
-    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "receiver-downloader";
-}
-
-// The program under test, with its stdout and stderr collected as they come.
-class Child {
-public:
-    explicit Child(const std::vector<std::string>& args) {
-        int out[2], err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            dup2(err[1], STDERR_FILENO);
-            const int null = open("/dev/null", O_RDONLY);
-            dup2(null, STDIN_FILENO);
-            unsetenv("DISPLAY");
-            unsetenv("WAYLAND_DISPLAY");
-            std::vector<std::string> all{ProgramPath().string()};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (std::string& arg : all)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        m_outReader = std::thread([this, fd = out[0]] { Collect(fd, &m_out); });
-        m_errReader = std::thread([this, fd = err[0]] { Collect(fd, &m_err); });
-    }
-
-    ~Child() {
-        if (!m_bReaped) {
-            kill(m_pid, SIGKILL);
-            Wait(10s);
-        }
-    }
-
-    // Waits until stdout holds text; false after timeout.
-    bool WaitForOutput(const std::string& text, std::chrono::seconds timeout) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [&] { return m_out.find(text) != std::string::npos || m_bOutClosed; }) &&
-               m_out.find(text) != std::string::npos;
-    }
-
-    void Signal(int signal) { kill(m_pid, signal); }
-
-    // The exit status, or -1 (the child killed) when it has not ended in time.
-    int Wait(std::chrono::seconds timeout) {
-        const auto giveUpAt = std::chrono::steady_clock::now() + timeout;
-        int status = 0;
-        while (waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= giveUpAt) {
-                kill(m_pid, SIGKILL);
-                waitpid(m_pid, &status, 0);
-                status = -1;
-                break;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        m_bReaped = true;
-        m_outReader.join();
-        m_errReader.join();
-        if (status == -1)
-            return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    std::string Out() {
-        std::lock_guard lock(m_mutex);
-        return m_out;
-    }
-    std::string Err() {
-        std::lock_guard lock(m_mutex);
-        return m_err;
-    }
-
-private:
-    void Collect(int fd, std::string* into) {
-        char buffer[4096];
-        for (;;) {
-            const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            std::lock_guard lock(m_mutex);
-            into->append(buffer, static_cast<std::size_t>(n));
-            m_changed.notify_all();
-        }
-        close(fd);
-        std::lock_guard lock(m_mutex);
-        if (into == &m_out)
-            m_bOutClosed = true;
-        m_changed.notify_all();
-    }
-
-    pid_t m_pid = -1;
-    bool m_bReaped = false;
-    std::thread m_outReader, m_errReader;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::string m_out, m_err;
-    bool m_bOutClosed = false;
-};
-
 
 class TerminalTest : public ::testing::Test {
 protected:
@@ -189,7 +73,7 @@ TEST_F(TerminalTest, CompleteDownloadExitsZeroWithProgressAndTrace) {
     WriteData("data.bin", 30000);
     const std::string script = Write("load.cmd", "CE123456\r\nCQ\r\nSdata.bin\r\nCX\r\n");
     const std::string trace = (m_folder / "trace.txt").string();
-    Child child(Args(script, {"--timeout=30", "--trace=" + trace}));
+    ChildProcess child(Args(script, {"--timeout=30", "--trace=" + trace}));
     ASSERT_EQ(child.Wait(120s), 0) << child.Out() << child.Err();
 
     const std::string out = child.Out();
@@ -247,7 +131,7 @@ TEST_P(TerminalErrorTest, ExitsOneAfterTheMessage) {
     std::vector<std::string> args = Args(script, {"--timeout", "30"});
     if (c.badPort)
         args[1] = "--port=/nonexistent/ttyUSB7";
-    Child child(args);
+    ChildProcess child(args);
     EXPECT_EQ(child.Wait(120s), 1) << child.Out() << child.Err();
     EXPECT_NE(child.Out().find(c.expected + "\n"), std::string::npos) << child.Out();
     EXPECT_EQ(child.Out().find(kSuccess), std::string::npos);
@@ -270,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TerminalTest, ConnectionWaitTimesOut) {
     StartSim({}, /*poweredOn=*/false);
-    Child child(Args(Write("load.cmd", "CX\r\n"), {"--timeout=1"}));
+    ChildProcess child(Args(Write("load.cmd", "CX\r\n"), {"--timeout=1"}));
     EXPECT_EQ(child.Wait(60s), 1) << child.Out() << child.Err();
     EXPECT_NE(child.Out().find(TerminalFrontEnd::TimeoutText(1)), std::string::npos) << child.Out();
 }
@@ -280,14 +164,14 @@ TEST_F(TerminalTest, ReceiverErrorDuringTheWaitEndsTheRun) {
     SimOptions options;
     options.errorAfter = 1;
     StartSim(options);
-    Child child(Args(Write("load.cmd", "CX\r\n")));
+    ChildProcess child(Args(Write("load.cmd", "CX\r\n")));
     EXPECT_EQ(child.Wait(60s), 1) << child.Out() << child.Err();
     EXPECT_NE(child.Out().find(LoadResString(IDS_COMMUNICATION_ERROR) + "\n"), std::string::npos) << child.Out();
 }
 
 TEST_F(TerminalTest, CtrlCDuringTheWaitCancelsTheConnection) {
     StartSim({}, /*poweredOn=*/false);
-    Child child(Args(Write("load.cmd", "CX\r\n")));
+    ChildProcess child(Args(Write("load.cmd", "CX\r\n")));
     ASSERT_TRUE(child.WaitForOutput("Waiting for Connection...", 30s)) << child.Out() << child.Err();
     child.Signal(SIGINT);
     EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
@@ -299,7 +183,7 @@ TEST_F(TerminalTest, CtrlCDuringTheUploadCancelsIt) {
     options.paced = true;  // a real line's pace: 20 KB take seconds
     StartSim(options);
     WriteData("data.bin", 20000);
-    Child child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")));
+    ChildProcess child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")));
     ASSERT_TRUE(child.WaitForOutput("Command: S", 60s)) << child.Out() << child.Err();
     child.Signal(SIGINT);
     EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
@@ -317,7 +201,7 @@ struct UsageCase {
 class TerminalUsageTest : public TerminalTest, public ::testing::WithParamInterface<UsageCase> {};
 
 TEST_P(TerminalUsageTest, ExitsTwoWithHelp) {
-    Child child(GetParam().args);
+    ChildProcess child(GetParam().args);
     EXPECT_EQ(child.Wait(30s), 2) << child.Out() << child.Err();
     EXPECT_NE(child.Err().find("--script"), std::string::npos) << child.Err();
 }
@@ -329,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(Usage, TerminalUsageTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {
-    Child child({"--demo", "--no-gui"});
+    ChildProcess child({"--demo", "--no-gui"});
     EXPECT_EQ(child.Wait(120s), 0) << child.Out() << child.Err();
     EXPECT_NE(child.Out().find(kSuccess), std::string::npos) << child.Out();
     EXPECT_NE(child.Out().find("SHA-256 equal"), std::string::npos) << child.Out();
