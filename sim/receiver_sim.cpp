@@ -115,6 +115,7 @@ struct ReceiverSim::Impl {
     std::string NextText(unsigned number) const;
     void SendFrame();
     void AwaitAnswer(SentFrame* current);
+    void AwaitToolRead();
     void Listen(milliseconds timeout);
     void TakeInput(SentFrame* current);
     void HandleToolFrame(const ToolFrame& frame);
@@ -170,6 +171,11 @@ void ReceiverSim::Impl::Run() {
             continue;
         }
         SendFrame();
+        if (FaultDue(SimFault::HangUpAfterNextFrame)) {
+            Log("hang-up as the tool answers, after " + std::to_string(uploadFrames) + " upload frames");
+            hangUp = true;
+            break;
+        }
         if (options.hangupAfter != 0 && report.framesSent >= options.hangupAfter) {
             Log("hang-up after " + std::to_string(report.framesSent) + " frames");
             hangUp = true;
@@ -221,6 +227,10 @@ void ReceiverSim::Impl::SendFrame() {
             AddError("tool's port was at 38400 baud before the handshake \"OK:\" was sent");
     }
 
+    if (FaultDue(SimFault::HangUpAfterNextFrame)) {
+        // The answer must not arrive: it is to find the line gone.
+        line->HoldToolOutput();
+    }
     if (const std::size_t unread = line->UnreadByTool(); unread > kUnreadLimit) {
         line->DiscardUnread();
         Log("the tool is not reading: " + std::to_string(unread) + " unread bytes dropped");
@@ -240,6 +250,10 @@ void ReceiverSim::Impl::SendFrame() {
     if (sent.word == Word::Error) {
         // The receiver waits for the operator to restart it.
         stoppedAfterError = true;
+    }
+    if (FaultDue(SimFault::HangUpAfterNextFrame)) {
+        AwaitToolRead();  // the line goes as the tool answers
+        return;
     }
     AwaitAnswer(&outstanding.back());
 }
@@ -275,6 +289,15 @@ void ReceiverSim::Impl::AwaitAnswer(SentFrame* current) {
             break;
     }
     AfterAnswerTime(copy);
+}
+
+// Until the tool has read the frame just sent and has had a moment to
+// answer (its answer is held in its port), or the answer time is over.
+void ReceiverSim::Impl::AwaitToolRead() {
+    const auto deadline = Clock::now() + milliseconds(options.answerTimeoutMs);
+    while (line->UnreadByTool() > 0 && Clock::now() < deadline && !Interrupted())
+        std::this_thread::sleep_for(milliseconds(1));
+    std::this_thread::sleep_for(milliseconds(std::min(options.answerTimeoutMs, 20)));
 }
 
 void ReceiverSim::Impl::Listen(milliseconds timeout) {

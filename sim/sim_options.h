@@ -9,6 +9,8 @@
 enum class SimFault {
     None,
     HangUp,  // the line is closed (as with hangupAfter)
+    HangUpAfterNextFrame,  // one more frame, then the line is closed at once:
+                           // the tool's answer to it finds no line
     Silent,  // nothing more is sent; what the tool sends is still read
     Error,   // the next frame is "ERROR" (the simulator then stops talking)
 };

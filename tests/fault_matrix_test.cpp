@@ -35,8 +35,9 @@ namespace {
 
 // What goes wrong, and where in the run (for the faults that strike at a
 // point of it).
-enum class Fault { None, HangUp, Silent, Error, SigInt, SigTerm, SigHup, Shrink, Grow };
-enum class At { Connect, Commands, MidFile, LastChunk };
+// LineCut: the line goes as the program answers, so that its write fails.
+enum class Fault { None, HangUp, LineCut, Silent, Error, SigInt, SigTerm, SigHup, Shrink, Grow };
+enum class At { Connect, Commands, MidFile, LastChunk, Closing };
 // What a path of the run names.
 enum class Kind { File, Missing, Fifo, Directory, DevZero, Port };
 
@@ -105,7 +106,8 @@ std::size_t Chunks(std::size_t size) {
 }
 
 // The tool's upload frames (E, Q, header, chunks) taken when the fault
-// strikes: after 'E'; halfway through the file; all but the last chunk.
+// strikes: after 'E'; halfway through the file; all but the last chunk; all
+// but 'X'.
 unsigned FaultPoint(const Cell& c) {
     switch (c.at) {
     case At::Connect:
@@ -116,6 +118,8 @@ unsigned FaultPoint(const Cell& c) {
         return static_cast<unsigned>(3 + Chunks(c.dataSize) / 2);
     case At::LastChunk:
         return static_cast<unsigned>(2 + Chunks(c.dataSize));
+    case At::Closing:
+        return static_cast<unsigned>(3 + Chunks(c.dataSize));
     }
     return 0;
 }
@@ -210,10 +214,12 @@ TEST_P(FaultMatrixTest, SucceedsWholeOrFailsCleanly) {
         options.strayEvery = c.line.strayEvery;
         options.nulBytes = c.line.nulBytes;
         options.badChecksumEvery = c.line.badChecksumEvery;
-        if (c.fault == Fault::HangUp || c.fault == Fault::Silent || c.fault == Fault::Error) {
-            options.fault = c.fault == Fault::HangUp ? SimFault::HangUp
-                            : c.fault == Fault::Silent ? SimFault::Silent
-                                                       : SimFault::Error;
+        const std::map<Fault, SimFault> byReceiver = {{Fault::HangUp, SimFault::HangUp},
+                                                      {Fault::LineCut, SimFault::HangUpAfterNextFrame},
+                                                      {Fault::Silent, SimFault::Silent},
+                                                      {Fault::Error, SimFault::Error}};
+        if (byReceiver.contains(c.fault)) {
+            options.fault = byReceiver.at(c.fault);
             options.faultAfterUploadFrames = point;
             if (c.at == At::Connect && c.fault != Fault::Silent) {
                 // Before the handshake: during the boot frames.
@@ -322,6 +328,9 @@ INSTANTIATE_TEST_SUITE_P(
         Cell{.name = "HangUpDuringCommands", .fault = Fault::HangUp, .at = At::Commands, .exit = 1, .message = kComm},
         Cell{.name = "HangUpMidFile", .fault = Fault::HangUp, .at = At::MidFile, .exit = 1, .message = kComm},
         Cell{.name = "HangUpAtLastChunk", .fault = Fault::HangUp, .at = At::LastChunk, .exit = 1, .message = kComm},
+        Cell{.name = "LineCutAsTheLastChunkGoesOut", .fault = Fault::LineCut, .at = At::LastChunk, .exit = 1,
+             .message = kComm},
+        Cell{.name = "LineCutAsXGoesOut", .fault = Fault::LineCut, .at = At::Closing, .exit = 1, .message = kComm},
         Cell{.name = "SilentBeforeHandshake", .fault = Fault::Silent, .at = At::Connect, .exit = 1,
              .message = Literal(TerminalFrontEnd::TimeoutText(kSilenceLimit))},
         Cell{.name = "SilentDuringCommands", .fault = Fault::Silent, .at = At::Commands, .exit = 1,
