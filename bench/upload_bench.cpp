@@ -31,6 +31,7 @@
 #include "platform/thread.h"
 #include "platform/window.h"
 #include "sim/receiver_sim.h"
+#include "upload/upload_fault.h"
 #include "upload/upload_thread.h"
 
 namespace {
@@ -60,9 +61,10 @@ class Window : public MessageTarget {
 public:
     Window() : m_hwnd(CreateWindowHandle(this)) {}
     ~Window() override { DestroyWindowHandle(m_hwnd); }
-    LRESULT OnMessage(UINT message, WPARAM, LPARAM lParam) override {
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == WM_UPLOAD_FAILED)
-            std::fprintf(stderr, "upload failed: %s\n", reinterpret_cast<const char*>(lParam));
+            std::fprintf(stderr, "upload failed (fault %d, error %d): %s\n", static_cast<int>(FaultCodeOf(wParam)),
+                         FaultErrorOf(wParam), reinterpret_cast<const char*>(lParam));
         if (message == WM_UPLOAD_FILE_MISSING || message == WM_UPLOAD_BAD_COMMAND)
             std::fprintf(stderr, "upload failed: message %u\n", message);
         m_last = message;

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 out="${1:-build/screenshots}"
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
-cmake --build build -j1 --target receiver-downloader gui_front_end_test gui_app_test >/dev/null
+cmake --build build -j1 --target receiver-downloader receiver-downloader-gui gui_front_end_test gui_app_test >/dev/null
 rm -f "$out"/*.png
 export RD_SCREENSHOT_DIR="$out"
 xvfb-run -a -s "-screen 0 1280x1024x24" \

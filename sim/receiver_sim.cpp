@@ -18,7 +18,7 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kSlowBaud = 19200;
-constexpr unsigned kFastBaud = 38400;
+constexpr unsigned kFastBaud = frame::kFastBaudRate;
 constexpr std::size_t kOutstandingKept = 64;
 // More unread bytes than this on a pty mean the tool is not reading (its
 // port is closed, or it has not been started): they are dropped, as a line
@@ -166,7 +166,9 @@ void ReceiverSim::Impl::Run() {
             UpdateReport([&](SimReport&) { recorder.AbandonOpenFile("the receiver was switched off during the file"); });
             NewSession();
         }
-        if (!powered.load() || options.silent || stoppedAfterError || FaultDue(SimFault::Silent)) {
+        const bool fellSilent = (options.silentAfter != 0 && report.framesSent >= options.silentAfter) ||
+                                FaultDue(SimFault::Silent);
+        if (!powered.load() || options.silent || stoppedAfterError || fellSilent) {
             Listen(milliseconds(50));
             continue;
         }

@@ -38,6 +38,8 @@
 //    (the receiver waits for the operator to restart it). It keeps reading.
 //  - hangupAfter N: once frame N has been sent and its answer time is over,
 //    the line is closed (see HangUp()) and the simulator's thread ends.
+//  - silentAfter N: once frame N has been sent, nothing more is sent; the
+//    line stays open and what the tool sends is still read and recorded.
 //  - fault after N upload frames: checked before each frame the simulator
 //    would send, so that the tool's Nth command, header or chunk is taken
 //    and nothing more: HangUp closes the line as above,

@@ -23,6 +23,7 @@ struct SimOptions {
     unsigned errorAfter = 0;        // send "ERROR" as frame N (0 = never)
     bool silent = false;            // never send anything
     unsigned hangupAfter = 0;       // close the line (hang-up) after N frames (0 = never)
+    unsigned silentAfter = 0;       // send nothing more after N frames, line kept open (0 = never)
     bool paced = false;             // 11 bit times per byte at the current baud
     unsigned framesBeforeMon = 2;   // frames of other text ("BOOT1" ...) before "MON:"
     int answerTimeoutMs = 200;      // how long to wait for an answer before the next frame

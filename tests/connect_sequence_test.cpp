@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -84,8 +85,14 @@ protected:
             ADD_FAILURE() << "detail: " << detail;
     }
 
-    // What holds after every run: the workers are gone, the port is closed.
+    // What holds after every run: the workers are gone, the port is closed;
+    // each Connect waited for its workers to stop before it closed the port.
     void ExpectCleanEnd() {
+        EXPECT_FALSE(m_frontEnd.WorkerWaits().empty());
+        for (const HeadlessFrontEnd::WorkerWait& wait : m_frontEnd.WorkerWaits()) {
+            EXPECT_FALSE(wait.portClosedBefore);
+            EXPECT_TRUE(wait.stopped);
+        }
         EXPECT_EQ(RunningWorkerThreads(), 0);
         SerialPort* port = g_hComm.load();
         if (port != nullptr) {
@@ -199,17 +206,37 @@ TEST_F(ConnectSequenceTest, FileDialogCancelledEndsWithoutUploadAndStopsTheLink)
     EXPECT_TRUE(m_sim->Report().commands.empty());
 }
 
-TEST_F(ConnectSequenceTest, ScriptThatDoesNotExist) {
+// A chosen script that cannot be run is refused before any upload; a FIFO
+// must not hold the sequence in open().
+struct RefusedScriptCase {
+    const char* name;
+    const char* file;  // in the test's folder
+    bool regularFileMessage;
+};
+
+class RefusedScriptTest : public ConnectSequenceTest, public ::testing::WithParamInterface<RefusedScriptCase> {};
+
+TEST_P(RefusedScriptTest, EndsWithItsMessage) {
     StartSim();
+    ASSERT_EQ(::mkfifo((m_folder / "fifo.cmd").c_str(), 0600), 0);
+    const std::string path = (m_folder / GetParam().file).string();
     m_frontEnd.QueueAction(IDD_PORT_SETUP, ConnectAction());
-    m_frontEnd.QueueScriptChoice((m_folder / "missing.cmd").string());
+    m_frontEnd.QueueScriptChoice(path);
     RunApp();
 
-    EXPECT_EQ(m_frontEnd.Messages(), (Texts{kNotice, kEstablished, kSelect, kTextFileDoesNotExist}));
+    const std::string message = GetParam().regularFileMessage
+                                    ? LoadResString(IDS_SCRIPT_NOT_REGULAR) + "\n\n" + path
+                                    : std::string(kTextFileDoesNotExist);
+    EXPECT_EQ(m_frontEnd.Messages(), (Texts{kNotice, kEstablished, kSelect, message}));
     EXPECT_EQ(m_frontEnd.Opened(), (std::vector<int>{IDD_PORT_SETUP, IDD_PORT_INIT}));
     EXPECT_EQ(m_frontEnd.Results().back(), (std::pair<int, int>{IDD_PORT_SETUP, IDOK}));
     ExpectCleanEnd();
 }
+
+INSTANTIATE_TEST_SUITE_P(Scripts, RefusedScriptTest,
+                         ::testing::Values(RefusedScriptCase{"DoesNotExist", "missing.cmd", false},
+                                           RefusedScriptCase{"Fifo", "fifo.cmd", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct FailedUploadCase {
     const char* name;

@@ -151,8 +151,13 @@ protected:
     // Runs the application as RunGui does, with the message boxes recorded
     // instead of waiting for a click, and the script chosen by the test.
     void RunApplication(const std::string& device, std::vector<Operator::Step> steps) {
+        PortSettings settings;
+        settings.m_strDevice = device;
+        RunApplication(settings, std::move(steps));
+    }
+    void RunApplication(const PortSettings& settings, std::vector<Operator::Step> steps) {
         GuiOptions options;
-        options.m_strDevice = device;
+        options.m_settings = settings;
         WxFrontEnd frontEnd(options, &m_outcome);
         frontEnd.SetScriptChooser([this](std::string* path) {
             if (m_strScript.empty())
@@ -165,17 +170,9 @@ protected:
             EXPECT_TRUE(wxThread::IsMain()) << text;
             m_boxes.push_back(text);
         });
-        MessageBoxPresenter* previous = SetMessageBoxPresenter(&presenter);
-        {
-            WxPostedMessagePump pump;
-            Operator player(frontEnd, std::move(steps));
-            PortSettings settings;
-            settings.m_strDevice = device;
-            DownloaderApp app(settings);
-            app.InitInstance(frontEnd);
-            m_nStepsDone = player.StepsDone();
-        }
-        SetMessageBoxPresenter(previous);
+        Operator player(frontEnd, std::move(steps));
+        RunDownloaderApp(options, frontEnd, presenter, m_outcome);
+        m_nStepsDone = player.StepsDone();
     }
 
     SharedStateReset m_reset;
@@ -331,6 +328,22 @@ TEST_F(GuiRunTest, PortThatCannotBeOpenedLeavesPortSetupOpen) {
     EXPECT_EQ(m_boxes, (std::vector<std::string>{Text(IDS_STARTUP_NOTICE), Text(IDS_UNABLE_TO_OPEN_PORT)}));
     EXPECT_TRUE(deviceLine.StartsWith(wxString::FromUTF8(device + ": "))) << deviceLine;
     EXPECT_EQ(m_shown, (std::vector<int>{IDD_PORT_SETUP}));
+    EXPECT_EQ(m_outcome.ExitStatus(), kExitCancelled);
+}
+
+// --com N reaches the Port Setup dialog: its button is selected, and
+// Connect opens that port.
+TEST_F(GuiRunTest, ComPortFromTheCommandLineIsSelected) {
+    PortSettings settings;
+    settings.m_nComPort = 2;
+    int selected = -1;
+    RunApplication(settings, {{IDD_PORT_SETUP, [&](WxDialogView& v) {
+                                   for (int i = 0; i < 4; ++i)
+                                       if (static_cast<wxRadioButton*>(v.FindControlWindow(IDC_COM_PORT + i))->GetValue())
+                                           selected = i;
+                                   return Press(v, IDCANCEL);
+                               }}});
+    EXPECT_EQ(selected, 2);
     EXPECT_EQ(m_outcome.ExitStatus(), kExitCancelled);
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <chrono>
 #include <string>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -82,6 +83,24 @@ TEST(WxMessageBoxPresenter, AWorkerWaitsUntilTheUiThreadHasDismissedItsBox) {
     EXPECT_EQ(shown, (std::vector<std::string>{"Communication error.  Program will exit."}));
     EXPECT_TRUE(workerHeldWhileOpen);
     EXPECT_EQ(outcome.ExitStatus(), kExitFailure);
+}
+
+// When the application ends, no event loop will show a worker's box: the
+// worker waiting for it is released, and a later one does not wait at all.
+TEST(WxMessageBoxPresenter, WorkersWaitingAtTheEndAreReleased) {
+    std::vector<std::string> shown;
+    WxMessageBoxPresenter presenter(nullptr, [&](const std::string& text) { shown.push_back(text); });
+    auto worker = [&] {
+        return std::async(std::launch::async, [&] { presenter.Show(LoadResString(IDS_COMMUNICATION_ERROR)); });
+    };
+    auto waiting = worker();
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    presenter.ReleaseWaiters();
+    EXPECT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(worker().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    // The queued call that was to show the first box does nothing now.
+    wxTheApp->ProcessPendingEvents();
+    EXPECT_TRUE(shown.empty());
 }
 
 // Boxes asked for while one is open stack on top of it, as boxes of

@@ -268,6 +268,29 @@ TEST_F(SerialPortTest, CloseRestoresTheOriginalSettingsAndFailsLaterCalls) {
     EXPECT_FALSE(port->Drain());
 }
 
+// The emergency restore puts an open port back as it was found, and no
+// longer touches a port once it has been closed.
+TEST_F(SerialPortTest, EmergencyRestoreReachesOpenPortsOnly) {
+    termios original = m_pty.SlaveTermios();
+    cfsetospeed(&original, B4800);
+    cfsetispeed(&original, B4800);
+    ASSERT_EQ(tcsetattr(m_pty.SlaveFd(), TCSANOW, &original), 0);
+    auto port = OpenPort();
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(port->SetBaudRate(38400));
+    RestoreOpenPortsNow();
+    const termios restored = m_pty.SlaveTermios();
+    EXPECT_EQ(cfgetospeed(&restored), B4800);
+
+    port->Close();
+    termios changed = m_pty.SlaveTermios();
+    cfsetospeed(&changed, B9600);
+    ASSERT_EQ(tcsetattr(m_pty.SlaveFd(), TCSANOW, &changed), 0);
+    RestoreOpenPortsNow();
+    const termios untouched = m_pty.SlaveTermios();
+    EXPECT_EQ(cfgetospeed(&untouched), B9600);
+}
+
 TEST_F(SerialPortTest, ASecondOpenOfAPortInUseFailsUntilItIsClosed) {
     auto first = OpenPort();
     ASSERT_NE(first, nullptr);

@@ -1,20 +1,33 @@
 // The terminal contract, end to end: the built receiver-downloader program
 // run against a simulated receiver on a pseudo-terminal, with its output,
 // exit status and Ctrl-C handling checked as an outside harness sees them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <sstream>
+#include <thread>
 
+#include "link/messages.h"
+#include "link/shared_state.h"
+#include "res/resource.h"
 #include "res/strings.h"
 #include "sim/receiver_sim.h"
 #include "support/child_process.h"
+#include "support/shared_state_reset.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
+#include "ui/port_init_dialog.h"
+#include "ui/run_outcome.h"
+#include "ui/term/progress_display.h"
 #include "ui/term/terminal_front_end.h"
 
 namespace fs = std::filesystem;
@@ -23,6 +36,35 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kSuccess = LoadResString(IDS_DOWNLOAD_COMPLETED);
+
+// The settings of the pty's tool side, read by opening it for a moment (the
+// simulator keeps it open, so they last between the program's opens).
+termios ToolSideTermios(const std::string& path) {
+    termios tio{};
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(fd, 0) << path;
+    EXPECT_EQ(tcgetattr(fd, &tio), 0);
+    close(fd);
+    return tio;
+}
+
+// Settings a port is unlikely to be left with by accident, and that a pty
+// keeps: 4800 baud, output processing, VMIN 3 / VTIME 7.
+void MakeToolSideDistinct(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << path;
+    termios tio{};
+    ASSERT_EQ(tcgetattr(fd, &tio), 0);
+    cfsetispeed(&tio, B4800);
+    cfsetospeed(&tio, B4800);
+    tio.c_oflag |= OPOST;
+    tio.c_iflag |= IGNBRK;
+    tio.c_lflag |= IEXTEN;
+    tio.c_cc[VMIN] = 3;
+    tio.c_cc[VTIME] = 7;
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
+    close(fd);
+}
 
 class TerminalTest : public ::testing::Test {
 protected:
@@ -43,7 +85,21 @@ protected:
         ASSERT_TRUE(m_sim) << reason;
         if (!poweredOn)
             m_sim->PowerOff();
+        MakeToolSideDistinct(m_sim->ToolPath());
+        m_before = ToolSideTermios(m_sim->ToolPath());
         m_sim->Start();
+    }
+
+    // The program has ended: the port is as it was found.
+    void ExpectPortRestored() {
+        const termios after = ToolSideTermios(m_sim->ToolPath());
+        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&m_before));
+        EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&m_before));
+        EXPECT_EQ(after.c_iflag, m_before.c_iflag);
+        EXPECT_EQ(after.c_oflag, m_before.c_oflag);
+        EXPECT_EQ(after.c_lflag, m_before.c_lflag);
+        EXPECT_EQ(after.c_cc[VMIN], m_before.c_cc[VMIN]);
+        EXPECT_EQ(after.c_cc[VTIME], m_before.c_cc[VTIME]);
     }
 
     std::string Write(const std::string& name, const std::string& content) {
@@ -64,6 +120,7 @@ protected:
 
     fs::path m_folder;
     std::unique_ptr<ReceiverSim> m_sim;
+    termios m_before{};
 };
 
 }  // namespace
@@ -75,6 +132,7 @@ TEST_F(TerminalTest, CompleteDownloadExitsZeroWithProgressAndTrace) {
     const std::string trace = (m_folder / "trace.txt").string();
     ChildProcess child(Args(script, {"--timeout=30", "--trace=" + trace}));
     ASSERT_EQ(child.Wait(120s), 0) << child.Out() << child.Err();
+    ExpectPortRestored();
 
     const std::string out = child.Out();
     for (const std::string& text : {LoadResString(IDS_STARTUP_NOTICE), LoadResString(IDS_CONNECTION_ESTABLISHED),
@@ -117,6 +175,8 @@ struct ErrorCase {
     bool badPort;
     std::string expected;     // on stdout
     std::string detail;       // on stderr ("" for none expected)
+    unsigned silentAfter = 0; // simulated receiver sends nothing after this frame
+    int timeout = 30;         // --timeout
 };
 
 class TerminalErrorTest : public TerminalTest, public ::testing::WithParamInterface<ErrorCase> {};
@@ -125,10 +185,12 @@ TEST_P(TerminalErrorTest, ExitsOneAfterTheMessage) {
     const ErrorCase& c = GetParam();
     SimOptions options;
     options.errorAfter = c.errorAfter;
+    options.silentAfter = c.silentAfter;
     StartSim(options);
     WriteData("data.bin", 20000);
+    Write("tiny.bin", "12345");
     const std::string script = *c.script ? Write("load.cmd", c.script) : (m_folder / "missing.cmd").string();
-    std::vector<std::string> args = Args(script, {"--timeout", "30"});
+    std::vector<std::string> args = Args(script, {"--timeout", std::to_string(c.timeout)});
     if (c.badPort)
         args[1] = "--port=/nonexistent/ttyUSB7";
     ChildProcess child(args);
@@ -138,6 +200,7 @@ TEST_P(TerminalErrorTest, ExitsOneAfterTheMessage) {
     if (!c.detail.empty()) {
         EXPECT_NE(child.Err().find(c.detail), std::string::npos) << child.Err();
     }
+    ExpectPortRestored();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -149,7 +212,19 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"MissingDataFile", "CE123456\r\nSnothere.bin\r\nCX\r\n", 0, false,
                   LoadResString(IDS_LZSS_FILE_NOT_FOUND), ""},
         ErrorCase{"ReceiverError", "CE123456\r\nSdata.bin\r\nCX\r\n", 60, false,
-                  LoadResString(IDS_COMMUNICATION_ERROR), ""}),
+                  LoadResString(IDS_COMMUNICATION_ERROR), ""},
+        ErrorCase{"ReceiverFallsSilentMidFile", "CE123456\r\nSdata.bin\r\nCX\r\n", 0, false,
+                  TerminalFrontEnd::SilenceText(2), "", 60, 2},
+        // A script given on the command line is checked before the port is
+        // opened: its fault is told although the port does not even exist.
+        ErrorCase{"CheckedFirstMissingScript", "", 0, true, kTextFileDoesNotExist, "missing.cmd"},
+        ErrorCase{"CheckedFirstUnknownCommand", "CE123456\r\nCZ\r\nCX\r\n", 0, true,
+                  LoadResString(IDS_UNKNOWN_COMMAND), "command 2 (Z)"},
+        ErrorCase{"CheckedFirstMissingDataFile", "CE123456\nSnothere.bin\nCX\n", 0, true,
+                  LoadResString(IDS_LZSS_FILE_NOT_FOUND), "nothere.bin"},
+        ErrorCase{"CheckedFirstShortDataFile", "Sdata.bin\r\nStiny.bin\r\nCX\r\n", 0, true,
+                  LoadResString(IDS_LZSS_TOO_SHORT), "tiny.bin"},
+        ErrorCase{"CheckedFirstNoCommand", "hello\r\n", 0, true, LoadResString(IDS_SCRIPT_NO_COMMAND), ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TerminalTest, ConnectionWaitTimesOut) {
@@ -169,28 +244,96 @@ TEST_F(TerminalTest, ReceiverErrorDuringTheWaitEndsTheRun) {
     EXPECT_NE(child.Out().find(LoadResString(IDS_COMMUNICATION_ERROR) + "\n"), std::string::npos) << child.Out();
 }
 
-TEST_F(TerminalTest, CtrlCDuringTheWaitCancelsTheConnection) {
-    StartSim({}, /*poweredOn=*/false);
-    ChildProcess child(Args(Write("load.cmd", "CX\r\n")));
-    ASSERT_TRUE(child.WaitForOutput("Waiting for Connection...", 30s)) << child.Out() << child.Err();
-    child.Signal(SIGINT);
-    EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
-    EXPECT_NE(child.Out().find(std::string(kTextConnectionCancelled) + "\n"), std::string::npos) << child.Out();
-}
+enum class Phase { Wait, Upload };
 
-TEST_F(TerminalTest, CtrlCDuringTheUploadCancelsIt) {
+struct SignalCase {
+    const char* name;
+    Phase phase;
+    std::vector<int> signals;  // sent one right after the other
+    int status;
+    std::string text;          // on stdout ("" for none expected)
+};
+
+class TerminalSignalTest : public TerminalTest, public ::testing::WithParamInterface<SignalCase> {};
+
+// A signal cancels the dialog that is open, tells the operator, and the
+// port is given back as it was found, also when a second signal cuts the
+// cancel short.
+TEST_P(TerminalSignalTest, CancelsRestoresThePortAndExitsWithTheSignal) {
+    const SignalCase& c = GetParam();
     SimOptions options;
     options.paced = true;  // a real line's pace: 20 KB take seconds
-    StartSim(options);
+    StartSim(options, /*poweredOn=*/c.phase == Phase::Upload);
     WriteData("data.bin", 20000);
     ChildProcess child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")));
-    ASSERT_TRUE(child.WaitForOutput("Command: S", 60s)) << child.Out() << child.Err();
-    child.Signal(SIGINT);
-    EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
+    const std::string phaseText = c.phase == Phase::Wait ? "Waiting for Connection..." : "Command: S";
+    ASSERT_TRUE(child.WaitForOutput(phaseText, 60s)) << child.Out() << child.Err();
+    for (int signal : c.signals)
+        child.Signal(signal);
+    EXPECT_EQ(child.Wait(60s), c.status) << child.Out() << child.Err();
+    if (!c.text.empty()) {
+        EXPECT_NE(child.Out().find(c.text + "\n"), std::string::npos) << child.Out();
+    }
     EXPECT_EQ(child.Out().find(kSuccess), std::string::npos);
+    ExpectPortRestored();
     m_sim->Stop();
     for (const std::string& command : m_sim->Report().commands)
         EXPECT_NE(command, "X");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, TerminalSignalTest,
+    ::testing::Values(
+        SignalCase{"SigintDuringTheWait", Phase::Wait, {SIGINT}, 130, kTextConnectionCancelled},
+        SignalCase{"SigtermDuringTheWait", Phase::Wait, {SIGTERM}, 143, kTextConnectionCancelled},
+        SignalCase{"SighupDuringTheWait", Phase::Wait, {SIGHUP}, 129, kTextConnectionCancelled},
+        SignalCase{"SigintDuringTheUpload", Phase::Upload, {SIGINT}, 130, TerminalFrontEnd::DownloadCancelledText()},
+        SignalCase{"SigtermDuringTheUpload", Phase::Upload, {SIGTERM}, 143,
+                   TerminalFrontEnd::DownloadCancelledText()},
+        SignalCase{"SighupDuringTheUpload", Phase::Upload, {SIGHUP}, 129, TerminalFrontEnd::DownloadCancelledText()},
+        SignalCase{"SecondSignalExitsAtOnce", Phase::Upload, {SIGTERM, SIGINT}, 130, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Output nobody reads any more (stdout into a pipe whose reader has gone)
+// does not stop the download.
+TEST_F(TerminalTest, BrokenStdoutDoesNotStopTheDownload) {
+    StartSim();
+    WriteData("data.bin", 3000);
+    ChildProcess child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")), /*closeStdout=*/true);
+    EXPECT_EQ(child.Wait(120s), 0) << child.Err();
+    m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, 5s);
+    const SimReport report = m_sim->Report();
+    ASSERT_EQ(report.files.size(), 1u) << report.Summary();
+    EXPECT_EQ(report.files[0].data, TestFileBytes(3000));
+    ExpectPortRestored();
+}
+
+// The connection wait ends as soon as the link has stopped on its own, even
+// when the link says so (g_bLinkRunning cleared) only after its last posted
+// message has been handled: the flag change itself wakes the wait.
+UINT LinkThatStopsAfterItsLastMessage(void* param) {
+    const HWND hwnd = static_cast<HWND>(reinterpret_cast<std::uintptr_t>(param));
+    g_bLinkRunning.Set();
+    g_bAbort.Set();  // as after "ERROR"
+    PostMessage(hwnd, WM_LINK_CLOSED, 0, 0);
+    std::this_thread::sleep_for(300ms);  // the front end handles the message meanwhile
+    g_bLinkRunning.Clear();
+    return 0;
+}
+
+TEST(TerminalFrontEndWait, WokenByTheLinkFlags) {
+    SharedStateReset reset;
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ProgressDisplay display(out, false);
+    RunOutcome outcome;
+    TerminalFrontEnd frontEnd(TerminalOptions{}, display, outcome, nullptr, out);
+    PortInitDialog dialog(&LinkThatStopsAfterItsLastMessage);
+    auto result = std::async(std::launch::async, [&] { return frontEnd.DoModal(dialog); });
+    ASSERT_EQ(result.wait_for(30s), std::future_status::ready) << "the wait was not woken";
+    EXPECT_EQ(result.get(), IDR_BACK);
+    EXPECT_EQ(outcome.ExitStatus(), kExitFailure);
+    std::fclose(out);
 }
 
 struct UsageCase {
@@ -209,8 +352,34 @@ TEST_P(TerminalUsageTest, ExitsTwoWithHelp) {
 INSTANTIATE_TEST_SUITE_P(Usage, TerminalUsageTest,
                          ::testing::Values(UsageCase{"UnknownOption", {"--bogus"}},
                                            UsageCase{"MissingValue", {"--no-gui", "--port"}},
-                                           UsageCase{"ScriptNeededWithoutATerminal", {"--no-gui", "--port", "/dev/null"}}),
+                                           UsageCase{"ScriptNeededWithoutATerminal", {"--no-gui", "--port", "/dev/null"}},
+                                           UsageCase{"EmptyPort", {"--no-gui", "--port", "", "--script", "x.cmd"}}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// --trace must never write into the port, the script or a data file: the
+// same file by any path (a symlink here) is refused before anything opens.
+class TraceGuardTest : public TerminalTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(TraceGuardTest, RefusesTheTraceFile) {
+    const std::string content = "CE1\r\nSdata.bin\r\nCX\r\n";
+    const std::string script = Write("load.cmd", content);
+    WriteData("data.bin", 100);
+    const std::string target = GetParam();
+    const std::string trace = (m_folder / "trace.txt").string();
+    fs::create_symlink(target == "port" ? fs::path("/dev/null") : m_folder / target, trace);
+    ChildProcess child({"--no-gui", "--port=/dev/null", "--script", script, "--trace", trace});
+    EXPECT_EQ(child.Wait(30s), 2) << child.Out() << child.Err();
+    EXPECT_NE(child.Err().find("--trace"), std::string::npos) << child.Err();
+    std::ifstream in(script, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
+    EXPECT_EQ(fs::file_size(m_folder / "data.bin"), 100u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, TraceGuardTest, ::testing::Values("port", "load.cmd", "data.bin"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             return name.substr(0, name.find('.'));
+                         });
 
 TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {
     ChildProcess child({"--demo", "--no-gui"});

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -20,6 +21,7 @@
 #include "res/strings.h"
 #include "support/headless_front_end.h"
 #include "support/shared_state_reset.h"
+#include "upload/upload_fault.h"
 
 namespace {
 
@@ -60,7 +62,7 @@ UINT PostBadCommandThenDone(void* param) {
 }
 
 UINT PostFailedThenDone(void* param) {
-    PostMessageText(HandleOf(param), WM_UPLOAD_FAILED, "Cannot read the data file: I/O error");
+    PostMessageText(HandleOf(param), WM_UPLOAD_FAILED, "/jobs/code.lzs", PackFault(UploadFault::DataFileUnreadable, EIO));
     PostMessage(HandleOf(param), WM_UPLOAD_DONE, 0, 0);
     return 0;
 }
@@ -211,7 +213,8 @@ INSTANTIATE_TEST_SUITE_P(Failures, UploadFailureTest,
                          ::testing::Values(FailureCase{"FileMissing", &PostFileMissingThenDone, kFileMissing},
                                            FailureCase{"BadCommand", &PostBadCommandThenDone, kBadCommand},
                                            FailureCase{"Failed", &PostFailedThenDone,
-                                                       "Cannot read the data file: I/O error"}),
+                                                       "Unable to read the LZSS file\n\n/jobs/code.lzs\n\n"
+                                                       "Input/output error"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UploadDialogTest, FailureEndsTheDialogWithCancel) {

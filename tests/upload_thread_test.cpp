@@ -6,11 +6,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <ctime>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -29,6 +31,7 @@
 #include "platform/window.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
+#include "upload/upload_fault.h"
 
 namespace {
 
@@ -142,6 +145,7 @@ private:
 struct Posted {
     UINT message;
     std::string text;  // the text carried by WM_UPLOAD_COMMAND / WM_UPLOAD_FAILED
+    UploadFault fault = UploadFault::None;  // WM_UPLOAD_FAILED's code
     bool operator==(const Posted&) const = default;
 };
 
@@ -154,24 +158,25 @@ std::ostream& operator<<(std::ostream& out, const Posted& posted) {
     case WM_UPLOAD_FAILED: out << "FAILED"; break;
     default: out << posted.message;
     }
-    return out << "(" << Printable(posted.text) << ")";
+    return out << "(" << Printable(posted.text) << ", " << static_cast<int>(posted.fault) << ")";
 }
 
 const Posted kDone{WM_UPLOAD_DONE, ""};
 const Posted kFileMissing{WM_UPLOAD_FILE_MISSING, ""};
 const Posted kBadCommand{WM_UPLOAD_BAD_COMMAND, ""};
 Posted Command(const std::string& text) { return {WM_UPLOAD_COMMAND, text}; }
+Posted Failed(UploadFault fault, const std::string& path) { return {WM_UPLOAD_FAILED, path, fault}; }
 
 // The window the thread posts to. Texts are copied while the message is
 // delivered, which is after the thread has ended in most tests: a text that
 // lived in the thread's own buffers would be gone by then.
 class Recorder : public MessageTarget {
 public:
-    LRESULT OnMessage(UINT message, WPARAM, LPARAM lParam) override {
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
         std::string text;
         if ((message == WM_UPLOAD_COMMAND || message == WM_UPLOAD_FAILED) && lParam)
             text = reinterpret_cast<const char*>(lParam);
-        m_posted.push_back({message, text});
+        m_posted.push_back({message, text, message == WM_UPLOAD_FAILED ? FaultCodeOf(wParam) : UploadFault::None});
         return 0;
     }
     std::vector<Posted> m_posted;
@@ -199,11 +204,9 @@ public:
 };
 
 
-// The frames a data file of these bytes must travel in.
+// The frames a data file of these bytes (6 or more) must travel in.
 std::vector<Frame> FileFrames(const std::string& data) {
-    std::string header = data.substr(0, 6);
-    header.resize(6, '\0');
-    std::vector<Frame> frames{{8, header}};
+    std::vector<Frame> frames{{8, data.substr(0, 6)}};
     for (std::size_t at = 6; at < data.size(); at += 64) {
         std::string piece = data.substr(at, 64);
         frames.push_back({static_cast<int>(piece.size() + 3), "*" + piece});
@@ -314,8 +317,7 @@ TEST_P(DataFileFramesTest, TravelsAsHeaderAndChunks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, DataFileFramesTest,
-                         ::testing::Values(FileCase{0, {8}}, FileCase{1, {8}}, FileCase{5, {8}},
-                                           FileCase{6, {8}}, FileCase{7, {8, 4}}, FileCase{69, {8, 66}},
+                         ::testing::Values(FileCase{6, {8}}, FileCase{7, {8, 4}}, FileCase{69, {8, 66}},
                                            FileCase{70, {8, 67}}, FileCase{71, {8, 67, 4}},
                                            FileCase{100, {8, 67, 33}}, FileCase{133, {8, 67, 66}},
                                            FileCase{134, {8, 67, 67}}, FileCase{135, {8, 67, 67, 4}}),
@@ -323,11 +325,12 @@ INSTANTIATE_TEST_SUITE_P(Sizes, DataFileFramesTest,
                              return "Bytes" + std::to_string(info.param.size);
                          });
 
-TEST_F(UploadThreadTest, ShortFileHeaderIsZeroFilled) {
-    WriteFile("tiny.bin", "\x11\x22\x33");
-    EXPECT_EQ(RunScript("Stiny.bin\r\n"), (std::vector<Frame>{{8, "\x11\x22\x33\0\0\0"s}}));
-    EXPECT_EQ(g_dwBytesSent.Load(), 3u);
-    EXPECT_EQ(g_dwFileLength.Load(), 3u);
+TEST_F(UploadThreadTest, ShortFileIsRefusedBeforeAnythingOfItIsSent) {
+    const std::string path = WriteFile("tiny.bin", "\x11\x22\x33");
+    EXPECT_EQ(RunScript("CE1\r\nStiny.bin\r\nCX\r\n"), (std::vector<Frame>{{9, "E1\0\0\0\0\0"s}}));
+    EXPECT_EQ(Posts(), (std::vector<Posted>{Command("E1"), Failed(UploadFault::DataFileTooShort, path), kDone}));
+    EXPECT_FALSE(g_bTransferActive.IsSet());
+    EXPECT_EQ(g_dwFileLength.Load(), 0u);
 }
 
 TEST_F(UploadThreadTest, LargeFileArrivesWholeInOrder) {
@@ -377,9 +380,7 @@ TEST_F(UploadThreadTest, FileOfFourGibibytesIsRefused) {
     if (!sized)
         GTEST_SKIP() << "no sparse file here";
     EXPECT_EQ(RunScript("CE1\r\nShuge.bin\r\nCX\r\n"), (std::vector<Frame>{{9, "E1\0\0\0\0\0"s}}));
-    ASSERT_EQ(Posts().size(), 3u);
-    EXPECT_EQ(Posts()[1].message, WM_UPLOAD_FAILED);
-    EXPECT_NE(Posts()[1].text.find("too large"), std::string::npos) << Posts()[1].text;
+    EXPECT_EQ(Posts(), (std::vector<Posted>{Command("E1"), Failed(UploadFault::DataFileTooLarge, path), kDone}));
     EXPECT_FALSE(g_bTransferActive.IsSet());
 }
 
@@ -409,14 +410,10 @@ TEST_F(UploadThreadTest, WholeScriptInOrder) {
     for (const Frame& frame : FileFrames(code))
         expected.push_back(frame);
     expected.push_back({3, "X"});
-    EXPECT_EQ(RunScript("CE000001\r\nCQ\r\nFcode.lzs\r\nCX\r\n"), expected);
+    // LF-only line ends, as a script made on Linux has them.
+    EXPECT_EQ(RunScript("CE000001\nCQ\nFcode.lzs\nCX\n"), expected);
     EXPECT_EQ(Posts(), (std::vector<Posted>{Command("E000001"), Command("Q"), Command("S" + path), Command("X"),
                                             kDone}));
-}
-
-TEST_F(UploadThreadTest, EmptyScriptEndsAtOnce) {
-    EXPECT_EQ(RunScript("nothing to do here\r\n"), std::vector<Frame>{});
-    EXPECT_EQ(Posts(), std::vector<Posted>{kDone});
 }
 
 // ---------------------------------------------------------------------------
@@ -447,8 +444,12 @@ TEST_P(UploadFailureTest, ReportsAndStops) {
     const FailureCase& c = GetParam();
     WriteFile("dir/inside.bin", "x");
     WriteFile("good.bin", "123456");
+    WriteFile("tiny.bin", "12345");
+    WriteFile("empty.bin", "");
     ASSERT_EQ(::symlink("/dev/null", (m_dir + "device.bin").c_str()), 0);
-    // Reading this file fails with an I/O error (its length reads as 0).
+    ASSERT_EQ(::symlink("/dev/zero", (m_dir + "zero.bin").c_str()), 0);
+    ASSERT_EQ(::mkfifo((m_dir + "fifo.bin").c_str(), 0600), 0);
+    // Its length reads as 0 (and reading it fails with an I/O error).
     ASSERT_EQ(::symlink("/proc/self/mem", (m_dir + "unreadable.bin").c_str()), 0);
 
     EXPECT_EQ(RunScript(c.script), c.frames);
@@ -458,7 +459,8 @@ TEST_P(UploadFailureTest, ReportsAndStops) {
     Posted failure = posted[posted.size() - 2];
     if (c.failure.message == WM_UPLOAD_FAILED) {
         EXPECT_EQ(failure.message, WM_UPLOAD_FAILED) << failure;
-        EXPECT_NE(failure.text.find(c.failure.text), std::string::npos) << failure.text;
+        EXPECT_EQ(failure.fault, c.failure.fault) << failure;
+        EXPECT_EQ(failure.text.rfind(c.failure.text, 0), 0u) << failure.text;
     } else {
         EXPECT_EQ(failure, c.failure);
     }
@@ -480,25 +482,61 @@ INSTANTIATE_TEST_SUITE_P(Failures, UploadFailureTest, ::testing::Values(
     FailureCase{"SubdirectoryNamed", "CE1\r\nSdir\r\n" + kTail, {kE1}, kFileMissing},
     FailureCase{"NulInName", "CE1\r\nSgood"s + '\0' + ".bin\r\n" + kTail, {kE1}, kFileMissing},
     FailureCase{"PathTooLong", "CE1\r\nS" + std::string(PATH_MAX, 'n') + "\r\n" + kTail, {kE1},
-                {WM_UPLOAD_FAILED, "too long"}},
+                Failed(UploadFault::DataFileNameTooLong, "")},
     FailureCase{"NameTooLong", "CE1\r\nS" + std::string(300, 'n') + "\r\n" + kTail, {kE1},
-                {WM_UPLOAD_FAILED, "File name too long"}},
-    FailureCase{"NotARegularFile", "CE1\r\nSdevice.bin\r\n" + kTail, {kE1},
-                {WM_UPLOAD_FAILED, "Not a regular file"}},
-    FailureCase{"ReadError", "CE1\r\nSunreadable.bin\r\n" + kTail, {kE1},
-                {WM_UPLOAD_FAILED, "Unable to read the LZSS file"}}),
+                Failed(UploadFault::DataFileNameTooLong, "")},
+    FailureCase{"Device", "CE1\r\nSdevice.bin\r\n" + kTail, {kE1}, Failed(UploadFault::DataFileNotRegular, "")},
+    FailureCase{"DevZero", "CE1\r\nSzero.bin\r\n" + kTail, {kE1}, Failed(UploadFault::DataFileNotRegular, "")},
+    FailureCase{"Fifo", "CE1\r\nSfifo.bin\r\n" + kTail, {kE1}, Failed(UploadFault::DataFileNotRegular, "")},
+    FailureCase{"FiveBytes", "CE1\r\nStiny.bin\r\n" + kTail, {kE1}, Failed(UploadFault::DataFileTooShort, "")},
+    FailureCase{"EmptyFile", "CE1\r\nSempty.bin\r\n" + kTail, {kE1}, Failed(UploadFault::DataFileTooShort, "")},
+    FailureCase{"NoLength", "CE1\r\nSunreadable.bin\r\n" + kTail, {kE1},
+                Failed(UploadFault::DataFileTooShort, "")},
+    FailureCase{"NoCommand", "nothing to do here\r\n", {}, Failed(UploadFault::NoCommand, "")}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST_F(UploadThreadTest, ReadErrorEndsTheTransferForTheLink) {
-    ASSERT_EQ(::symlink("/proc/self/mem", (m_dir + "unreadable.bin").c_str()), 0);
-    RunScript("Sunreadable.bin\r\n");
-    ASSERT_EQ(Posts().size(), 3u);
-    EXPECT_EQ(Posts()[0], Command("S" + m_dir + "unreadable.bin"));
-    EXPECT_EQ(Posts()[1].message, WM_UPLOAD_FAILED);
-    EXPECT_NE(Posts()[1].text.find("unreadable.bin"), std::string::npos) << Posts()[1].text;
-    EXPECT_TRUE(g_bTransferDone.IsSet()) << "LinkThread's transfer wait would never end";
+// A data file changed by another program while it is sent goes out as it
+// was when opened, or not whole and with a failure. The link holds after
+// `taken` frames while the file is cut to (or grown to) newSize.
+struct ChangedFileCase {
+    const char* name;
+    std::size_t size, taken, newSize;
+};
+
+class ChangedFileTest : public UploadThreadTest, public ::testing::WithParamInterface<ChangedFileCase> {};
+
+TEST_P(ChangedFileTest, GoesOutAsItWasWhenOpened) {
+    const ChangedFileCase& c = GetParam();
+    const std::string data = TestFileString(c.size, 9);
+    const std::string path = WriteFile("data.bin", data);
+    m_link.Start(c.taken);
+    StartUpload("Sdata.bin\r\nCX\r\n");
+    ASSERT_TRUE(WaitFor([&] { return m_link.Taken() == c.taken && g_bOutboxFull.IsSet(); }));
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.newSize)), 0);
+    m_link.Release();
+    Finish();
+    m_link.Stop();
+
+    std::string received;  // the file's bytes as the frames carried them (the X adds none)
+    for (const Frame& frame : m_link.Frames())
+        received += frame.text.substr(received.empty() ? 0 : 1);
+    if (c.newSize > c.size) {
+        EXPECT_TRUE(received == data) << "nothing beyond the length at open";
+        EXPECT_EQ(Posts(), (std::vector<Posted>{Command("S" + path), Command("X"), kDone}));
+    } else {
+        EXPECT_TRUE(data.compare(0, received.size(), received) == 0) << "only bytes of the file, in order";
+        EXPECT_EQ(Posts(), (std::vector<Posted>{Command("S" + path), Failed(UploadFault::DataFileEndedEarly, path),
+                                                kDone}));
+        EXPECT_TRUE(g_bTransferDone.IsSet()) << "LinkThread's transfer wait would never end";
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Changes, ChangedFileTest,
+                         ::testing::Values(ChangedFileCase{"Shrinks", 64 * 1024, 3, 1000},
+                                           ChangedFileCase{"ShrinksToNothing", 5000, 1, 0},
+                                           ChangedFileCase{"Grows", 1000, 2, 9000}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UploadThreadTest, MissingScriptIsReportedAndNothingSent) {
     m_link.Start();
@@ -506,10 +544,7 @@ TEST_F(UploadThreadTest, MissingScriptIsReportedAndNothingSent) {
     ASSERT_TRUE(AfxBeginThread(UploadThread, reinterpret_cast<void*>(static_cast<std::uintptr_t>(m_hwnd))));
     Finish();
     EXPECT_EQ(m_link.Frames(), std::vector<Frame>{});
-    ASSERT_EQ(Posts().size(), 2u);
-    EXPECT_EQ(Posts()[0].message, WM_UPLOAD_FAILED);
-    EXPECT_NE(Posts()[0].text.find("nowhere.cmd"), std::string::npos) << Posts()[0].text;
-    EXPECT_EQ(Posts()[1], kDone);
+    EXPECT_EQ(Posts(), (std::vector<Posted>{Failed(UploadFault::ScriptUnopenable, g_strScriptPath), kDone}));
 }
 
 // ---------------------------------------------------------------------------
@@ -690,6 +725,17 @@ TEST_F(UploadThreadTest, QFrameNobodyTakesHoldsTheThreadFiveClockSeconds) {
     EXPECT_EQ(clock.Readings(), 6) << "first reading t0, last t0 + 5";
     EXPECT_EQ(m_link.Frames(), (std::vector<Frame>{{3, "Q"}, kE1}));
     EXPECT_EQ(Posts(), (std::vector<Posted>{Command("Q"), Command("E1"), kDone}));
+}
+
+// The 'Q' wait counts on the monotonic clock: a step of the calendar clock
+// must neither end it early nor stretch it until an abort.
+TEST(SystemClockTest, CountsSecondsOfTheMonotonicClock) {
+    timespec before{}, after{};
+    ::clock_gettime(CLOCK_MONOTONIC, &before);
+    const std::int64_t now = GetClock().NowSeconds();
+    ::clock_gettime(CLOCK_MONOTONIC, &after);
+    EXPECT_GE(now, before.tv_sec);
+    EXPECT_LE(now, after.tv_sec);
 }
 
 TEST_F(UploadThreadTest, QFrameTakenAtOnceLetsTheThreadGoOn) {

@@ -27,6 +27,9 @@ inline constexpr std::uint8_t kReceiverAddr1 = 0x01;
 inline constexpr std::uint8_t kToolAddr0 = 0x01;
 inline constexpr std::uint8_t kToolAddr1 = 0xFE;
 
+// The speed both ends switch to after the "FAST" handshake.
+inline constexpr unsigned kFastBaudRate = 38400;
+
 inline constexpr std::size_t kPreambleSize = 2;
 inline constexpr std::size_t kHeaderSize = 5;        // preamble, 2 address bytes, length
 inline constexpr std::size_t kOverhead = 6;          // header + checksum

@@ -6,16 +6,15 @@
 #include <thread>
 
 #include "link/frame_buffer.h"
+#include "link/frame_format.h"
 #include "link/messages.h"
 #include "link/port_setup.h"
 #include "link/shared_state.h"
 #include "platform/serial_port.h"
 #include "platform/window.h"
-#include "res/strings.h"
+#include "res/string_ids.h"
 
 namespace {
-
-constexpr DWORD kFastBaudRate = 38400;
 
 // Gives up the rest of the time slice, so that the other threads see the
 // flags this thread has just changed.
@@ -60,7 +59,7 @@ void MatchLinkFlagsToPort() {
     LineSettings settings;
     if (port == nullptr || !port->GetLineSettings(&settings))
         return;
-    if (settings.baudRate != kFastBaudRate) {
+    if (settings.baudRate != frame::kFastBaudRate) {
         ReplyFrame.m_bFastActive = 0;
         ReplyFrame.m_bFastRequested = 0;
     }
@@ -151,6 +150,7 @@ UINT LinkThread(void* param) {
             }
             continue;
         }
+        g_tLastHeard.Touch();
         if (InFrame.TextBeginsWith(frame::kWordMon)) {
             WriteAnswer(frame::kAnswerFast);
             ReplyFrame.m_bFastRequested = 1;

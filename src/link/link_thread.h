@@ -15,6 +15,7 @@
 // Runs until g_bAbort or g_bUploadFinished is found set at the end of a
 // pass, or until the port is closed (quietly) or fails for good (the
 // operator is shown the communication error, g_bAbort is set and
-// g_bOutboxFull cleared). g_bLinkRunning is set while it runs; WM_LINK_CLOSED
+// g_bOutboxFull cleared). g_tLastHeard is touched for every whole frame
+// read. g_bLinkRunning is set while it runs; WM_LINK_CLOSED
 // is posted as it ends.
 UINT LinkThread(void* param);

@@ -5,14 +5,15 @@
 #include <mutex>
 #include <vector>
 
+#include "link/frame_format.h"
 #include "link/shared_state.h"
-#include "res/strings.h"
+#include "res/string_ids.h"
 
 namespace {
 
 constexpr std::array<DWORD, 8> kBaudRates = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
-constexpr std::array<const char*, 4> kComPortNames = {"COM1", "COM2", "COM3", "COM4"};
-constexpr DWORD kFastBaudRate = 38400;
+// The Com buttons, COM1..COM4; the serial port maps a COM name to its device.
+constexpr int kComPortCount = 4;
 
 // Every port OpenCommPort has made, open or closed. A worker thread may still
 // hold the pointer it loaded from g_hComm after the port was closed (and
@@ -36,9 +37,9 @@ bool InRange(int index, std::size_t size) {
 std::string PortNameFor(const PortSettings& settings) {
     if (!settings.m_strDevice.empty())
         return settings.m_strDevice;
-    if (!InRange(settings.m_nComPort, kComPortNames.size()))
+    if (settings.m_nComPort < 0 || settings.m_nComPort >= kComPortCount)
         return {};
-    return kComPortNames[static_cast<std::size_t>(settings.m_nComPort)];
+    return "COM" + std::to_string(settings.m_nComPort + 1);
 }
 
 LineSettings TranslatePortSettings(const LineSettings& current, const PortSettings& settings) {
@@ -116,7 +117,7 @@ void SwitchToFastSpeed() {
     }
     // Only the speed changes, and only once the answer already written has
     // left the port at the old speed.
-    if (!port->SetBaudRate(kFastBaudRate))
+    if (!port->SetBaudRate(frame::kFastBaudRate))
         AfxMessageBox(IDS_UNABLE_TO_OPEN_PORT);
 }
 

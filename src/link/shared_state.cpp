@@ -11,6 +11,15 @@ namespace {
 std::mutex g_stateMutex;
 std::condition_variable g_stateChanged;
 std::uint64_t g_generation = 0;
+std::atomic<StateChangeHook> g_stateChangeHook{nullptr};
+
+void WakeWaiters() {
+    {
+        std::lock_guard lock(g_stateMutex);
+        ++g_generation;
+    }
+    g_stateChanged.notify_all();
+}
 
 }  // namespace
 
@@ -21,6 +30,7 @@ SharedFlag g_bTransferDone;
 SharedFlag g_bUploadFinished;
 SharedFlag g_bLinkRunning;
 
+SharedStamp g_tLastHeard;
 SharedCounter g_dwBytesSent;
 SharedCounter g_dwFileLength;
 
@@ -29,16 +39,18 @@ std::string g_strScriptPath;
 
 void SharedFlag::Store(std::uint32_t value) {
     m_value.store(value, std::memory_order_release);
-    NotifyStateChanged();
+    WakeWaiters();
+    if (StateChangeHook hook = g_stateChangeHook.load(std::memory_order_acquire))
+        hook(this);
 }
 
 void NotifyStateChanged() {
-    {
-        std::lock_guard lock(g_stateMutex);
-        ++g_generation;
-    }
-    g_stateChanged.notify_all();
+    WakeWaiters();
+    if (StateChangeHook hook = g_stateChangeHook.load(std::memory_order_acquire))
+        hook(nullptr);
 }
+
+void SetStateChangeHook(StateChangeHook hook) { g_stateChangeHook.store(hook, std::memory_order_release); }
 
 void ResetSharedState() {
     g_dwBytesSent.Store(0);

@@ -55,6 +55,24 @@ extern SharedFlag g_bUploadFinished;
 // thread waiting for the link to take a frame can tell that nobody will.
 extern SharedFlag g_bLinkRunning;
 
+// When a frame from the receiver was last read whole (steady clock), so that
+// a front end can tell a receiver that has fallen silent. Written by
+// LinkThread, read by the UI thread; its changes wake nobody (a waiter
+// computes a deadline from it and looks again when that deadline comes).
+class SharedStamp {
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    void Touch() { m_ticks.store(TimePoint::clock::now().time_since_epoch().count(), std::memory_order_release); }
+    TimePoint Load() const {
+        return TimePoint(TimePoint::duration(m_ticks.load(std::memory_order_acquire)));
+    }
+
+private:
+    std::atomic<TimePoint::rep> m_ticks{0};
+};
+
+extern SharedStamp g_tLastHeard;
+
 extern SharedCounter g_dwBytesSent;
 extern SharedCounter g_dwFileLength;
 
@@ -82,3 +100,11 @@ bool WaitForStateFor(const std::function<bool()>& condition, std::chrono::millis
 // Wakes every WaitForState() so that it re-tests its condition. For state
 // outside the flags (the port going dead, say).
 void NotifyStateChanged();
+
+// For a thread that waits for flag changes in a wait of its own (a front
+// end's event loop): hook is called on the changing thread after every
+// Set/Clear, with the flag, and after NotifyStateChanged() with nullptr.
+// It must return quickly and must not wait for shared state. nullptr
+// removes it.
+using StateChangeHook = void (*)(const SharedFlag* flag);
+void SetStateChangeHook(StateChangeHook hook);

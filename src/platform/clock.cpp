@@ -1,13 +1,16 @@
 #include "platform/clock.h"
 
 #include <atomic>
-#include <ctime>
+#include <chrono>
 
 namespace {
 
 class SystemClock final : public Clock {
 public:
-    std::int64_t NowSeconds() override { return static_cast<std::int64_t>(std::time(nullptr)); }
+    std::int64_t NowSeconds() override {
+        const auto sinceOrigin = std::chrono::steady_clock::now().time_since_epoch();
+        return std::chrono::duration_cast<std::chrono::seconds>(sinceOrigin).count();
+    }
 };
 
 SystemClock g_systemClock;

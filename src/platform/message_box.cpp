@@ -19,3 +19,8 @@ void ShowMessageBox(const std::string& text) {
     }
     std::fprintf(stderr, "%s\n", text.c_str());
 }
+
+void ReleaseMessageBoxWaiters() {
+    if (MessageBoxPresenter* presenter = g_presenter.load(std::memory_order_acquire))
+        presenter->ReleaseWaiters();
+}

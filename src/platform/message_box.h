@@ -14,6 +14,12 @@ public:
     virtual ~MessageBoxPresenter() = default;
     // Shows text and blocks the calling thread until it is dismissed.
     virtual void Show(const std::string& text) = 0;
+    // The application is ending: a thread blocked in Show() waiting for a
+    // box that another thread (the UI thread) was to show returns now, and
+    // later calls of that kind return at once; their texts go to stderr. A
+    // presenter whose boxes never wait for another thread keeps the default,
+    // which does nothing.
+    virtual void ReleaseWaiters() {}
 };
 
 // Installs presenter (not owned; nullptr restores the stderr default) and
@@ -21,3 +27,6 @@ public:
 MessageBoxPresenter* SetMessageBoxPresenter(MessageBoxPresenter* presenter);
 
 void ShowMessageBox(const std::string& text);
+
+// Calls ReleaseWaiters() on the installed presenter, if any.
+void ReleaseMessageBoxWaiters();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -100,12 +101,74 @@ bool PtyTookSettings(int fd, const termios& wanted) {
            actual.c_lflag == wanted.c_lflag;
 }
 
+// The emergency-restore table: one slot per open port. A slot is claimed
+// (m_bClaimed), its termios written, and only then its descriptor published;
+// a reader that sees a descriptor therefore sees the termios that belongs to
+// it. Lock-free atomics only, so that a signal handler may read it.
+struct RestoreSlot {
+    std::atomic<bool> m_bClaimed{false};
+    std::atomic<int> m_nFd{-1};
+    termios m_tioOriginal{};
+};
+constexpr std::size_t kRestoreSlots = 16;
+RestoreSlot g_restoreSlots[kRestoreSlots];
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+// Returns the slot now holding fd, or -1 when the table is full (the port
+// then has no emergency restore; Close() still restores it).
+int RegisterForRestore(int fd, const termios& original) {
+    for (std::size_t i = 0; i < kRestoreSlots; ++i) {
+        bool expected = false;
+        if (!g_restoreSlots[i].m_bClaimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel))
+            continue;
+        g_restoreSlots[i].m_tioOriginal = original;
+        g_restoreSlots[i].m_nFd.store(fd, std::memory_order_release);
+        return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void UnregisterForRestore(int slot) {
+    if (slot < 0)
+        return;
+    g_restoreSlots[slot].m_nFd.store(-1, std::memory_order_release);
+    g_restoreSlots[slot].m_bClaimed.store(false, std::memory_order_release);
+}
+
+void RestoreAndReraise(int signal) {
+    const int savedErrno = errno;
+    RestoreOpenPortsNow();
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+    errno = savedErrno;
+}
+
 int MillisecondsUntil(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
 }  // namespace
+
+void RestoreOpenPortsNow() {
+    for (RestoreSlot& slot : g_restoreSlots) {
+        const int fd = slot.m_nFd.load(std::memory_order_acquire);
+        if (fd >= 0)
+            tcsetattr(fd, TCSANOW, &slot.m_tioOriginal);
+    }
+}
+
+void RestorePortsOnFatalSignals() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = RestoreAndReraise;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+}
 
 std::string ResolvePortName(const std::string& name) {
     if (name.find('/') != std::string::npos)
@@ -123,6 +186,7 @@ struct SerialPort::Impl {
     // in poll() returns at once.
     int m_nWakeFd = -1;
     termios m_tioOriginal{};
+    int m_nRestoreSlot = -1;
     std::atomic<ReadProfile> m_readProfile{ReadProfile::Normal};
 
     // Guards the fields below. Close() sets m_bClosed, then waits until no
@@ -330,6 +394,10 @@ void SerialPort::Impl::Release() {
                 tcflush(m_nFd, TCOFLUSH);
             RetryOnInterrupt([&] { return tcsetattr(m_nFd, TCSANOW, &m_tioOriginal); });
         }
+        // Before the descriptor is closed, so that an emergency restore never
+        // reaches a number the system may hand out again.
+        UnregisterForRestore(m_nRestoreSlot);
+        m_nRestoreSlot = -1;
         ioctl(m_nFd, TIOCNXCL);
         flock(m_nFd, LOCK_UN);
         close(m_nFd);
@@ -366,9 +434,11 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::strin
     bool exclusive = false;
     bool configured = false;
     termios original{};
+    int restoreSlot = -1;
     auto failOpen = [&](const std::string& why) {
         if (configured)
             tcsetattr(fd, TCSANOW, &original);
+        UnregisterForRestore(restoreSlot);
         if (exclusive)
             ioctl(fd, TIOCNXCL);
         close(fd);  // also drops the flock
@@ -386,6 +456,8 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::strin
     exclusive = true;
     if (tcgetattr(fd, &original) != 0)
         return failOpen(OpenFailureReason(errno));
+    // From the first change on, a fatal signal must be able to undo it.
+    restoreSlot = RegisterForRestore(fd, original);
     const termios raw = MakeRawKeepingLine(original);
     if (RetryOnInterrupt([&] { return tcsetattr(fd, TCSANOW, &raw); }) != 0)
         return failOpen(OpenFailureReason(errno));
@@ -399,6 +471,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::strin
     impl->m_nFd = fd;
     impl->m_nWakeFd = wakeFd;
     impl->m_tioOriginal = original;
+    impl->m_nRestoreSlot = restoreSlot;
     return std::unique_ptr<SerialPort>(new SerialPort(std::move(impl)));
 }
 

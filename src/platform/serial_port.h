@@ -31,6 +31,11 @@
 // unplugged USB adapter). The port then stays dead: every later read and
 // write fails at once and IsDead() tells the caller why.
 //
+// Emergency restore: while a port is open, its descriptor and original
+// termios are also kept in a fixed table that RestoreOpenPortsNow() reads
+// with async-signal-safe calls only, for an exit that cannot wait for
+// Close() (a second Ctrl-C, a fatal signal).
+//
 // Threads: one thread does the I/O; Close() may be called from another
 // thread while a read is waiting. Close() wakes that read, waits until no
 // read or write is in progress, lets queued output drain (bounded), restores
@@ -70,6 +75,19 @@ inline constexpr int kDrainStallLimitMs = 2000;
 // Maps "COM1".."COM4" to their device paths; returns "" for other COM names
 // and returns a path unchanged. Used for display as well as for Open.
 std::string ResolvePortName(const std::string& name);
+
+// Puts every open port back to the settings it had before it was opened
+// (tcsetattr, TCSANOW), leaving it open. Async-signal-safe: may be called
+// from a signal handler or just before _exit(). A port being closed on
+// another thread at the same moment may be skipped (its Close() restores it).
+void RestoreOpenPortsNow();
+
+// For SIGINT, SIGTERM and SIGHUP, where they still have the default
+// disposition: installs a handler that calls RestoreOpenPortsNow() and then
+// lets the signal take its default effect (the process ends by the signal).
+// A front end that handles these signals itself installs its own handlers
+// afterwards and falls back to these when it removes them.
+void RestorePortsOnFatalSignals();
 
 class SerialPort {
 public:

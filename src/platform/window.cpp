@@ -81,8 +81,8 @@ bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return Enqueue({hwnd, message, wParam, lParam, false, {}});
 }
 
-bool PostMessageText(HWND hwnd, UINT message, const char* text) {
-    return Enqueue({hwnd, message, 0, 0, true, text ? std::string(text) : std::string()});
+bool PostMessageText(HWND hwnd, UINT message, const char* text, WPARAM wParam) {
+    return Enqueue({hwnd, message, wParam, 0, true, text ? std::string(text) : std::string()});
 }
 
 int DispatchPostedMessages() {
@@ -114,6 +114,13 @@ void WaitForPostedMessage(std::chrono::milliseconds timeout) {
     Registry& r = TheRegistry();
     std::unique_lock lock(r.mutex);
     r.posted.wait_for(lock, timeout, [&r] { return !r.queue.empty() || r.wakeRequested; });
+    r.wakeRequested = false;
+}
+
+void WaitForPostedMessage() {
+    Registry& r = TheRegistry();
+    std::unique_lock lock(r.mutex);
+    r.posted.wait(lock, [&r] { return !r.queue.empty() || r.wakeRequested; });
     r.wakeRequested = false;
 }
 

@@ -46,7 +46,7 @@ bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The same, with a copy of text carried by the message; lParam at delivery
 // points at the copy.
-bool PostMessageText(HWND hwnd, UINT message, const char* text);
+bool PostMessageText(HWND hwnd, UINT message, const char* text, WPARAM wParam = 0);
 
 // Delivers every queued message whose window is alive. Returns the number
 // delivered. To be called on the UI thread only.
@@ -55,6 +55,8 @@ int DispatchPostedMessages();
 // Blocks until a message is queued or the timeout passes (or a wake-up is
 // requested with WakeMessageLoop). Does not dispatch.
 void WaitForPostedMessage(std::chrono::milliseconds timeout);
+// The same without a time limit.
+void WaitForPostedMessage();
 
 // Wakes WaitForPostedMessage without a message (used by signal handlers'
 // helper threads and by front ends that need to re-check their own state).

@@ -21,6 +21,17 @@ constexpr StringEntry kStringTable[] = {
      "Make sure that the receiver is TURNED OFF at this time."},
     {IDS_SELECT_SCRIPT, "Select .CMD script file provided."},
     {IDS_CONNECTION_ESTABLISHED, "Connection established"},
+    {IDS_SCRIPT_UNOPENABLE, "Unable to open the script file"},
+    {IDS_SCRIPT_NOT_REGULAR, "The script file is not a regular file"},
+    {IDS_SCRIPT_UNREADABLE, "Unable to read the script file"},
+    {IDS_SCRIPT_NO_COMMAND, "No command in the script file"},
+    {IDS_LZSS_NAME_TOO_LONG, "LZSS file name too long"},
+    {IDS_LZSS_NOT_REGULAR, "The LZSS file is not a regular file"},
+    {IDS_LZSS_UNOPENABLE, "Unable to open the LZSS file"},
+    {IDS_LZSS_UNREADABLE, "Unable to read the LZSS file"},
+    {IDS_LZSS_TOO_SHORT, "LZSS file too short: a data file must hold at least 6 bytes"},
+    {IDS_LZSS_TOO_LARGE, "LZSS file too large to send (4 GiB or more)"},
+    {IDS_LZSS_ENDED_EARLY, "LZSS file ended early: it became shorter while it was being sent"},
 };
 
 }  // namespace

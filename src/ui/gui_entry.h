@@ -5,10 +5,14 @@
 
 #include <string>
 
+#include "link/port_setup.h"
+
 struct GuiOptions {
-    // Device that Connect opens instead of COM1..COM4 ("" keeps the Com
-    // buttons' own devices); the Port Setup dialog shows it.
-    std::string m_strDevice;
+    // The Port Setup dialog's initial settings: the Com button selected
+    // (--com N) and, in m_strDevice, a device that Connect opens instead of
+    // COM1..COM4 (--port; "" keeps the Com buttons' own devices), which the
+    // dialog shows.
+    PortSettings m_settings;
     // Folder the script file dialog starts in ("" for the current folder).
     std::string m_strScriptFolder;
     // True when the demo runs: the receiver is simulated inside the process.

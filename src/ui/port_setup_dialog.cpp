@@ -1,7 +1,8 @@
 #include "ui/port_setup_dialog.h"
 
+#include <unistd.h>
+
 #include <chrono>
-#include <fstream>
 #include <utility>
 
 #include "link/shared_state.h"
@@ -11,6 +12,8 @@
 #include "ui/front_end.h"
 #include "ui/port_init_dialog.h"
 #include "ui/upload_dialog.h"
+#include "ui/upload_fault_text.h"
+#include "upload/regular_file.h"
 
 namespace {
 
@@ -32,9 +35,16 @@ constexpr RadioGroup kRadioGroups[] = {
     {IDC_STOP_BITS, 2, &PortSettings::m_nStopBits},
 };
 
-bool FileCanBeOpened(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return file.is_open();
+// Whether the chosen script opens for reading. Never waits in open(): a FIFO
+// with no writer would hold the dialog for good.
+RegularFileOpen TryOpenScript(const std::string& path) {
+    int fd = -1;
+    long long size = 0;
+    int error = 0;
+    const RegularFileOpen result = OpenRegularFile(path, &fd, &size, &error);
+    if (fd >= 0)
+        ::close(fd);
+    return result;
 }
 
 }  // namespace
@@ -118,7 +128,14 @@ void PortSetupDialog::RunUploadStage() {
     std::string path;
     if (!m_frontEnd.ChooseScriptFile(&path))
         return;
-    if (!FileCanBeOpened(path)) {
+    switch (TryOpenScript(path)) {
+    case RegularFileOpen::Opened:
+        break;
+    case RegularFileOpen::Directory:
+    case RegularFileOpen::NotRegular:
+        ShowMessageBox(UploadFaultText({UploadFault::ScriptNotRegular, 0, "", path, 0}));
+        return;
+    default:
         ShowMessageBox(kTextFileDoesNotExist);
         return;
     }

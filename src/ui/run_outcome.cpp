@@ -7,9 +7,12 @@ void RunOutcome::NoteMessage(const std::string& text) {
     m_messages.push_back(text);
 }
 
-void RunOutcome::NoteCancelled() {
+void RunOutcome::NoteCancelled(int signal) {
     std::lock_guard lock(m_mutex);
+    if (m_bCancelled)
+        return;
     m_bCancelled = true;
+    m_nCancelStatus = signal > 0 ? kExitSignalBase + signal : kExitCancelled;
 }
 
 void RunOutcome::NoteFailure() {
@@ -27,7 +30,7 @@ bool RunOutcome::IsInformational(const std::string& text) {
 int RunOutcome::ExitStatus() const {
     std::lock_guard lock(m_mutex);
     if (m_bCancelled)
-        return kExitCancelled;
+        return m_nCancelStatus;
     if (m_bFailed)
         return kExitFailure;
     const std::string success = LoadResString(IDS_DOWNLOAD_COMPLETED);

@@ -14,18 +14,23 @@ constexpr int kExitSuccess = 0;     // "Download completed successfully..." show
 constexpr int kExitFailure = 1;     // an error message, a time-out, or no download
 constexpr int kExitUsage = 2;       // bad command line
 constexpr int kExitCancelled = 130; // the operator cancelled (Ctrl-C, Cancel)
+// A run ended by a signal other than SIGINT (SIGTERM, SIGHUP) exits with
+// 128 + the signal's number, as a shell reports a process it killed.
+constexpr int kExitSignalBase = 128;
 
 class RunOutcome {
 public:
     // Records a text shown to the operator.
     void NoteMessage(const std::string& text);
-    // The operator cancelled a dialog (Cancel button, Esc, Ctrl-C).
-    void NoteCancelled();
+    // The operator cancelled a dialog (Cancel button, Esc: signal 0), or a
+    // signal did (SIGINT, SIGTERM, SIGHUP). The first cancel sets the status.
+    void NoteCancelled(int signal = 0);
     // The run failed in a way that showed no operator message of the
     // system's own (the connection wait timed out, say).
     void NoteFailure();
 
-    // kExitCancelled after a cancel; otherwise kExitSuccess when the success
+    // After a cancel kExitCancelled, or 128 + the signal that cancelled;
+    // otherwise kExitSuccess when the success
     // message was shown and no other text but the notices of a normal run;
     // otherwise kExitFailure.
     int ExitStatus() const;
@@ -41,5 +46,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_messages;
     bool m_bCancelled = false;
+    int m_nCancelStatus = kExitCancelled;
     bool m_bFailed = false;
 };

@@ -9,6 +9,7 @@
 #include "platform/message_box.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "ui/upload_fault_text.h"
 #include "upload/upload_thread.h"
 
 UploadDialog::UploadDialog(ThreadProc uploadThread)
@@ -62,9 +63,13 @@ LRESULT UploadDialog::OnUploadBadCommand(WPARAM, LPARAM) {
     return 0;
 }
 
-LRESULT UploadDialog::OnUploadFailed(WPARAM, LPARAM lParam) {
-    const char* text = reinterpret_cast<const char*>(lParam);
-    ReportFailure(text ? text : "");
+LRESULT UploadDialog::OnUploadFailed(WPARAM wParam, LPARAM lParam) {
+    const char* path = reinterpret_cast<const char*>(lParam);
+    UploadFaultReport fault;
+    fault.m_code = FaultCodeOf(wParam);
+    fault.m_strPath = path ? path : "";
+    fault.m_nError = FaultErrorOf(wParam);
+    ReportFailure(UploadFaultText(fault));
     return 0;
 }
 

@@ -31,7 +31,9 @@ public:
     // open shows no success; then the dialog ends with IDCANCEL.
     LRESULT OnUploadFileMissing(WPARAM wParam, LPARAM lParam);   // "LZSS file not found"
     LRESULT OnUploadBadCommand(WPARAM wParam, LPARAM lParam);    // "Unknown command in the script file"
-    LRESULT OnUploadFailed(WPARAM wParam, LPARAM lParam);        // the text lParam points at
+    // The fault in wParam (PackFault) on the file whose path lParam points at,
+    // in the words of UploadFaultText.
+    LRESULT OnUploadFailed(WPARAM wParam, LPARAM lParam);
     // Sets g_bUploadFinished, ends with IDOK and, unless g_bAbort is set,
     // shows the success message.
     LRESULT OnUploadDone(WPARAM wParam, LPARAM lParam);

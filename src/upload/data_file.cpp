@@ -1,76 +1,87 @@
 #include "upload/data_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <climits>
 
-DataFile::OpenResult DataFile::Open(const std::string& path) {
+#include "upload/case_insensitive_path.h"
+#include "upload/regular_file.h"
+
+UploadFault DataFile::Open(const std::string& namedPath) {
     Close();
-    m_strPath = path;
-    m_strFailure.clear();
-    // O_NONBLOCK: a FIFO must not hold the thread in open() before we can
-    // see that it is not a regular file. It is cleared again below.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        int error = errno;
-        if (error == ENOENT || error == ENOTDIR)
-            return OpenResult::Missing;
-        Fail("Unable to open the LZSS file", std::strerror(error));
-        return OpenResult::Failed;
+    m_fault = UploadFault::None;
+    m_nError = 0;
+    m_strPath = namedPath;
+    if (namedPath.size() >= PATH_MAX)
+        return Fail(UploadFault::DataFileNameTooLong, ENAMETOOLONG);
+    if (namedPath.find('\0') != std::string::npos)
+        return Fail(UploadFault::DataFileMissing);  // no file name can hold a NUL byte
+    m_strPath = FindFileIgnoringCase(namedPath);
+
+    int fd = -1;
+    long long size = 0;
+    int error = 0;
+    switch (OpenRegularFile(m_strPath, &fd, &size, &error)) {
+    case RegularFileOpen::Opened:
+        break;
+    case RegularFileOpen::Missing:
+    case RegularFileOpen::Directory:
+        return Fail(UploadFault::DataFileMissing);
+    case RegularFileOpen::NotRegular:
+        return Fail(UploadFault::DataFileNotRegular);
+    case RegularFileOpen::Failed:
+        return Fail(error == ENAMETOOLONG ? UploadFault::DataFileNameTooLong : UploadFault::DataFileUnopenable,
+                    error);
     }
-    struct stat info;
-    if (::fstat(fd, &info) != 0) {
-        int error = errno;
+    const auto length = static_cast<std::uint64_t>(size);
+    if (length < kMinLength || length > kMaxLength) {
         ::close(fd);
-        Fail("Unable to find the length of the LZSS file", std::strerror(error));
-        return OpenResult::Failed;
+        return Fail(length < kMinLength ? UploadFault::DataFileTooShort : UploadFault::DataFileTooLarge);
     }
-    if (S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return OpenResult::Missing;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
-        Fail("Unable to read the LZSS file", "Not a regular file");
-        return OpenResult::Failed;
-    }
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    m_file = ::fdopen(fd, "rb");
-    if (!m_file) {
-        int error = errno;
-        ::close(fd);
-        Fail("Unable to open the LZSS file", std::strerror(error));
-        return OpenResult::Failed;
-    }
-    m_qwLength = static_cast<std::uint64_t>(info.st_size);
-    return OpenResult::Opened;
+    m_fd = fd;
+    m_qwLength = length;
+    m_qwPosition = 0;
+    return UploadFault::None;
 }
 
 long DataFile::Read(void* buffer, std::size_t count) {
-    if (!m_file) {
-        Fail("Unable to read the LZSS file", "The file is not open");
+    if (m_fd < 0) {
+        Fail(UploadFault::DataFileUnreadable, EBADF);
         return -1;
     }
-    std::size_t delivered = std::fread(buffer, 1, count, m_file);
-    if (delivered < count && std::ferror(m_file)) {
-        Fail("Unable to read the LZSS file", std::strerror(errno));
-        return -1;
+    const std::uint64_t remaining = m_qwLength - m_qwPosition;
+    const std::size_t wanted = remaining < count ? static_cast<std::size_t>(remaining) : count;
+    std::size_t delivered = 0;
+    while (delivered < wanted) {
+        const ssize_t got = ::read(m_fd, static_cast<char*>(buffer) + delivered, wanted - delivered);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            Fail(UploadFault::DataFileUnreadable, errno);
+            return -1;
+        }
+        if (got == 0) {
+            // Cut short by someone else since it was opened.
+            Fail(UploadFault::DataFileEndedEarly);
+            return -1;
+        }
+        delivered += static_cast<std::size_t>(got);
     }
+    m_qwPosition += delivered;
     return static_cast<long>(delivered);
 }
 
 void DataFile::Close() {
-    if (m_file)
-        std::fclose(m_file);
-    m_file = nullptr;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
     m_qwLength = 0;
+    m_qwPosition = 0;
 }
 
-void DataFile::Fail(const char* what, const std::string& reason) {
-    m_strFailure = std::string(what) + "\n\n" + m_strPath + "\n\n" + reason;
+UploadFault DataFile::Fail(UploadFault fault, int error) {
+    m_fault = fault;
+    m_nError = error;
+    return fault;
 }

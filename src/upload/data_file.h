@@ -1,49 +1,64 @@
 // DataFile: a data file named by the script, opened read-only and read in
 // pieces (6 bytes, then 64 at a time), so that it is never held in memory as
 // a whole.
+//
+// The file is sent as it was when it was opened: its length at that moment
+// is the length read. Bytes added later are never delivered; a file that
+// has become shorter is a fault (DataFileEndedEarly) rather than a quiet end.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
+
+#include "link/frame_format.h"
+#include "upload/upload_fault.h"
 
 class DataFile {
 public:
-    enum class OpenResult {
-        Opened,
-        Missing,  // no such file, or the path names a directory
-        Failed,   // exists but cannot be read; FailureText() says why
-    };
+    // A data file needs at least the 6 bytes of a header frame.
+    static constexpr std::uint64_t kMinLength = frame::kHeaderDataSize;
+    // g_dwFileLength is a 32-bit word: longer files cannot be shown.
+    static constexpr std::uint64_t kMaxLength = 0xFFFFFFFFu;
 
     DataFile() = default;
     ~DataFile() { Close(); }
     DataFile(const DataFile&) = delete;
     DataFile& operator=(const DataFile&) = delete;
 
-    // Opens path for reading and takes its length. Only regular files are
-    // opened (a device or pipe has no length to show progress against and
-    // might never end). On anything but Opened the object stays closed.
-    OpenResult Open(const std::string& path);
+    // Opens the data file at namedPath (the path a file command names) and
+    // takes its length. A name that differs from the file's only in letter
+    // case finds it (FindFileIgnoringCase). Returns UploadFault::None when it
+    // is open; otherwise the fault (DataFileMissing, DataFileNameTooLong,
+    // DataFileNotRegular, DataFileUnopenable, DataFileTooShort,
+    // DataFileTooLarge), Error() gives the errno behind it, and the object
+    // stays closed. A directory counts as missing. Path() is set either way.
+    UploadFault Open(const std::string& namedPath);
 
+    // The file's path as found on disk (as named when it was not found).
+    const std::string& Path() const { return m_strPath; }
     // Length in bytes at the time of opening.
     std::uint64_t Length() const { return m_qwLength; }
 
-    // Reads up to count bytes into buffer. Returns the number delivered,
-    // fewer than count only at the end of the file, or -1 when a read
-    // failed (FailureText() then says why; the file stays open).
+    // Reads up to count bytes into buffer, never beyond Length(). Returns
+    // the number delivered, fewer than count only at Length(), or -1 when a
+    // read failed or the file ended before Length() (Fault() and Error()
+    // then say why; the file stays open).
     long Read(void* buffer, std::size_t count);
 
+    // Closes the file; Path(), Fault() and Error() stay as they were.
     void Close();
 
-    // The operator's text for the last failure.
-    const std::string& FailureText() const { return m_strFailure; }
+    UploadFault Fault() const { return m_fault; }
+    int Error() const { return m_nError; }
 
 private:
-    void Fail(const char* what, const std::string& reason);
+    UploadFault Fail(UploadFault fault, int error = 0);
 
-    std::FILE* m_file = nullptr;
+    int m_fd = -1;
     std::uint64_t m_qwLength = 0;
+    std::uint64_t m_qwPosition = 0;
     std::string m_strPath;
-    std::string m_strFailure;
+    UploadFault m_fault = UploadFault::None;
+    int m_nError = 0;
 };

@@ -1,15 +1,19 @@
 #include "upload/script_reader.h"
 
 #include <algorithm>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "link/frame_format.h"
+#include "upload/regular_file.h"
+
 namespace {
 
 constexpr unsigned char kCR = 0x0D;
-// An 'E' text fills a 7-byte field: 'E', up to 6 argument bytes, then zeros.
-constexpr std::size_t kEFieldSize = 7;
+constexpr unsigned char kLF = 0x0A;
 
 bool StartsLetterCommand(unsigned char byte) { return byte == 'C' || byte == 'c'; }
 
@@ -21,10 +25,26 @@ bool StartsFileCommand(unsigned char byte) {
 
 ScriptReader::ScriptReader(std::string strPath) : m_strPath(std::move(strPath)) {
     m_szCommand[0] = 0;
-    // "e": close on exec, so that no child process inherits the script.
-    m_file = std::fopen(m_strPath.c_str(), "rbe");
-    if (!m_file)
-        Fail("Unable to open the script file", errno);
+    int fd = -1;
+    long long size = 0;
+    int error = 0;
+    switch (OpenRegularFile(m_strPath, &fd, &size, &error)) {
+    case RegularFileOpen::Opened:
+        m_file = ::fdopen(fd, "rb");
+        if (!m_file) {
+            Fail(UploadFault::ScriptUnopenable, errno);
+            ::close(fd);
+        }
+        break;
+    case RegularFileOpen::Directory:
+    case RegularFileOpen::NotRegular:
+        Fail(UploadFault::ScriptNotRegular, 0);
+        break;
+    case RegularFileOpen::Missing:
+    case RegularFileOpen::Failed:
+        Fail(UploadFault::ScriptUnopenable, error);
+        break;
+    }
 }
 
 ScriptReader::~ScriptReader() {
@@ -34,7 +54,7 @@ ScriptReader::~ScriptReader() {
 
 int ScriptReader::GetFirstCommand() {
     if (m_file && !HasFailed() && std::fseek(m_file, 0, SEEK_SET) != 0)
-        Fail("Unable to read the script file", errno);
+        Fail(UploadFault::ScriptUnreadable, errno);
     return ReadCommand();
 }
 
@@ -83,38 +103,39 @@ int ScriptReader::ReadLetterCommand() {
     }
 }
 
-// Appends the bytes up to the next CR (or the end of the script) to text
-// while it is shorter than limit; the rest up to the CR is read and dropped,
-// so that the next request starts after it. False on a read error.
-bool ScriptReader::ReadUpToCR(std::string& text, std::size_t limit) {
+// Appends the bytes up to the next CR or LF (or the end of the script) to
+// text while it is shorter than limit; the rest up to the line end is read
+// and dropped, so that the next request starts after it. False on a read
+// error.
+bool ScriptReader::ReadUpToLineEnd(std::string& text, std::size_t limit) {
     unsigned char byte = 0;
     for (;;) {
         ReadResult result = ReadByte(byte);
         if (result == ReadResult::Error)
             return false;
-        if (result == ReadResult::End || byte == kCR)
+        if (result == ReadResult::End || byte == kCR || byte == kLF)
             return true;
         if (text.size() < limit)
             text.push_back(static_cast<char>(byte));
     }
 }
 
-// Argument bytes up to the next CR, byte for byte. What does not fit in
+// Argument bytes up to the line end, byte for byte. What does not fit in
 // m_szCommand is read and dropped so that the next request starts after the
-// CR; only the first 6 argument bytes travel anyway.
+// line end; only the first 6 argument bytes travel anyway.
 int ScriptReader::ReadEArgument() {
     std::string text = "E";
-    if (!ReadUpToCR(text, kCommandSize - 1))
+    if (!ReadUpToLineEnd(text, kCommandSize - 1))
         return 0;
-    SetCommandText(text, kEFieldSize);
+    SetCommandText(text, frame::kEFieldSize);
     return static_cast<int>(m_strCommand.size());
 }
 
-// Name bytes up to the next CR; '\' becomes '/'. The text is 'S' + the
+// Name bytes up to the line end; '\' becomes '/'. The text is 'S' + the
 // script's directory + the name, whichever of F, f, S, s started it.
 int ScriptReader::ReadFileCommand() {
     std::string name;
-    if (!ReadUpToCR(name, kMaxNameBytes))
+    if (!ReadUpToLineEnd(name, kMaxNameBytes))
         return 0;
     std::replace(name.begin(), name.end(), '\\', '/');
     SetCommandText("S" + ScriptDirectory() + name);
@@ -141,12 +162,13 @@ ScriptReader::ReadResult ScriptReader::ReadByte(unsigned char& byte) {
         return ReadResult::Byte;
     }
     if (std::ferror(m_file)) {
-        Fail("Unable to read the script file", errno);
+        Fail(UploadFault::ScriptUnreadable, errno);
         return ReadResult::Error;
     }
     return ReadResult::End;
 }
 
-void ScriptReader::Fail(const char* what, int error) {
-    m_strFailure = std::string(what) + "\n\n" + m_strPath + "\n\n" + std::strerror(error);
+void ScriptReader::Fail(UploadFault fault, int error) {
+    m_fault = fault;
+    m_nError = error;
 }

@@ -5,17 +5,18 @@
 // one of six letters stands; every other byte between commands is skipped:
 //
 //   'C' / 'c'            letter command: the very next byte is the command letter
-//     'E' / 'e'          argument = every byte up to the next CR (CR not
+//     'E' / 'e'          argument = every byte up to the line end (not
 //                        included); text 'E' + argument, zero-filled to 7 bytes
 //     'Q' / 'q'          text "Q"; nothing after the letter is consumed
 //     'X' / 'x'          text "X"; nothing after the letter is consumed
 //     any other byte b   text b alone, unchanged (the executor rejects it)
-//   'F' 'f' 'S' 's'      file command: name = the bytes up to the next CR;
+//   'F' 'f' 'S' 's'      file command: name = the bytes up to the line end;
 //                        text 'S' + the script's directory + the name
 //
-// Only the command letter is brought to upper case. A line end of CR LF works
-// because the CR ends an argument or name and the LF is skipped by the next
-// request; a LF alone ends nothing.
+// Only the command letter is brought to upper case. A line end is CR, LF or
+// CR LF alike, so that scripts made on Windows and on Linux read the same:
+// the CR or LF ends an argument or name, and a LF after a CR (or any blank
+// line) is skipped by the next request.
 //
 // Paths: the script's directory is its path up to and including the last '/'.
 // Scripts written on Windows name their files with backslashes; inside a file
@@ -24,19 +25,25 @@
 // differs only in case when it opens it (FindFileIgnoringCase).
 //
 // Limits: nothing overflows. m_szCommand holds 80 bytes: an 'E' argument
-// longer than 78 bytes is consumed up to its CR and kept as far as the buffer
+// longer than 78 bytes is consumed up to its line end and kept as far as the buffer
 // goes. A file command's text is not limited to that buffer: its full text is
 // in m_strCommand (m_szCommand holds a copy cut to 79 bytes); a name is kept
 // up to kMaxNameBytes and consumed beyond that, so that the executor sees a
 // path too long to open and can say so.
 //
 // The end of the file inside an 'E' argument or a file name ends it there:
-// the part read is returned as a command (a last line without CR LF works).
+// the part read is returned as a command (a last line without a line end
+// works).
+//
+// Only a regular file is read as a script: a directory, device or FIFO is
+// refused when the reader is constructed, without waiting in open().
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
+
+#include "upload/upload_fault.h"
 
 class ScriptReader {
 public:
@@ -46,7 +53,7 @@ public:
     static constexpr std::size_t kMaxNameBytes = 8192;
 
     // Opens the script at strPath for reading. A failure to open is not an
-    // error yet: the first request returns 0 and HasFailed() tells why.
+    // error yet: the first request returns 0 and Fault() tells why.
     explicit ScriptReader(std::string strPath);
     ~ScriptReader();
     ScriptReader(const ScriptReader&) = delete;
@@ -61,8 +68,8 @@ public:
     // text in m_szCommand and m_strCommand. Returns the length of the
     // command's full text (m_strCommand.size()), or 0 when there is no
     // further command: the end of the script, or a failure to read it
-    // (HasFailed() then is true and FailureText() says why; every later
-    // request returns 0 as well).
+    // (HasFailed() then is true and Fault() says why; every later request
+    // returns 0 as well).
     //
     // A 'C' followed by a 0x00 byte is returned as a command of length 1
     // whose letter is 0x00 (an unknown command), so that a script that is
@@ -71,9 +78,12 @@ public:
 
     // True once the script could not be opened or a read failed (other than
     // at its end).
-    bool HasFailed() const { return !m_strFailure.empty(); }
-    // The operator's text for that failure (empty when there is none).
-    const std::string& FailureText() const { return m_strFailure; }
+    bool HasFailed() const { return m_fault != UploadFault::None; }
+    // ScriptUnopenable, ScriptNotRegular or ScriptUnreadable after a
+    // failure, UploadFault::None before; Error() is the errno behind it.
+    UploadFault Fault() const { return m_fault; }
+    int Error() const { return m_nError; }
+    const std::string& Path() const { return m_strPath; }
 
     // The script's directory, up to and including its last '/', or "" when
     // its path has none.
@@ -93,13 +103,14 @@ private:
 
     ReadResult ReadByte(unsigned char& byte);
     int ReadLetterCommand();
-    bool ReadUpToCR(std::string& text, std::size_t limit);
+    bool ReadUpToLineEnd(std::string& text, std::size_t limit);
     int ReadEArgument();
     int ReadFileCommand();
     void SetCommandText(const std::string& text, std::size_t fieldSize = 0);
-    void Fail(const char* what, int error);
+    void Fail(UploadFault fault, int error);
 
     std::string m_strPath;
     std::FILE* m_file = nullptr;
-    std::string m_strFailure;
+    UploadFault m_fault = UploadFault::None;
+    int m_nError = 0;
 };

@@ -1,6 +1,5 @@
 #include "upload/upload_thread.h"
 
-#include <climits>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -12,20 +11,18 @@
 #include "link/shared_state.h"
 #include "platform/clock.h"
 #include "platform/window.h"
-#include "upload/case_insensitive_path.h"
 #include "upload/data_file.h"
 #include "upload/script_reader.h"
+#include "upload/upload_fault.h"
 
 namespace {
 
-// A 'Q' frame that nobody takes holds the thread until the one-second clock
-// has moved on by this much (so more than 4 and at most 5 seconds).
+// A 'Q' frame that nobody takes holds the thread until the one-second
+// (monotonic) clock has moved on by this much (so more than 4 and at most 5
+// seconds).
 constexpr std::int64_t kQWaitSeconds = 5;
 // The 'Q' wait sleeps in slices this long between readings of the clock.
 constexpr std::chrono::milliseconds kQWaitSlice{100};
-
-// g_dwFileLength is a 32-bit word: longer files cannot be shown.
-constexpr std::uint64_t kMaxDataFileLength = 0xFFFFFFFFu;
 
 // What the script's execution does after one command.
 enum class Next { Go, Stop };
@@ -69,7 +66,7 @@ private:
     Next SendDataFile();
     bool SendFileContents(DataFile& file);
     void EndDataFile(DataFile& file);
-    Next ReportFailure(const std::string& text);
+    Next ReportFault(UploadFault fault, const std::string& path, int error);
     void WaitUntilTaken();
     void WaitForLastFrame();
     void PostCommand(const std::string& text);
@@ -80,6 +77,11 @@ private:
 
 void ScriptExecutor::Run() {
     int result = m_reader.GetFirstCommand();
+    if (result == 0 && !m_reader.HasFailed() && !g_bAbort) {
+        // Nothing to send: no download can be said to have happened.
+        ReportFault(UploadFault::NoCommand, m_reader.Path(), 0);
+        return;
+    }
     for (;;) {
         if (g_bAbort)
             return;
@@ -90,7 +92,7 @@ void ScriptExecutor::Run() {
         result = m_reader.GetNextCommand();
     }
     if (m_reader.HasFailed()) {
-        ReportFailure(m_reader.FailureText());
+        ReportFault(m_reader.Fault(), m_reader.Path(), m_reader.Error());
         return;
     }
     WaitForLastFrame();
@@ -153,52 +155,35 @@ void ScriptExecutor::WaitUntilTaken() {
 }
 
 Next ScriptExecutor::SendDataFile() {
-    // The reader's full text: not cut to m_szCommand's size.
-    const std::string path = m_reader.m_strCommand.substr(1);
-    if (path.size() >= PATH_MAX) {
-        return ReportFailure("LZSS file name too long (" + std::to_string(path.size()) +
-                             " bytes; at most " + std::to_string(PATH_MAX - 1) + " are possible)\n\n" +
-                             path.substr(0, 120) + "...");
-    }
-    if (path.find('\0') != std::string::npos) {
-        // No file name can hold a NUL byte.
-        PostMessage(m_hwnd, WM_UPLOAD_FILE_MISSING, 0, 0);
-        return Next::Stop;
-    }
-    const std::string found = FindFileIgnoringCase(path);
     DataFile file;
-    switch (file.Open(found)) {
-    case DataFile::OpenResult::Missing:
+    // The reader's full text: not cut to m_szCommand's size.
+    const UploadFault fault = file.Open(m_reader.m_strCommand.substr(1));
+    if (fault == UploadFault::DataFileMissing) {
         PostMessage(m_hwnd, WM_UPLOAD_FILE_MISSING, 0, 0);
         return Next::Stop;
-    case DataFile::OpenResult::Failed:
-        return ReportFailure(file.FailureText());
-    case DataFile::OpenResult::Opened:
-        break;
     }
-    if (file.Length() > kMaxDataFileLength) {
-        return ReportFailure("LZSS file too large to send (" + std::to_string(file.Length()) +
-                             " bytes; at most " + std::to_string(kMaxDataFileLength) + ")\n\n" + found);
-    }
+    if (fault != UploadFault::None)
+        return ReportFault(fault, file.Path(), file.Error());
     g_bTransferActive.Set();
-    PostCommand("S" + found);
+    PostCommand("S" + file.Path());
     // Progress runs from 0 to the file's length for each data file.
     g_dwBytesSent.Store(0);
     g_dwFileLength.Store(static_cast<DWORD>(file.Length()));
     const bool sent = SendFileContents(file);
     EndDataFile(file);
     if (!sent)
-        return ReportFailure(file.FailureText());
+        return ReportFault(file.Fault(), file.Path(), file.Error());
     return Next::Go;
 }
 
-// The header frame (file bytes 0 to 5, zero-filled when the file is
-// shorter), then the rest in chunks of 64 bytes and one last shorter chunk.
-// False when a read failed; true at the end of the file or on abort.
+// The header frame (file bytes 0 to 5; the file has at least those), then
+// the rest in chunks of 64 bytes and one last shorter chunk, up to the
+// length the file had when it was opened. False when a read failed or the
+// file ended before that length; true at that length or on abort.
 bool ScriptExecutor::SendFileContents(DataFile& file) {
     BYTE header[frame::kHeaderDataSize] = {};
     long count = file.Read(header, sizeof header);
-    if (count < 0)
+    if (count != static_cast<long>(sizeof header))
         return false;
     if (!WaitForSlot())
         return true;
@@ -230,8 +215,8 @@ void ScriptExecutor::EndDataFile(DataFile& file) {
     g_bTransferDone.Set();
 }
 
-Next ScriptExecutor::ReportFailure(const std::string& text) {
-    PostMessageText(m_hwnd, WM_UPLOAD_FAILED, text.c_str());
+Next ScriptExecutor::ReportFault(UploadFault fault, const std::string& path, int error) {
+    PostMessageText(m_hwnd, WM_UPLOAD_FAILED, path.c_str(), PackFault(fault, error));
     return Next::Stop;
 }
 

@@ -8,7 +8,7 @@
 // Frames (m_byLength, then the frame text from payload byte 2 on):
 //   'E'      9    'E' + first 6 argument bytes, zero bytes after a shorter text
 //   'Q'/'X'  3    the letter
-//   header   8    data file bytes 0..5 (zero-filled when the file is shorter)
+//   header   8    data file bytes 0..5 (a shorter file is refused)
 //   chunk    n+3  '*' + the next n file bytes, n = 64 except for the last
 //
 // Messages posted to the window given as the thread's parameter:
@@ -16,8 +16,10 @@
 //                           or 'S' + the data file's path once it is open
 //   WM_UPLOAD_FILE_MISSING  a data file does not exist
 //   WM_UPLOAD_BAD_COMMAND   a command letter other than E, Q, S, X
-//   WM_UPLOAD_FAILED        text: why the upload cannot go on (the script or
-//                           a data file cannot be read, a path too long ...)
+//   WM_UPLOAD_FAILED        why the upload cannot go on (the script or a data
+//                           file cannot be read, holds no command, is too
+//                           short ...): wParam = PackFault(code, errno),
+//                           text: the path of the file concerned
 //   WM_UPLOAD_DONE          exactly once, as the thread ends
 // After a failure message nothing more is queued: the thread ends.
 //
@@ -25,6 +27,9 @@
 // g_bAbort set. At the end of the script it first waits until LinkThread has
 // written the last queued frame to the port (or g_bAbort is set), so that
 // WM_UPLOAD_DONE after a whole script means that everything has gone out.
+//
+// A data file is sent as it was when opened: its length at that moment is
+// what is sent; one that turns out shorter fails (DataFileEndedEarly).
 //
 // Progress: per data file, g_dwBytesSent runs from 0 (set as the file opens,
 // with g_dwFileLength = its length) to the file's length, header included.

@@ -14,7 +14,7 @@ std::filesystem::path ProgramPath() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "receiver-downloader";
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& args) {
+ChildProcess::ChildProcess(const std::vector<std::string>& args, bool closeStdout) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
@@ -54,7 +54,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args) {
         close(err[0]);
         throw std::runtime_error("fork");
     }
-    m_outReader = std::thread([this, fd = out[0]] { Collect(fd, &m_out); });
+    if (closeStdout) {
+        close(out[0]);
+        m_bOutClosed = true;
+    } else {
+        m_outReader = std::thread([this, fd = out[0]] { Collect(fd, &m_out); });
+    }
     m_errReader = std::thread([this, fd = err[0]] { Collect(fd, &m_err); });
 }
 
@@ -93,7 +98,8 @@ int ChildProcess::Wait(std::chrono::seconds timeout) {
         std::this_thread::sleep_for(20ms);
     }
     m_bReaped = true;
-    m_outReader.join();
+    if (m_outReader.joinable())
+        m_outReader.join();
     m_errReader.join();
     if (status == -1)
         return -1;

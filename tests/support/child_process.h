@@ -20,8 +20,9 @@ std::filesystem::path ProgramPath();
 class ChildProcess {
 public:
     // Starts the program with args, stdin on /dev/null and no display.
-    // Throws std::runtime_error when it cannot be started.
-    explicit ChildProcess(const std::vector<std::string>& args);
+    // closeStdout: its stdout is a pipe nobody reads any more (Out() stays
+    // empty). Throws std::runtime_error when it cannot be started.
+    explicit ChildProcess(const std::vector<std::string>& args, bool closeStdout = false);
     // Kills and reaps the program if Wait() has not.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;

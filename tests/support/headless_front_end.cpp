@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/shared_state.h"
+#include "platform/serial_port.h"
 #include "platform/window.h"
 
 namespace {
@@ -122,6 +123,14 @@ bool HeadlessFrontEnd::ChooseScriptFile(std::string* path) {
 }
 
 void HeadlessFrontEnd::ShowDetail(const std::string& text) { m_details.push_back(text); }
+
+bool HeadlessFrontEnd::WaitForWorkerThreads(std::chrono::milliseconds timeout) {
+    const SerialPort* port = g_hComm.load();
+    const bool portClosed = port == nullptr || port->IsClosed();
+    const bool stopped = FrontEnd::WaitForWorkerThreads(timeout);
+    m_workerWaits.push_back({portClosed, stopped});
+    return stopped;
+}
 
 void HeadlessFrontEnd::Show(const std::string& text) {
     {

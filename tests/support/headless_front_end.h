@@ -58,6 +58,8 @@ public:
     int DoModal(Dialog& dialog) override;
     bool ChooseScriptFile(std::string* path) override;
     void ShowDetail(const std::string& text) override;
+    // Waits as the default does and records the wait (WorkerWaits).
+    bool WaitForWorkerThreads(std::chrono::milliseconds timeout) override;
 
     // --- MessageBoxPresenter -------------------------------------------
     void Show(const std::string& text) override;
@@ -73,6 +75,11 @@ public:
     std::vector<int> Positions() const { return m_positions; }
     std::vector<std::pair<UINT, UINT>> Timers() const { return m_timers; }
     int ScriptChoicesMade() const { return m_nScriptChoices; }
+    struct WorkerWait {
+        bool portClosedBefore;  // g_hComm closed (or none) when the wait began
+        bool stopped;           // every worker had returned when it ended
+    };
+    std::vector<WorkerWait> WorkerWaits() const { return m_workerWaits; }
     bool TimedOut() const { return m_bTimedOut; }
 
 private:
@@ -92,6 +99,7 @@ private:
     std::vector<int> m_positions;
     std::vector<std::pair<UINT, UINT>> m_timers;
     int m_nScriptChoices = 0;
+    std::vector<WorkerWait> m_workerWaits;
     bool m_bTimedOut = false;
     MessageBoxPresenter* m_pPreviousPresenter;
 };

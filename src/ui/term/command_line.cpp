@@ -27,9 +27,14 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
                  "then carries out a command script (.cmd) and sends the data files it names.",
                  "receiver-downloader"};
     app.add_flag("--no-gui", parsed.m_bNoGui,
-                 "Run in the terminal (the default when no display is available)");
+                 "Run in the terminal (the default when no display is available). With a display, the\n"
+                 "GUI program receiver-downloader-gui, installed beside this one, is started with the\n"
+                 "same arguments; when it is missing, a note says so and the terminal is used.");
     auto* port = app.add_option("--port", parsed.m_strDevice,
                                 "Serial device to open, e.g. /dev/ttyUSB0 (default: COM1, /dev/ttyS0)")
+                     ->check([](const std::string& device) {
+                         return device.empty() ? std::string("the device must not be empty") : std::string();
+                     })
                      ->type_name("DEVICE");
     auto* com = app.add_option("--com", parsed.m_nCom, "COM port 1..4 (/dev/ttyS0../dev/ttyS3)")
                     ->check(CLI::Range(1, 4))
@@ -38,7 +43,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
     app.add_option("--script", parsed.m_strScript, "Command script to carry out (terminal mode)")
         ->type_name("FILE.cmd");
     app.add_option("--timeout", parsed.m_nTimeoutSeconds,
-                   "Give up waiting for the receiver after SECONDS (default: wait until Ctrl-C)")
+                   "Terminal mode: give up when the receiver has not connected within SECONDS, or\n"
+                   "has sent nothing for SECONDS during the upload (exit 1). 0, the default: no\n"
+                   "limit, wait until Ctrl-C")
         ->check(CLI::Range(0, 24 * 3600))
         ->type_name("SECONDS");
     app.add_option("--trace", parsed.m_strTraceFile,
@@ -48,7 +55,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
     app.add_flag("--demo", parsed.m_bDemo,
                  "Run a whole download against a simulated receiver on a pseudo-terminal");
     app.add_flag("--version", parsed.m_bVersion, "Print the version and exit");
-    app.footer("Exit status: 0 download completed, 1 error, 2 usage error, 130 cancelled (Ctrl-C).");
+    app.footer("Exit status: 0 download completed, 1 error, 2 usage error, 128+N cancelled by signal N\n"
+               "(130 Ctrl-C or Cancel, 143 SIGTERM, 129 SIGHUP).\n");
 
     try {
         app.parse(argc, argv);

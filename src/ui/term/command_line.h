@@ -13,10 +13,10 @@ struct CommandLine {
     bool m_bDemo = false;
     bool m_bListPorts = false;
     bool m_bVersion = false;
-    std::string m_strDevice;      // --port DEVICE ("" when not given)
+    std::string m_strDevice;      // --port DEVICE ("" when not given; an empty DEVICE is a usage error)
     int m_nCom = 0;               // --com N, 1..4 (0 when not given)
     std::string m_strScript;      // --script FILE ("" when not given)
-    int m_nTimeoutSeconds = 0;    // --timeout: the connection wait's limit, 0 = none
+    int m_nTimeoutSeconds = 0;    // --timeout: limit of the connection wait and of the receiver's silence, 0 = none
     std::string m_strTraceFile;   // --trace FILE ("" when not given)
 };
 

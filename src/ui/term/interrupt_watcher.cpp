@@ -2,31 +2,55 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdint>
+#include <cstring>
 
+#include "platform/serial_port.h"
 #include "platform/window.h"
 #include "ui/run_outcome.h"
 
 namespace {
 
-constexpr char kInterruptByte = 'i';
-constexpr char kStopByte = 'q';
+constexpr int kWatchedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr char kStopByte = 0;
 
 // The write end of the running watcher's pipe, for the signal handler.
 volatile sig_atomic_t g_nInterruptFd = -1;
-struct sigaction g_previousAction;
+struct sigaction g_previousActions[sizeof kWatchedSignals / sizeof kWatchedSignals[0]];
 
-void OnSigint(int) {
+void OnSignal(int signal) {
     const int savedErrno = errno;
     const int fd = g_nInterruptFd;
     if (fd >= 0) {
-        const char byte = kInterruptByte;
+        const char byte = static_cast<char>(signal);
         [[maybe_unused]] ssize_t written = write(fd, &byte, 1);
     }
     errno = savedErrno;
+}
+
+void CloseIfOpen(int* fd) {
+    if (*fd >= 0)
+        close(*fd);
+    *fd = -1;
+}
+
+// "\nSIGTERM again: exiting.\n", built without allocation.
+void SayExitingAgain(int signal) {
+    const char* name = signal == SIGTERM ? "Terminated" : signal == SIGHUP ? "Hung up" : "Interrupted";
+    char text[64];
+    std::size_t length = 0;
+    auto append = [&](const char* part) {
+        for (; *part != '\0' && length < sizeof text; ++part)
+            text[length++] = *part;
+    };
+    append("\n");
+    append(name);
+    append(" again: exiting.\n");
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, text, length);
 }
 
 }  // namespace
@@ -38,20 +62,27 @@ bool InterruptWatcher::Start() {
         return true;
     if (pipe2(m_anPipe, O_CLOEXEC) != 0)
         return false;
+    m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_nWakeFd < 0) {
+        CloseIfOpen(&m_anPipe[0]);
+        CloseIfOpen(&m_anPipe[1]);
+        return false;
+    }
     try {
         m_thread = std::thread([this] { Watch(); });
     } catch (...) {
-        close(m_anPipe[0]);
-        close(m_anPipe[1]);
-        m_anPipe[0] = m_anPipe[1] = -1;
+        CloseIfOpen(&m_anPipe[0]);
+        CloseIfOpen(&m_anPipe[1]);
+        CloseIfOpen(&m_nWakeFd);
         return false;
     }
     g_nInterruptFd = m_anPipe[1];
     struct sigaction action {};
-    action.sa_handler = OnSigint;
+    action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &g_previousAction);
+    for (std::size_t i = 0; i < std::size(kWatchedSignals); ++i)
+        sigaction(kWatchedSignals[i], &action, &g_previousActions[i]);
     m_bStarted = true;
     return true;
 }
@@ -59,26 +90,26 @@ bool InterruptWatcher::Start() {
 void InterruptWatcher::Stop() {
     if (!m_bStarted)
         return;
-    sigaction(SIGINT, &g_previousAction, nullptr);
+    for (std::size_t i = 0; i < std::size(kWatchedSignals); ++i)
+        sigaction(kWatchedSignals[i], &g_previousActions[i], nullptr);
     g_nInterruptFd = -1;
     const char byte = kStopByte;
     [[maybe_unused]] ssize_t written = write(m_anPipe[1], &byte, 1);
     m_thread.join();
-    close(m_anPipe[0]);
-    close(m_anPipe[1]);
-    m_anPipe[0] = m_anPipe[1] = -1;
+    CloseIfOpen(&m_anPipe[0]);
+    CloseIfOpen(&m_anPipe[1]);
+    CloseIfOpen(&m_nWakeFd);
     m_bStarted = false;
 }
 
-bool InterruptWatcher::TakeInterrupt() {
-    int pending = m_nPending.load();
-    while (pending > 0)
-        if (m_nPending.compare_exchange_weak(pending, pending - 1))
-            return true;
-    return false;
+int InterruptWatcher::TakeInterrupt() {
+    const int signal = m_nPendingSignal.exchange(0);
+    if (signal != 0 && m_nWakeFd >= 0) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] ssize_t ignored = read(m_nWakeFd, &count, sizeof count);
+    }
+    return signal;
 }
-
-bool InterruptWatcher::InterruptPending() const { return m_nPending.load() > 0; }
 
 void InterruptWatcher::Watch() {
     for (;;) {
@@ -88,13 +119,17 @@ void InterruptWatcher::Watch() {
             continue;
         if (n <= 0 || byte == kStopByte)
             return;
+        const int signal = static_cast<unsigned char>(byte);
         if (m_nReceived.fetch_add(1) >= 1) {
-            // The first request has not ended the run: stop now.
-            static const char kText[] = "\nInterrupted again: exiting.\n";
-            [[maybe_unused]] ssize_t written = write(STDERR_FILENO, kText, sizeof kText - 1);
-            _exit(kExitCancelled);
+            // The first request has not ended the run: stop now, but never
+            // leave a port raw.
+            RestoreOpenPortsNow();
+            SayExitingAgain(signal);
+            _exit(kExitSignalBase + signal);
         }
-        m_nPending.fetch_add(1);
+        m_nPendingSignal.store(signal);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = write(m_nWakeFd, &one, sizeof one);
         WakeMessageLoop();
     }
 }

@@ -1,11 +1,13 @@
-// InterruptWatcher: turns Ctrl-C (SIGINT) into a cancel request for the
-// terminal's modal loop.
+// InterruptWatcher: turns Ctrl-C (SIGINT), SIGTERM and SIGHUP into a cancel
+// request for the terminal's modal loop.
 //
-// The signal handler only writes a byte to a pipe; a helper thread reads it,
-// counts the request and wakes the modal loop (WakeMessageLoop), which then
-// cancels the dialog that is open. A second Ctrl-C while the first is still
-// being acted on ends the process at once with status 130, so that the
-// operator always has a way out.
+// The signal handler only writes the signal's number to a pipe; a helper
+// thread reads it, keeps the request and wakes the modal loop
+// (WakeMessageLoop), which then cancels the dialog that is open. A second
+// signal while the first is still being acted on ends the process at once
+// with 128 + that signal, after every open port has been put back to the
+// settings it was found with (RestoreOpenPortsNow), so that the operator
+// always has a way out and the device is never left raw.
 #pragma once
 
 #include <atomic>
@@ -18,23 +20,28 @@ public:
     InterruptWatcher(const InterruptWatcher&) = delete;
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
-    // Installs the SIGINT handler and starts the helper thread. Only one
-    // watcher may run at a time. False when the pipe or thread cannot be
-    // made (Ctrl-C then keeps its default effect).
+    // Installs the handlers and starts the helper thread. Only one watcher
+    // may run at a time. False when the pipe or thread cannot be made (the
+    // signals then keep their previous effect).
     bool Start();
-    // Restores the previous SIGINT disposition and stops the helper thread.
+    // Restores the previous dispositions and stops the helper thread.
     void Stop();
 
-    // Consumes one pending cancel request; true if there was one.
-    bool TakeInterrupt();
-    bool InterruptPending() const;
+    // Consumes the pending cancel request: returns the signal that made it,
+    // or 0 when none is pending.
+    int TakeInterrupt();
+
+    // Readable while a request is pending (until TakeInterrupt), for a wait
+    // in poll() that must also end on a cancel request. -1 before Start().
+    int WakeFd() const { return m_nWakeFd; }
 
 private:
     void Watch();
 
     int m_anPipe[2] = {-1, -1};
+    int m_nWakeFd = -1;
     std::thread m_thread;
-    std::atomic<int> m_nPending{0};
+    std::atomic<int> m_nPendingSignal{0};
     std::atomic<int> m_nReceived{0};
     bool m_bStarted = false;
 };

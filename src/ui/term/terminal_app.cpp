@@ -2,11 +2,7 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "platform/message_box.h"
-#include "platform/thread.h"
 #include "ui/downloader_app.h"
 #include "ui/run_outcome.h"
 #include "ui/term/interrupt_watcher.h"
@@ -24,13 +20,10 @@ int RunTerminal(const PortSettings& settings, const TerminalOptions& options) {
     app.InitInstance(frontEnd);
 
     const int status = outcome.ExitStatus();
-    if (RunningWorkerThreads() > 0) {
-        // A worker still uses the shared state and this front end: end the
-        // process without unwinding under it.
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(status);
-    }
+    // A worker still uses the shared state and this front end: end the
+    // process without unwinding under it (the port is closed already).
+    if (!app.WorkersStopped())
+        EndProcessNow(status);
     SetMessageBoxPresenter(previous);
     interrupts.Stop();
     return status;

@@ -4,8 +4,8 @@
 #include "link/port_setup.h"
 #include "ui/term/terminal_front_end.h"
 
-// Runs DownloaderApp with a TerminalFrontEnd on stdout/stderr, Ctrl-C
-// handled as Cancel, and returns the exit status (ui/run_outcome.h). If a
+// Runs DownloaderApp with a TerminalFrontEnd on stdout/stderr, Ctrl-C,
+// SIGTERM and SIGHUP handled as Cancel, and returns the exit status (ui/run_outcome.h). If a
 // worker thread is still running when the application has ended (it did
 // not stop within the bounded wait), the process ends here with that status
 // rather than returning under it.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <utility>
@@ -16,19 +17,59 @@
 #include "ui/run_outcome.h"
 #include "ui/term/interrupt_watcher.h"
 #include "ui/term/progress_display.h"
+#include "ui/term/script_precheck.h"
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// How long the loop sleeps at most when nothing is due: a safety net only,
-// every event it waits for wakes it.
-constexpr auto kMaxSleep = std::chrono::seconds(1);
-
 // The link thread of this attempt has stopped by itself: it set g_bAbort
 // (the receiver sent "ERROR") and is no longer running. The operator's Back
 // and Cancel set g_bAbort too, but they end the dialog at once.
 bool LinkEndedOnItsOwn() { return g_bAbort.IsSet() && !g_bLinkRunning.IsSet(); }
+
+// The event loop sleeps in WaitForPostedMessage: the link flags it looks at
+// must wake it as a posted message does.
+void WakeOnLinkFlags(const SharedFlag* flag) {
+    if (flag == nullptr || flag == &g_bAbort || flag == &g_bLinkRunning)
+        WakeMessageLoop();
+}
+
+// Wakes the event loop on link flag changes while it lives.
+class LinkFlagWakeUp {
+public:
+    LinkFlagWakeUp() { SetStateChangeHook(&WakeOnLinkFlags); }
+    ~LinkFlagWakeUp() { SetStateChangeHook(nullptr); }
+    LinkFlagWakeUp(const LinkFlagWakeUp&) = delete;
+    LinkFlagWakeUp& operator=(const LinkFlagWakeUp&) = delete;
+};
+
+// When the receiver counts as silent during the upload: limit after the
+// last frame heard from it, or after the upload began if that is later.
+class SilenceDeadline {
+public:
+    SilenceDeadline(int seconds, SteadyClock::time_point start)
+        : m_limit(seconds), m_start(start), m_bArmed(seconds > 0) {}
+
+    // The time at which to look again; time_point::max() without a limit.
+    SteadyClock::time_point Due() const {
+        return m_bArmed ? std::max(g_tLastHeard.Load(), m_start) + m_limit : SteadyClock::time_point::max();
+    }
+    bool Expired(SteadyClock::time_point now) const { return now >= Due(); }
+
+private:
+    std::chrono::seconds m_limit;
+    SteadyClock::time_point m_start;
+    bool m_bArmed;
+};
+
+// The full path of a script named on the command line or typed in, as the
+// file dialog would give it.
+std::string FullScriptPath(const std::string& chosen) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(chosen, error);
+    return error ? chosen : absolute.lexically_normal().string();
+}
 
 }  // namespace
 
@@ -98,6 +139,19 @@ std::string TerminalFrontEnd::TimeoutText(int seconds) {
     return "No connection with the receiver within " + std::to_string(seconds) + " seconds: gave up waiting.";
 }
 
+std::string TerminalFrontEnd::SilenceText(int seconds) {
+    return "The receiver has sent nothing for " + std::to_string(seconds) +
+           " seconds: download stopped.\nThe receiver holds an incomplete image: run the download again.";
+}
+
+std::string TerminalFrontEnd::DownloadCancelledText() {
+    return "Download cancelled.\nThe receiver holds an incomplete image: run the download again.";
+}
+
+std::string TerminalFrontEnd::NothingSentText() {
+    return "Download cancelled before anything was sent to the receiver.";
+}
+
 int TerminalFrontEnd::DoModal(Dialog& dialog) {
     Host host(m_display);
     dialog.Attach(&host);
@@ -113,7 +167,11 @@ int TerminalFrontEnd::DoModal(Dialog& dialog) {
 }
 
 void TerminalFrontEnd::RunPortSetup(Dialog& dialog) {
-    if (!dialog.IsEnded() && !TakeCancel(dialog))
+    // A script given on the command line is known now: its faults are told
+    // before the port is opened and the receiver powered on for nothing.
+    const bool scriptPasses =
+        m_options.m_strScript.empty() || ScriptPassesPrecheck(FullScriptPath(m_options.m_strScript), *this, *this);
+    if (!dialog.IsEnded() && !TakeCancel(dialog) && scriptPasses)
         dialog.OnCommand(IDC_CONNECT);
     // Still open: the port could not be opened or the wait gave up. With no
     // operator to choose again, close it.
@@ -122,20 +180,29 @@ void TerminalFrontEnd::RunPortSetup(Dialog& dialog) {
 }
 
 bool TerminalFrontEnd::TakeCancel(Dialog& dialog) {
-    if (m_pInterrupts == nullptr || !m_pInterrupts->TakeInterrupt())
+    const int signal = m_pInterrupts ? m_pInterrupts->TakeInterrupt() : 0;
+    if (signal == 0)
         return false;
     m_display.Finish();
-    m_outcome.NoteCancelled();
+    m_outcome.NoteCancelled(signal);
+    // Stops the worker threads: nothing more goes out.
     dialog.OnCancel();
+    if (dialog.TemplateId() == IDD_UPLOAD)
+        m_display.Line(DownloadCancelledText());
     return true;
 }
 
 void TerminalFrontEnd::RunEventLoop(Dialog& dialog, Host& host) {
+    const LinkFlagWakeUp wakeUp;
+    const auto opened = SteadyClock::now();
     auto giveUpAt = SteadyClock::time_point::max();
+    SilenceDeadline silence(0, opened);
     if (dialog.TemplateId() == IDD_PORT_INIT) {
         m_display.Line("Power on the receiver.\n\nWaiting for Connection...");
         if (m_options.m_nTimeoutSeconds > 0)
-            giveUpAt = SteadyClock::now() + std::chrono::seconds(m_options.m_nTimeoutSeconds);
+            giveUpAt = opened + std::chrono::seconds(m_options.m_nTimeoutSeconds);
+    } else if (dialog.TemplateId() == IDD_UPLOAD) {
+        silence = SilenceDeadline(m_options.m_nTimeoutSeconds, opened);
     }
     while (!dialog.IsEnded()) {
         if (TakeCancel(dialog))
@@ -162,8 +229,20 @@ void TerminalFrontEnd::RunEventLoop(Dialog& dialog, Host& host) {
             dialog.OnCommand(IDC_BACK);
             break;
         }
-        const auto wakeAt = std::min({nextTick, giveUpAt, now + kMaxSleep});
-        WaitForPostedMessage(std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now));
+        if (silence.Expired(now)) {
+            m_outcome.NoteFailure();
+            // As Cancel: both worker threads stop, nothing more goes out.
+            dialog.OnCancel();
+            m_display.Line(SilenceText(m_options.m_nTimeoutSeconds));
+            break;
+        }
+        // Every event the loop acts on wakes it: posted messages, link flag
+        // changes, cancel requests; the rest are deadlines.
+        const auto wakeAt = std::min({nextTick, giveUpAt, silence.Due()});
+        if (wakeAt == SteadyClock::time_point::max())
+            WaitForPostedMessage();
+        else
+            WaitForPostedMessage(std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now));
     }
 }
 
@@ -173,15 +252,18 @@ bool TerminalFrontEnd::ChooseScriptFile(std::string* path) {
         if (!m_options.m_bPromptForScript)
             return false;
         m_display.Line("Cmd Scripts (*.cmd) - enter the script's path (empty to cancel):");
-        // Wait for the line without blocking Ctrl-C: poll stdin in short
-        // steps and look at the interrupt requests in between.
+        // Wait for the line, or for a cancel request.
         for (;;) {
-            if (m_pInterrupts && m_pInterrupts->TakeInterrupt()) {
-                m_outcome.NoteCancelled();
+            if (const int signal = m_pInterrupts ? m_pInterrupts->TakeInterrupt() : 0) {
+                m_outcome.NoteCancelled(signal);
+                m_display.Line(NothingSentText());
                 return false;
             }
-            pollfd input{STDIN_FILENO, POLLIN, 0};
-            if (poll(&input, 1, 200) > 0)
+            pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {m_pInterrupts ? m_pInterrupts->WakeFd() : -1, POLLIN, 0}};
+            const int ready = poll(fds, 2, -1);
+            if (ready < 0 && errno != EINTR)
+                return false;
+            if (ready > 0 && fds[0].revents != 0)
                 break;
         }
         char buffer[4096];
@@ -196,9 +278,7 @@ bool TerminalFrontEnd::ChooseScriptFile(std::string* path) {
         if (!std::filesystem::path(chosen).has_extension())
             chosen += ".cmd";
     }
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(chosen, error);
-    *path = error ? chosen : absolute.lexically_normal().string();
+    *path = FullScriptPath(chosen);
     return true;
 }
 

@@ -1,23 +1,28 @@
 // TerminalFrontEnd: runs the dialogs in a terminal, without questions when
 // the command line says what is needed.
 //
-//  - Port Setup: the start-up notice is printed, then Connect is pressed at
-//    once with the settings given. If Connect leaves the dialog open (the
+//  - Port Setup: the start-up notice is printed, the script given on the
+//    command line is checked (a faulty one is refused with the message the
+//    run would show, and the port is never opened), then Connect is pressed
+//    at once with the settings given. If Connect leaves the dialog open (the
 //    port could not be opened, or the connection wait gave up), the dialog
 //    is closed: a terminal has no operator to pick another port.
 //  - Connection wait: waits for the link, until the time-out (if one was
-//    given; it then acts as Back, after a message of its own) or Ctrl-C.
+//    given; it then acts as Back, after a message of its own) or a cancel.
 //    When the link stops by itself (the receiver sent "ERROR", which the
 //    link has reported), it acts as Back too: nothing can come of the wait.
 //  - Script choice: the script from the command line, or a prompt when none
 //    was given and input is a terminal.
 //  - Upload: "Command: ..." lines and the percentage (a live bar on a
-//    terminal).
-// Ctrl-C acts as the Cancel button of the dialog that is open.
+//    terminal). With a time-out, a receiver that sends no frame for that
+//    long stops the upload (as Cancel, after a message of its own).
+// Ctrl-C, SIGTERM and SIGHUP act as the Cancel button of the dialog that is
+// open; during the upload the operator is told that the receiver holds an
+// incomplete image.
 //
 // Message boxes are printed to stdout with their exact text and recorded in
-// the RunOutcome; the modal loop sleeps until a posted message, a timer tick,
-// the time-out or Ctrl-C is due.
+// the RunOutcome; the modal loop sleeps until a posted message, a link flag
+// change, a cancel request, a timer tick or a time-out is due.
 #pragma once
 
 #include <chrono>
@@ -36,7 +41,8 @@ struct TerminalOptions {
     // is true, and otherwise counts as a cancelled script choice.
     std::string m_strScript;
     bool m_bPromptForScript = false;
-    // Limit of the connection wait; 0 waits until the link is up or Ctrl-C.
+    // Limit of the connection wait, and of the receiver's silence during the
+    // upload; 0: no limit (only a cancel ends them).
     int m_nTimeoutSeconds = 0;
 };
 
@@ -56,6 +62,12 @@ public:
 
     // The line printed when the connection wait times out.
     static std::string TimeoutText(int seconds);
+    // Printed when the receiver has been silent too long during the upload.
+    static std::string SilenceText(int seconds);
+    // Printed when the upload is cancelled.
+    static std::string DownloadCancelledText();
+    // Printed when the script prompt is cancelled.
+    static std::string NothingSentText();
 
 private:
     class Host;

@@ -1,6 +1,5 @@
 #include "ui/wx/wx_app.h"
 
-#include "link/port_setup.h"
 #include "platform/message_box.h"
 #include "res/strings.h"
 #include "ui/downloader_app.h"
@@ -25,25 +24,21 @@ bool WxDownloaderApp::OnInit() {
     return true;
 }
 
-namespace {
-
-int RunDownloader(const GuiOptions& options) {
-    RunOutcome outcome;
-    WxFrontEnd frontEnd(options, &outcome);
-    WxMessageBoxPresenter presenter(&outcome);
+int RunDownloaderApp(const GuiOptions& options, WxFrontEnd& frontEnd, WxMessageBoxPresenter& presenter,
+                     const RunOutcome& outcome) {
     MessageBoxPresenter* previous = SetMessageBoxPresenter(&presenter);
+    bool workersStopped = true;
     {
         WxPostedMessagePump pump;
-        PortSettings settings;
-        settings.m_strDevice = options.m_strDevice;
-        DownloaderApp app(settings);
+        DownloaderApp app(options.m_settings);
         app.InitInstance(frontEnd);
+        workersStopped = app.WorkersStopped();
     }
+    if (!workersStopped)
+        EndProcessNow(outcome.ExitStatus());
     SetMessageBoxPresenter(previous);
     return outcome.ExitStatus();
 }
-
-}  // namespace
 
 WxToolkitSession::~WxToolkitSession() {
     if (!m_bStarted)
@@ -71,5 +66,8 @@ int RunGui(const GuiOptions& options) {
         std::fprintf(stderr, "Cannot open the display; run with --no-gui for the terminal mode.\n");
         return kExitFailure;
     }
-    return RunDownloader(options);
+    RunOutcome outcome;
+    WxFrontEnd frontEnd(options, &outcome);
+    WxMessageBoxPresenter presenter(&outcome);
+    return RunDownloaderApp(options, frontEnd, presenter, outcome);
 }

@@ -13,6 +13,19 @@
 
 #include <wx/app.h>
 
+struct GuiOptions;
+class RunOutcome;
+class WxFrontEnd;
+class WxMessageBoxPresenter;
+
+// The application in a started toolkit session: DownloaderApp seeded with
+// options.m_settings and run by frontEnd, presenter showing the message
+// boxes, posted messages delivered through wx's event queue. Returns the
+// exit status outcome gives; if a worker thread did not stop when the
+// application ended, ends the process with it (EndProcessNow) instead.
+int RunDownloaderApp(const GuiOptions& options, WxFrontEnd& frontEnd, WxMessageBoxPresenter& presenter,
+                     const RunOutcome& outcome);
+
 class WxDownloaderApp : public wxApp {
 public:
     bool OnInit() override;

@@ -1,10 +1,10 @@
 #include "ui/wx/wx_front_end.h"
 
+#include "link/port_setup.h"
 #include "platform/serial_port.h"
 #include "platform/thread.h"
 #include "res/dialog_templates.h"
 #include "res/resource.h"
-#include "ui/port_setup_dialog.h"
 #include "ui/run_outcome.h"
 #include "ui/wx/wx_dialog_view.h"
 
@@ -50,7 +50,7 @@ int WxFrontEnd::DoModal(Dialog& dialog) {
     if (m_pOutcome)
         view.SetCancelInputHook([outcome = m_pOutcome] { outcome->NoteCancelled(); });
     if (dlg->id == IDD_PORT_SETUP)
-        DecoratePortSetup(view, dialog);
+        DecoratePortSetup(view);
     m_views.push_back(&view);
     const int result = view.RunModal(m_shownHook);
     m_views.pop_back();
@@ -60,17 +60,17 @@ int WxFrontEnd::DoModal(Dialog& dialog) {
 }
 
 std::string WxFrontEnd::ComButtonCaption(const std::string& caption, int index) {
-    const std::string device = ResolvePortName("COM" + std::to_string(index + 1));
+    PortSettings button;
+    button.m_nComPort = index;
+    const std::string device = ResolvePortName(PortNameFor(button));
     return device.empty() ? caption : caption + " (" + device + ")";
 }
 
-void WxFrontEnd::DecoratePortSetup(WxDialogView& view, Dialog& dialog) {
+void WxFrontEnd::DecoratePortSetup(WxDialogView& view) {
     const auto buttons = RadioGroup(view.Template(), IDC_COM_PORT);
     for (size_t i = 0; i < buttons.size(); ++i)
         view.SetControlCaption(buttons[i]->id, ComButtonCaption(buttons[i]->caption, static_cast<int>(i)));
-    std::string device = m_options.m_strDevice;
-    if (auto* setup = dynamic_cast<PortSetupDialog*>(&dialog); setup && !setup->m_settings.m_strDevice.empty())
-        device = setup->m_settings.m_strDevice;
+    const std::string& device = m_options.m_settings.m_strDevice;
     m_pDeviceLine = view.AddNoteLine(kDeviceLine, device.empty() ? "" : "Connect opens " + device);
 }
 

@@ -53,7 +53,7 @@ public:
     static std::string ComButtonCaption(const std::string& caption, int index);
 
 private:
-    void DecoratePortSetup(WxDialogView& view, Dialog& dialog);
+    void DecoratePortSetup(WxDialogView& view);
 
     GuiOptions m_options;
     RunOutcome* m_pOutcome;

@@ -11,7 +11,10 @@
 #include "platform/message_box.h"
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class RunOutcome;
 
@@ -26,10 +29,18 @@ public:
     explicit WxMessageBoxPresenter(RunOutcome* outcome = nullptr, ShowFunction show = {});
 
     void Show(const std::string& text) override;
+    // Releases the worker threads waiting for their box (its text goes to
+    // stderr); boxes asked for later from worker threads go there at once.
+    void ReleaseWaiters() override;
 
 private:
+    struct Request;
+
     RunOutcome* m_pOutcome;
     ShowFunction m_show;
+    std::mutex m_mutex;  // guards the two below
+    std::vector<std::shared_ptr<Request>> m_waiting;
+    bool m_bReleased = false;
 };
 
 // wxMessageBox(text, application name, OK) over the active window.

@@ -1,0 +1,46 @@
+#include "ui/upload_fault_text.h"
+
+#include <cstring>
+
+#include "res/strings.h"
+
+namespace {
+
+// Enough of an over-long path to recognise it.
+constexpr std::size_t kShownPathBytes = 120;
+
+UINT HeadingId(UploadFault code) {
+    switch (code) {
+    case UploadFault::ScriptUnopenable: return IDS_SCRIPT_UNOPENABLE;
+    case UploadFault::ScriptNotRegular: return IDS_SCRIPT_NOT_REGULAR;
+    case UploadFault::ScriptUnreadable: return IDS_SCRIPT_UNREADABLE;
+    case UploadFault::NoCommand: return IDS_SCRIPT_NO_COMMAND;
+    case UploadFault::UnknownCommand: return IDS_UNKNOWN_COMMAND;
+    case UploadFault::DataFileMissing: return IDS_LZSS_FILE_NOT_FOUND;
+    case UploadFault::DataFileNameTooLong: return IDS_LZSS_NAME_TOO_LONG;
+    case UploadFault::DataFileNotRegular: return IDS_LZSS_NOT_REGULAR;
+    case UploadFault::DataFileUnopenable: return IDS_LZSS_UNOPENABLE;
+    case UploadFault::DataFileUnreadable: return IDS_LZSS_UNREADABLE;
+    case UploadFault::DataFileTooShort: return IDS_LZSS_TOO_SHORT;
+    case UploadFault::DataFileTooLarge: return IDS_LZSS_TOO_LARGE;
+    case UploadFault::DataFileEndedEarly: return IDS_LZSS_ENDED_EARLY;
+    case UploadFault::None: break;
+    }
+    return IDS_LZSS_UNREADABLE;  // not posted with a code: nothing better to say
+}
+
+}  // namespace
+
+std::string UploadFaultText(const UploadFaultReport& fault) {
+    std::string text = LoadResString(HeadingId(fault.m_code));
+    if (fault.m_code == UploadFault::UnknownCommand || fault.m_code == UploadFault::DataFileMissing)
+        return text;
+    if (!fault.m_strPath.empty()) {
+        text += "\n\n" + fault.m_strPath.substr(0, kShownPathBytes);
+        if (fault.m_strPath.size() > kShownPathBytes)
+            text += "...";
+    }
+    if (fault.m_nError != 0)
+        text += std::string("\n\n") + std::strerror(fault.m_nError);
+    return text;
+}
