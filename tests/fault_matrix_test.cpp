@@ -34,8 +34,8 @@ using namespace std::chrono_literals;
 namespace {
 
 // What goes wrong, and where in the run (for the faults that strike at a
-// point of it).
-// LineCut: the line goes as the program answers, so that its write fails.
+// point of it). LineCut: the line goes as the program answers, so that its
+// write fails.
 enum class Fault { None, HangUp, LineCut, Silent, Error, SigInt, SigTerm, SigHup, Shrink, Grow };
 enum class At { Connect, Commands, MidFile, LastChunk, Closing };
 // What a path of the run names.
@@ -280,6 +280,8 @@ TEST_P(FaultMatrixTest, SucceedsWholeOrFailsCleanly) {
         sim->Stop();
         const std::string said = child.Out() + child.Err();
         const SimReport report = sim->Report();
+        const std::string left = KeptFields(port);
+        close(port);
         SCOPED_TRACE("exit " + std::to_string(status) + "\n" + said + "\nreceiver: " + report.Summary());
 
         ASSERT_NE(status, -1) << "still running after " << kBound.count() << " s";
@@ -306,9 +308,8 @@ TEST_P(FaultMatrixTest, SucceedsWholeOrFailsCleanly) {
             }
         }
         if (!report.hungUp) {
-            EXPECT_EQ(KeptFields(port), found) << "the port's settings were not given back";
+            EXPECT_EQ(left, found) << "the port's settings were not given back";
         }
-        close(port);
     }
     EXPECT_EQ(CountEntries("/proc/self/fd"), fdsBefore) << "descriptors left open";
     EXPECT_EQ(SettledThreads(threadsBefore), threadsBefore) << "threads left running";
