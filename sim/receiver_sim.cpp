@@ -90,6 +90,7 @@ struct ReceiverSim::Impl {
     // Paced: when the tool's last answer was through, if the next frame
     // follows it at once.
     std::optional<Clock::time_point> lineFreeAt;
+    unsigned uploadFrames = 0;  // the tool's frames other than ";"
 
     void Run();
     void NewSession();
@@ -118,9 +119,14 @@ struct ReceiverSim::Impl {
         reportChanged.notify_all();
     }
 
+    bool FaultDue(SimFault fault) const {
+        return options.fault == fault && uploadFrames >= options.faultAfterUploadFrames;
+    }
+    void CountUploadFrame();
     std::string NextText(unsigned number) const;
     void SendFrame();
     void AwaitAnswer(SentFrame* current);
+    void AwaitToolRead();
     void Listen(milliseconds timeout);
     void TakeInput();
     void HandleToolFrame(const ToolFrame& frame);
@@ -144,7 +150,7 @@ void ReceiverSim::Impl::NewSession() {
 }
 
 std::string ReceiverSim::Impl::NextText(unsigned number) const {
-    if (options.errorAfter != 0 && number == options.errorAfter)
+    if ((options.errorAfter != 0 && number == options.errorAfter) || FaultDue(SimFault::Error))
         return std::string(frame::kWordError);
     switch (phase) {
     case Phase::Boot:
@@ -165,25 +171,38 @@ void ReceiverSim::Impl::Run() {
         prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
     }
     NewSession();
+    bool hangUp = false;
     while (!stopRequested.load() && !HangupRequested()) {
+        if (FaultDue(SimFault::HangUp)) {
+            Log("hang-up after " + std::to_string(uploadFrames) + " upload frames");
+            hangUp = true;
+            break;
+        }
         if (powerCycled.exchange(false)) {
             UpdateReport([&](SimReport&) { recorder.AbandonOpenFile("the receiver was switched off during the file"); });
             NewSession();
         }
-        const bool fellSilent = options.silentAfter != 0 && report.framesSent >= options.silentAfter;
+        const bool fellSilent = (options.silentAfter != 0 && report.framesSent >= options.silentAfter) ||
+                                FaultDue(SimFault::Silent);
         if (!powered.load() || options.silent || stoppedAfterError || fellSilent) {
             Listen(milliseconds(50));
             continue;
         }
         SendFrame();
+        if (FaultDue(SimFault::HangUpAfterNextFrame)) {
+            Log("hang-up as the tool answers, after " + std::to_string(uploadFrames) + " upload frames");
+            hangUp = true;
+            break;
+        }
         if (options.hangupAfter != 0 && report.framesSent >= options.hangupAfter) {
             Log("hang-up after " + std::to_string(report.framesSent) + " frames");
+            hangUp = true;
             break;
         }
     }
     std::lock_guard lock(runMutex);
     running = false;
-    if (hangupRequested || (options.hangupAfter != 0 && report.framesSent >= options.hangupAfter))
+    if (hangupRequested || hangUp)
         DoHangUp();
     runEnded.notify_all();
 }
@@ -227,6 +246,10 @@ void ReceiverSim::Impl::SendFrame() {
             AddError("tool's port was at 38400 baud before the handshake \"OK:\" was sent");
     }
 
+    if (FaultDue(SimFault::HangUpAfterNextFrame)) {
+        // The answer must not arrive: it is to find the line gone.
+        line->HoldToolOutput();
+    }
     if (const std::size_t unread = line->UnreadByTool(); unread > kUnreadLimit) {
         line->DiscardUnread();
         Log("the tool is not reading: " + std::to_string(unread) + " unread bytes dropped");
@@ -247,6 +270,10 @@ void ReceiverSim::Impl::SendFrame() {
     if (sent.word == Word::Error) {
         // The receiver waits for the operator to restart it.
         stoppedAfterError = true;
+    }
+    if (FaultDue(SimFault::HangUpAfterNextFrame)) {
+        AwaitToolRead();  // the line goes as the tool answers
+        return;
     }
     AwaitAnswer(&outstanding.back());
 }
@@ -276,6 +303,15 @@ void ReceiverSim::Impl::AwaitAnswer(SentFrame* current) {
             break;
     }
     AfterAnswerTime(copy);
+}
+
+// Until the tool has read the frame just sent and has had a moment to
+// answer (its answer is held in its port), or the answer time is over.
+void ReceiverSim::Impl::AwaitToolRead() {
+    const auto deadline = Clock::now() + milliseconds(options.answerTimeoutMs);
+    while (line->UnreadByTool() > 0 && Clock::now() < deadline && !Interrupted())
+        std::this_thread::sleep_for(milliseconds(1));
+    std::this_thread::sleep_for(milliseconds(std::min(options.answerTimeoutMs, 20)));
 }
 
 void ReceiverSim::Impl::Listen(milliseconds timeout) {
@@ -371,11 +407,19 @@ void ReceiverSim::Impl::HandleToolFrame(const ToolFrame& frame) {
         }
         if (!problem.empty())
             AddError(problem);
+        if (text != frame::kAnswerAck)
+            CountUploadFrame();
         break;
     }
     case Word::Error:
         break;
     }
+}
+
+void ReceiverSim::Impl::CountUploadFrame() {
+    ++uploadFrames;
+    if (options.onUploadFrame)
+        options.onUploadFrame(uploadFrames);
 }
 
 void ReceiverSim::Impl::AfterAnswerTime(const SentFrame& current) {

@@ -40,6 +40,12 @@
 //    the line is closed (see HangUp()) and the simulator's thread ends.
 //  - silentAfter N: once frame N has been sent, nothing more is sent; the
 //    line stays open and what the tool sends is still read and recorded.
+//  - fault after N upload frames: checked before each frame the simulator
+//    would send, so that the tool's Nth command, header or chunk is taken
+//    and nothing more: HangUp closes the line as above,
+//    HangUpAfterNextFrame sends one more frame and closes the line without
+//    waiting for its answer, Silent sends nothing more (and keeps reading),
+//    Error sends "ERROR" next.
 //  - paced: bytes are written at 11 bit times per byte at the simulator's
 //    current speed, and each answer from the tool is held for its own wire
 //    time before it is acted on, so that a benchmark sees a real line's

@@ -247,3 +247,8 @@ void SimLine::DiscardUnread() {
     if (m_bPty && m_slaveFd >= 0)
         tcflush(m_slaveFd, TCIFLUSH);
 }
+
+void SimLine::HoldToolOutput() {
+    if (m_bPty && m_slaveFd >= 0)
+        tcflow(m_slaveFd, TCOOFF);
+}

@@ -60,6 +60,10 @@ public:
     // Pty only: drops those bytes, as a line with nobody listening loses
     // them.
     void DiscardUnread();
+    // Pty only: stops the tool's output, as a stopped flow does: what the
+    // tool writes from now on waits in its port and never arrives (its
+    // write fails once the line is closed).
+    void HoldToolOutput();
 
     // Closes the line: for a pty both sides, so that the tool's port sees a
     // hang-up. Idempotent.

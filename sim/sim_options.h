@@ -4,6 +4,17 @@
 #include <functional>
 #include <string>
 
+// A fault of the receiver's own, set off by the tool's progress (see
+// SimOptions::faultAfterUploadFrames).
+enum class SimFault {
+    None,
+    HangUp,  // the line is closed (as with hangupAfter)
+    HangUpAfterNextFrame,  // one more frame, then the line is closed at once:
+                           // the tool's answer to it finds no line
+    Silent,  // nothing more is sent; what the tool sends is still read
+    Error,   // the next frame is "ERROR" (the simulator then stops talking)
+};
+
 struct SimOptions {
     // Frames are counted from 1 in the order the simulator sends them.
     unsigned strayEvery = 0;        // every Nth frame is preceded by stray bytes (0 = never)
@@ -18,6 +29,16 @@ struct SimOptions {
     int answerTimeoutMs = 200;      // how long to wait for an answer before the next frame
     int idleDelayMs = 2;            // pause after a ";" answer before the next frame
     bool keepFileData = false;      // keep the data files' bytes in the report (else size and SHA-256 only)
+    // The fault starts once the tool has sent this many upload frames
+    // (commands, file headers and chunks; ";" does not count), before the
+    // simulator's next frame. 0: from power-on.
+    SimFault fault = SimFault::None;
+    unsigned faultAfterUploadFrames = 0;
+    // Optional: called on the simulator's thread after each upload frame the
+    // tool sent has been recorded, with the count so far, before the
+    // simulator sends its next frame. Lets a caller act at an exact point of
+    // the upload (the tool sends nothing more until that frame).
+    std::function<void(unsigned uploadFrames)> onUploadFrame;
     // Optional: one line per event, for the program's output. Called on the
     // simulator's thread.
     std::function<void(const std::string&)> log;

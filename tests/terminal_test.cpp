@@ -4,18 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <future>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -25,6 +21,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "sim/receiver_sim.h"
+#include "support/child_process.h"
 #include "support/shared_state_reset.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
@@ -39,119 +36,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kSuccess = LoadResString(IDS_DOWNLOAD_COMPLETED);
-
-fs::path ProgramPath() {
-    // build/tests/terminal_test -> build/receiver-downloader
-    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "receiver-downloader";
-}
-
-// The program under test, with its stdout and stderr collected as they come.
-class Child {
-public:
-    // closeStdout: the program's stdout is a pipe nobody reads any more.
-    explicit Child(const std::vector<std::string>& args, bool closeStdout = false) {
-        int out[2], err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            dup2(err[1], STDERR_FILENO);
-            const int null = open("/dev/null", O_RDONLY);
-            dup2(null, STDIN_FILENO);
-            unsetenv("DISPLAY");
-            unsetenv("WAYLAND_DISPLAY");
-            std::vector<std::string> all{ProgramPath().string()};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (std::string& arg : all)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        if (closeStdout)
-            close(out[0]);
-        else
-            m_outReader = std::thread([this, fd = out[0]] { Collect(fd, &m_out); });
-        m_errReader = std::thread([this, fd = err[0]] { Collect(fd, &m_err); });
-    }
-
-    ~Child() {
-        if (!m_bReaped) {
-            kill(m_pid, SIGKILL);
-            Wait(10s);
-        }
-    }
-
-    // Waits until stdout holds text; false after timeout.
-    bool WaitForOutput(const std::string& text, std::chrono::seconds timeout) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [&] { return m_out.find(text) != std::string::npos || m_bOutClosed; }) &&
-               m_out.find(text) != std::string::npos;
-    }
-
-    void Signal(int signal) { kill(m_pid, signal); }
-
-    // The exit status, or -1 (the child killed) when it has not ended in time.
-    int Wait(std::chrono::seconds timeout) {
-        const auto giveUpAt = std::chrono::steady_clock::now() + timeout;
-        int status = 0;
-        while (waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= giveUpAt) {
-                kill(m_pid, SIGKILL);
-                waitpid(m_pid, &status, 0);
-                status = -1;
-                break;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        m_bReaped = true;
-        if (m_outReader.joinable())
-            m_outReader.join();
-        m_errReader.join();
-        if (status == -1)
-            return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    std::string Out() {
-        std::lock_guard lock(m_mutex);
-        return m_out;
-    }
-    std::string Err() {
-        std::lock_guard lock(m_mutex);
-        return m_err;
-    }
-
-private:
-    void Collect(int fd, std::string* into) {
-        char buffer[4096];
-        for (;;) {
-            const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            std::lock_guard lock(m_mutex);
-            into->append(buffer, static_cast<std::size_t>(n));
-            m_changed.notify_all();
-        }
-        close(fd);
-        std::lock_guard lock(m_mutex);
-        if (into == &m_out)
-            m_bOutClosed = true;
-        m_changed.notify_all();
-    }
-
-    pid_t m_pid = -1;
-    bool m_bReaped = false;
-    std::thread m_outReader, m_errReader;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::string m_out, m_err;
-    bool m_bOutClosed = false;
-};
 
 // The settings of the pty's tool side, read by opening it for a moment (the
 // simulator keeps it open, so they last between the program's opens).
@@ -247,7 +131,7 @@ TEST_F(TerminalTest, CompleteDownloadExitsZeroWithProgressAndTrace) {
     WriteData("data.bin", 30000);
     const std::string script = Write("load.cmd", "CE123456\r\nCQ\r\nSdata.bin\r\nCX\r\n");
     const std::string trace = (m_folder / "trace.txt").string();
-    Child child(Args(script, {"--timeout=30", "--trace=" + trace}));
+    ChildProcess child(Args(script, {"--timeout=30", "--trace=" + trace}));
     ASSERT_EQ(child.Wait(120s), 0) << child.Out() << child.Err();
     ExpectPortRestored();
 
@@ -310,7 +194,7 @@ TEST_P(TerminalErrorTest, ExitsOneAfterTheMessage) {
     std::vector<std::string> args = Args(script, {"--timeout", std::to_string(c.timeout)});
     if (c.badPort)
         args[1] = "--port=/nonexistent/ttyUSB7";
-    Child child(args);
+    ChildProcess child(args);
     EXPECT_EQ(child.Wait(120s), 1) << child.Out() << child.Err();
     EXPECT_NE(child.Out().find(c.expected + "\n"), std::string::npos) << child.Out();
     EXPECT_EQ(child.Out().find(kSuccess), std::string::npos);
@@ -346,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TerminalTest, ConnectionWaitTimesOut) {
     StartSim({}, /*poweredOn=*/false);
-    Child child(Args(Write("load.cmd", "CX\r\n"), {"--timeout=1"}));
+    ChildProcess child(Args(Write("load.cmd", "CX\r\n"), {"--timeout=1"}));
     EXPECT_EQ(child.Wait(60s), 1) << child.Out() << child.Err();
     EXPECT_NE(child.Out().find(TerminalFrontEnd::TimeoutText(1)), std::string::npos) << child.Out();
 }
@@ -356,7 +240,7 @@ TEST_F(TerminalTest, ReceiverErrorDuringTheWaitEndsTheRun) {
     SimOptions options;
     options.errorAfter = 1;
     StartSim(options);
-    Child child(Args(Write("load.cmd", "CX\r\n")));
+    ChildProcess child(Args(Write("load.cmd", "CX\r\n")));
     EXPECT_EQ(child.Wait(60s), 1) << child.Out() << child.Err();
     EXPECT_NE(child.Out().find(LoadResString(IDS_COMMUNICATION_ERROR) + "\n"), std::string::npos) << child.Out();
 }
@@ -382,7 +266,7 @@ TEST_P(TerminalSignalTest, CancelsRestoresThePortAndExitsWithTheSignal) {
     options.paced = true;  // a real line's pace: 20 KB take seconds
     StartSim(options, /*poweredOn=*/c.phase == Phase::Upload);
     WriteData("data.bin", 20000);
-    Child child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")));
+    ChildProcess child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")));
     const std::string phaseText = c.phase == Phase::Wait ? "Waiting for Connection..." : "Command: S";
     ASSERT_TRUE(child.WaitForOutput(phaseText, 60s)) << child.Out() << child.Err();
     for (int signal : c.signals)
@@ -418,7 +302,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(TerminalTest, BrokenStdoutDoesNotStopTheDownload) {
     StartSim();
     WriteData("data.bin", 3000);
-    Child child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")), /*closeStdout=*/true);
+    ChildProcess child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")), /*closeStdout=*/true);
     EXPECT_EQ(child.Wait(120s), 0) << child.Err();
     m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, 5s);
     const SimReport report = m_sim->Report();
@@ -463,7 +347,7 @@ struct UsageCase {
 class TerminalUsageTest : public TerminalTest, public ::testing::WithParamInterface<UsageCase> {};
 
 TEST_P(TerminalUsageTest, ExitsTwoWithHelp) {
-    Child child(GetParam().args);
+    ChildProcess child(GetParam().args);
     EXPECT_EQ(child.Wait(30s), 2) << child.Out() << child.Err();
     EXPECT_NE(child.Err().find("--script"), std::string::npos) << child.Err();
 }
@@ -486,7 +370,7 @@ TEST_P(TraceGuardTest, RefusesTheTraceFile) {
     const std::string target = GetParam();
     const std::string trace = (m_folder / "trace.txt").string();
     fs::create_symlink(target == "port" ? fs::path("/dev/null") : m_folder / target, trace);
-    Child child({"--no-gui", "--port=/dev/null", "--script", script, "--trace", trace});
+    ChildProcess child({"--no-gui", "--port=/dev/null", "--script", script, "--trace", trace});
     EXPECT_EQ(child.Wait(30s), 2) << child.Out() << child.Err();
     EXPECT_NE(child.Err().find("--trace"), std::string::npos) << child.Err();
     std::ifstream in(script, std::ios::binary);
@@ -501,7 +385,7 @@ INSTANTIATE_TEST_SUITE_P(Targets, TraceGuardTest, ::testing::Values("port", "loa
                          });
 
 TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {
-    Child child({"--demo", "--no-gui"});
+    ChildProcess child({"--demo", "--no-gui"});
     EXPECT_EQ(child.Wait(120s), 0) << child.Out() << child.Err();
     EXPECT_NE(child.Out().find(kSuccess), std::string::npos) << child.Out();
     EXPECT_NE(child.Out().find("SHA-256 equal"), std::string::npos) << child.Out();
