@@ -2,6 +2,7 @@
 # Configures and builds into build/ (or $BUILD_DIR) with any extra CMake args.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/compiler-cache.sh
 build_dir=${BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"

@@ -16,6 +16,9 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc)
+# Compiler cache: the four build types share most sources, and a machine that
+# ran this before rebuilds only what changed.
+source scripts/compiler-cache.sh
 sanitizer_options=scripts/sanitizer
 # Any sanitizer report fails the test that caused it.
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"

@@ -162,11 +162,7 @@ std::string KeptFields(int fd) {
            std::to_string(tio.c_cc[VTIME]);
 }
 
-std::string Sha256(const std::vector<std::uint8_t>& data) {
-    SimFile file;
-    file.data = data;
-    return file.Sha256Hex();
-}
+std::string Sha256(const std::vector<std::uint8_t>& data) { return Sha256Hex(data.data(), data.size()); }
 
 void MakePath(const fs::path& path, Kind kind, const std::string& content, const std::string& port) {
     switch (kind) {
@@ -293,7 +289,7 @@ TEST_P(FaultMatrixTest, SucceedsWholeOrFailsCleanly) {
             EXPECT_EQ(report.files.size(), c.files);
             for (const SimFile& file : report.files) {
                 EXPECT_TRUE(file.complete) << file.problem;
-                EXPECT_EQ(file.Sha256Hex(), Sha256(original));
+                EXPECT_EQ(file.sha256, Sha256(original));
             }
         } else {
             EXPECT_EQ(status, c.exit);
