@@ -11,6 +11,7 @@ packages=(
   libcli11-dev
   libssl-dev
   xvfb xauth xdotool x11-apps imagemagick
+  file groff-base
 )
 
 missing=()
