@@ -12,6 +12,7 @@ packages=(
   libssl-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick
+  file groff-base
 )
 
 missing=()

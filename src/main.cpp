@@ -25,6 +25,7 @@
 #include "ui/term/frame_trace_file.h"
 #include "ui/term/gui_handover.h"
 #include "ui/term/port_list.h"
+#include "ui/term/script_precheck.h"
 #include "ui/term/terminal_app.h"
 #include "upload/script_check.h"
 
@@ -115,6 +116,8 @@ int main(int argc, char** argv) {
         std::printf("%s\n", VersionText().c_str());
         return kExitSuccess;
     }
+    if (!commandLine.m_strCheckScript.empty())
+        return ReportScriptCheck(commandLine.m_strCheckScript, stdout);
     if (commandLine.m_bListPorts) {
         std::fputs(FormatSerialDeviceList(ListSerialDevices()).c_str(), stdout);
         return kExitSuccess;

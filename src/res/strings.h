@@ -20,6 +20,10 @@ constexpr UINT IDS_LZSS_UNREADABLE = 127;
 constexpr UINT IDS_LZSS_TOO_SHORT = 128;
 constexpr UINT IDS_LZSS_TOO_LARGE = 129;
 constexpr UINT IDS_LZSS_ENDED_EARLY = 130;
+// What a script check finds that the upload carries out, but not as meant.
+constexpr UINT IDS_COMMAND_AFTER_RESTART = 131;
+constexpr UINT IDS_LZSS_CASE_DIFFERS = 132;
+constexpr UINT IDS_E_ARGUMENT_CUT = 133;
 
 // The two literal texts of the Connect sequence, shown by the Port Setup
 // dialog's own message box.

@@ -24,6 +24,9 @@ UINT HeadingId(UploadFault code) {
     case UploadFault::DataFileTooShort: return IDS_LZSS_TOO_SHORT;
     case UploadFault::DataFileTooLarge: return IDS_LZSS_TOO_LARGE;
     case UploadFault::DataFileEndedEarly: return IDS_LZSS_ENDED_EARLY;
+    case UploadFault::CommandAfterRestart: return IDS_COMMAND_AFTER_RESTART;
+    case UploadFault::DataFileCaseDiffers: return IDS_LZSS_CASE_DIFFERS;
+    case UploadFault::EArgumentCut: return IDS_E_ARGUMENT_CUT;
     case UploadFault::None: break;
     }
     return IDS_LZSS_UNREADABLE;  // not posted with a code: nothing better to say

@@ -27,6 +27,11 @@ enum class UploadFault {
     DataFileTooShort,     // fewer bytes than the 6 of a header frame
     DataFileTooLarge,     // 4 GiB or more: its length does not fit the progress counters
     DataFileEndedEarly,   // it ended before the length it had when it was opened
+    // Found only by a script check: the upload carries these out, but not as
+    // the script's author meant.
+    CommandAfterRestart,  // a command after the last X: the receiver has restarted
+    DataFileCaseDiffers,  // the name finds its file only when letter case is ignored
+    EArgumentCut,         // an E argument longer than the 6 bytes sent
 };
 
 // One fault and where it was found.

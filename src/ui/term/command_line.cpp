@@ -23,40 +23,65 @@ std::string VersionText() { return std::string(kApplicationName) + " 1.1"; }
 
 bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exitStatus) {
     CommandLine parsed;
-    CLI::App app{"Loads code into a receiver over a serial line: waits for the receiver to come up,\n"
-                 "then carries out a command script (.cmd) and sends the data files it names.",
+    CLI::App app{"receiver-downloader loads new code into a receiver over an RS-232 serial line: it waits\n"
+                 "for the receiver to power up, then carries out a command script (.cmd) and sends the\n"
+                 "data files the script names.",
                  "receiver-downloader"};
-    app.add_flag("--no-gui", parsed.m_bNoGui,
-                 "Run in the terminal (the default when no display is available). With a display, the\n"
-                 "GUI program receiver-downloader-gui, installed beside this one, is started with the\n"
-                 "same arguments; when it is missing, a note says so and the terminal is used.");
+    app.get_formatter()->column_width(28);
+    const std::string load = "What to load";
+    const std::string where = "Where: the serial port and the front end";
+    const std::string diagnose = "Diagnostics";
+    app.add_option("--script", parsed.m_strScript, "Command script to carry out (terminal mode)")
+        ->type_name("FILE.cmd")
+        ->group(load);
+    app.add_option("--check", parsed.m_strCheckScript,
+                   "Open no port: list what FILE.cmd would send (each command, each data file with\n"
+                   "its path, size, chunks and time at 38400 baud, a total) and every fault; exit 0\n"
+                   "when the script is sound, 1 otherwise")
+        ->type_name("FILE.cmd")
+        ->group(load);
+    app.add_flag("--demo", parsed.m_bDemo,
+                 "Run a whole download against a simulated receiver on a pseudo-terminal")
+        ->group(load);
     auto* port = app.add_option("--port", parsed.m_strDevice,
-                                "Serial device to open, e.g. /dev/ttyUSB0 (default: COM1, /dev/ttyS0)")
+                                "Serial device to open, e.g. /dev/ttyUSB0 or /dev/serial/by-id/... \n"
+                                "(default: COM1, /dev/ttyS0)")
                      ->check([](const std::string& device) {
                          return device.empty() ? std::string("the device must not be empty") : std::string();
                      })
-                     ->type_name("DEVICE");
+                     ->type_name("DEVICE")
+                     ->group(where);
     auto* com = app.add_option("--com", parsed.m_nCom, "COM port 1..4 (/dev/ttyS0../dev/ttyS3)")
                     ->check(CLI::Range(1, 4))
-                    ->type_name("N");
+                    ->type_name("N")
+                    ->group(where);
     port->excludes(com);
-    app.add_option("--script", parsed.m_strScript, "Command script to carry out (terminal mode)")
-        ->type_name("FILE.cmd");
+    app.add_flag("--list-ports", parsed.m_bListPorts, "List the serial devices present and exit")->group(where);
+    app.add_flag("--no-gui", parsed.m_bNoGui,
+                 "Run in the terminal (the default when no display is available). With a display, the\n"
+                 "GUI program receiver-downloader-gui, installed beside this one, is started with the\n"
+                 "same arguments; when it is missing, a note says so and the terminal is used.")
+        ->group(where);
     app.add_option("--timeout", parsed.m_nTimeoutSeconds,
                    "Terminal mode: give up when the receiver has not connected within SECONDS, or\n"
                    "has sent nothing for SECONDS during the upload (exit 1). 0, the default: no\n"
                    "limit, wait until Ctrl-C")
         ->check(CLI::Range(0, 24 * 3600))
-        ->type_name("SECONDS");
+        ->type_name("SECONDS")
+        ->group(where);
     app.add_option("--trace", parsed.m_strTraceFile,
                    "Write every frame sent and received, with a timestamp, to FILE")
-        ->type_name("FILE");
-    app.add_flag("--list-ports", parsed.m_bListPorts, "List the serial devices present and exit");
-    app.add_flag("--demo", parsed.m_bDemo,
-                 "Run a whole download against a simulated receiver on a pseudo-terminal");
-    app.add_flag("--version", parsed.m_bVersion, "Print the version and exit");
-    app.footer("Exit status: 0 download completed, 1 error, 2 usage error, 128+N cancelled by signal N\n"
-               "(130 Ctrl-C or Cancel, 143 SIGTERM, 129 SIGHUP).\n");
+        ->type_name("FILE")
+        ->group(diagnose);
+    app.add_flag("--version", parsed.m_bVersion, "Print the version and exit")->group(diagnose);
+    app.set_help_flag("-h,--help", "Print this help and exit")->group(diagnose);
+    app.footer("Exit status:\n"
+               "  0      the download completed (--check: the script is sound)\n"
+               "  1      an error message, a time-out, or a script with faults\n"
+               "  2      usage error\n"
+               "  128+N  cancelled by signal N: 130 Ctrl-C or Cancel, 143 SIGTERM, 129 SIGHUP\n"
+               "\n"
+               "See receiver-downloader(1).\n");
 
     try {
         app.parse(argc, argv);

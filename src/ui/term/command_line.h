@@ -3,6 +3,7 @@
 //   receiver-downloader [--no-gui] [--port DEVICE | --com N] [--script FILE.cmd]
 //                       [--timeout SECONDS] [--trace FILE]
 //   receiver-downloader --demo [--no-gui] [--trace FILE]
+//   receiver-downloader --check FILE.cmd
 //   receiver-downloader --list-ports | --version | --help
 #pragma once
 
@@ -18,6 +19,7 @@ struct CommandLine {
     std::string m_strScript;      // --script FILE ("" when not given)
     int m_nTimeoutSeconds = 0;    // --timeout: limit of the connection wait and of the receiver's silence, 0 = none
     std::string m_strTraceFile;   // --trace FILE ("" when not given)
+    std::string m_strCheckScript; // --check FILE ("" when not given)
 };
 
 // Parses argv. Returns true when the program should go on with *commandLine.

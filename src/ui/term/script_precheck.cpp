@@ -1,8 +1,12 @@
 #include "ui/term/script_precheck.h"
 
+#include <filesystem>
+
+#include "link/frame_format.h"
 #include "platform/message_box.h"
 #include "res/strings.h"
 #include "ui/front_end.h"
+#include "ui/run_outcome.h"
 #include "ui/upload_fault_text.h"
 #include "upload/script_check.h"
 
@@ -21,25 +25,60 @@ std::string RunMessage(const UploadFaultReport& fault) {
     return UploadFaultText(fault);
 }
 
-// One line: the command (control bytes shown as '?') and the text with its
-// blank lines folded.
+// A command's text cut to a line, control bytes shown as '?'.
+std::string Printable(const std::string& text) {
+    std::string shown = text.substr(0, kMaxCommandBytes);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text.size() > kMaxCommandBytes ? shown + "..." : shown;
+}
+
+// One line: the command and the text with its blank lines folded.
 std::string DetailLine(const UploadFaultReport& fault) {
     std::string text = UploadFaultText(fault);
     for (std::size_t at = text.find("\n\n"); at != std::string::npos; at = text.find("\n\n", at))
         text.replace(at, 2, ": ");
     if (fault.m_nCommand == 0)
         return text;
-    std::string command = fault.m_strCommand.substr(0, kMaxCommandBytes);
-    for (char& c : command)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
-    return "command " + std::to_string(fault.m_nCommand) + " (" + command + "): " + text;
+    return "command " + std::to_string(fault.m_nCommand) + " (" + Printable(fault.m_strCommand) + "): " + text;
+}
+
+std::string Plural(std::uint64_t count, const char* word) {
+    return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+// An E command's text as it goes out: up to its first NUL.
+std::string CommandLine(const ScriptCommand& command) {
+    const std::string text = command.m_strText.substr(0, command.m_strText.find('\0'));
+    if (text[0] != 'S')
+        return Printable(text);
+    return "data file " + Printable(text.substr(1));
+}
+
+// The file as found (when letter case made it differ from the name), its
+// size, chunks and line time.
+void PrintDataFile(const ScriptDataFile& file, const ScriptCommand& command, std::FILE* out) {
+    if (command.m_strText.compare(1, std::string::npos, file.m_strPath) != 0)
+        std::fprintf(out, "      found as %s\n", Printable(file.m_strPath).c_str());
+    std::fprintf(out, "      %s, %s, %.2f s\n", Plural(file.m_qwLength, "byte").c_str(),
+                 Plural(command.m_qwChunks, "chunk").c_str(), WireSeconds(command.m_qwWireBytes));
+}
+
+void PrintFindings(const char* heading, const std::vector<UploadFaultReport>& findings, std::FILE* out) {
+    if (findings.empty())
+        return;
+    std::fprintf(out, "%s:\n", heading);
+    for (const UploadFaultReport& finding : findings)
+        std::fprintf(out, "  %s\n", DetailLine(finding).c_str());
 }
 
 }  // namespace
 
 bool ScriptPassesPrecheck(const std::string& script, MessageBoxPresenter& presenter, FrontEnd& details) {
     const ScriptCheckResult result = CheckScript(script);
+    for (std::size_t i = 0; i < result.m_warnings.size() && i < kMaxDetailLines; ++i)
+        details.ShowDetail("warning: " + DetailLine(result.m_warnings[i]));
     if (result.Passed())
         return true;
     presenter.Show(RunMessage(result.m_faults.front()));
@@ -49,4 +88,34 @@ bool ScriptPassesPrecheck(const std::string& script, MessageBoxPresenter& presen
     if (result.m_faults.size() > kMaxDetailLines)
         details.ShowDetail("... and " + std::to_string(result.m_faults.size() - kMaxDetailLines) + " more faults");
     return false;
+}
+
+int ReportScriptCheck(const std::string& script, std::FILE* out) {
+    const std::string path = std::filesystem::absolute(script).lexically_normal().string();
+    const ScriptCheckResult result = CheckScript(path);
+    std::fprintf(out, "Script %s\n", path.c_str());
+    std::size_t file = 0;
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < result.m_commands.size(); ++i) {
+        const ScriptCommand& command = result.m_commands[i];
+        std::fprintf(out, "  %3zu %s\n", i + 1, CommandLine(command).c_str());
+        if (file < result.m_dataFiles.size() && result.m_dataFiles[file].m_nCommand == i + 1) {
+            PrintDataFile(result.m_dataFiles[file], command, out);
+            bytes += result.m_dataFiles[file++].m_qwLength;
+        }
+    }
+    std::fprintf(out, "Total: %s, %s of %s, %s on the line, about %.2f s at %u baud\n",
+                 Plural(result.m_commands.size(), "command").c_str(),
+                 Plural(result.m_dataFiles.size(), "data file").c_str(), Plural(bytes, "byte").c_str(),
+                 Plural(result.WireBytes(), "byte").c_str(), WireSeconds(result.WireBytes()),
+                 frame::kFastBaudRate);
+    PrintFindings("Faults (the download stops at the first)", result.m_faults, out);
+    PrintFindings("Warnings (sent, but not as written)", result.m_warnings, out);
+    if (result.Sound()) {
+        std::fprintf(out, "The script is sound.\n");
+        return kExitSuccess;
+    }
+    std::fprintf(out, "The script is not sound: %s, %s.\n", Plural(result.m_faults.size(), "fault").c_str(),
+                 Plural(result.m_warnings.size(), "warning").c_str());
+    return kExitFailure;
 }

@@ -1,8 +1,10 @@
-// The terminal's look at the script before the port is opened: with the
-// script known from the command line, its faults are reported before the
-// operator powers the receiver on, not after the handshake.
+// The terminal's look at a script, one check (CheckScript) with two uses:
+// before the port is opened, so that a script's faults are reported before
+// the operator powers the receiver on, not after the handshake; and
+// --check, which shows what a run would send without any port.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 class FrontEnd;
@@ -11,5 +13,11 @@ class MessageBoxPresenter;
 // Checks script (CheckScript). True when it may be run. Otherwise shows the
 // message the run would show for its first fault through presenter, and
 // each fault, with the command it was found at, as a detail line through
-// details; returns false.
+// details; returns false. Warnings (what runs, but not as meant) are shown
+// as detail lines either way and refuse nothing.
 bool ScriptPassesPrecheck(const std::string& script, MessageBoxPresenter& presenter, FrontEnd& details);
+
+// --check: writes to out each command of script, each data file with its
+// full path, size, chunks and line time, a total, then every fault and
+// warning. Returns 0 when the script has neither, 1 otherwise.
+int ReportScriptCheck(const std::string& script, std::FILE* out);
