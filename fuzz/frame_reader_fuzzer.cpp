@@ -35,11 +35,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::uint8_t> stream(data, data + std::min(size, kMaxInput));
-    const std::vector<std::uint8_t> padding = ResyncPadding();
+    const std::vector<std::uint8_t> stream = StreamWithSentinel(data, size, kMaxInput);
     const FrameBytes sentinel = SentinelFrame();
-    stream.insert(stream.end(), padding.begin(), padding.end());
-    stream.insert(stream.end(), sentinel.begin(), sentinel.end());
     const std::vector<FrameBytes> expected = ExpectedFrames(stream);
 
     ResetLinkState();

@@ -1,5 +1,6 @@
 #include "fuzz/fuzz_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -79,6 +80,15 @@ FrameBytes SentinelFrame() {
         if (b == 0x00)
             FuzzFail("the sentinel frame holds a 0x00 byte");
     return sentinel;
+}
+
+std::vector<std::uint8_t> StreamWithSentinel(const std::uint8_t* data, std::size_t size, std::size_t maxInput) {
+    std::vector<std::uint8_t> stream(data, data + std::min(size, maxInput));
+    const std::vector<std::uint8_t> padding = ResyncPadding();
+    const FrameBytes sentinel = SentinelFrame();
+    stream.insert(stream.end(), padding.begin(), padding.end());
+    stream.insert(stream.end(), sentinel.begin(), sentinel.end());
+    return stream;
 }
 
 void ResetLinkState() {

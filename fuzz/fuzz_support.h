@@ -54,6 +54,10 @@ std::vector<std::uint8_t> ResyncPadding();
 // read everything in front of it.
 FrameBytes SentinelFrame();
 
+// What a fuzzer sends down the line: the first maxInput bytes of the input,
+// then ResyncPadding() and SentinelFrame().
+std::vector<std::uint8_t> StreamWithSentinel(const std::uint8_t* data, std::size_t size, std::size_t maxInput);
+
 // Puts the shared flags, counters and frame buffers back to how the
 // process started. Only while no worker thread runs.
 void ResetLinkState();

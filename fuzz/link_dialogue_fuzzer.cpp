@@ -232,11 +232,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::uint8_t> stream(data, data + std::min(size, kMaxInput));
-    const std::vector<std::uint8_t> padding = ResyncPadding();
-    const FrameBytes sentinel = SentinelFrame();
-    stream.insert(stream.end(), padding.begin(), padding.end());
-    stream.insert(stream.end(), sentinel.begin(), sentinel.end());
+    const std::vector<std::uint8_t> stream = StreamWithSentinel(data, size, kMaxInput);
 
     ResetLinkState();
     g_linkEnded.store(false, std::memory_order_release);
@@ -250,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ToolFrameParser parser;
     std::vector<ToolFrame> answers;
     received.resize(SendAsReceiver(port.Pty(), parser, answers, stream, ends));
-    ReadAnswers(port.Pty(), parser, answers, sentinel);
+    ReadAnswers(port.Pty(), parser, answers, SentinelFrame());
 
     // Cancel as the operator does: the flag, then the port.
     g_bAbort.Set();
