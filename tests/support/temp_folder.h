@@ -7,7 +7,7 @@
 
 class TempFolder {
 public:
-    // Makes <tmp>/<prefix>XXXXXX; throws std::runtime_error if it cannot.
+    // Makes <tmp>/<prefix>NNNNNN (a random number); throws std::runtime_error if it cannot.
     explicit TempFolder(const std::string& prefix);
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;

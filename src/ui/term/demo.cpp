@@ -1,12 +1,11 @@
 #include "ui/term/demo.h"
 
-#include <stdlib.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace fs = std::filesystem;
 
@@ -20,6 +19,32 @@ bool WriteFile(const fs::path& path, const void* data, std::size_t size) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
     return static_cast<bool>(file);
+}
+
+// A new folder of the process's own under the temporary folder (create_directory
+// fails for a name that exists, so two demos never share one).
+bool MakeTemporaryFolder(fs::path* folder, std::string* reason) {
+    std::error_code error;
+    const fs::path base = fs::temp_directory_path(error);
+    if (error) {
+        *reason = "cannot find the temporary folder: " + error.message();
+        return false;
+    }
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = base / ("receiver-downloader-demo." + std::to_string(random() % 1000000000u));
+        if (fs::create_directory(candidate, error)) {
+            *folder = candidate;
+            return true;
+        }
+        if (error) {
+            *reason = "cannot create a temporary folder: " + error.message();
+            return false;
+        }
+    }
+    *reason = "cannot create a temporary folder in " + base.string();
+    return false;
 }
 
 }  // namespace
@@ -41,13 +66,10 @@ std::vector<unsigned char> DemoSession::DemoData() {
 
 std::unique_ptr<DemoSession> DemoSession::Create(std::string* reason) {
     std::unique_ptr<DemoSession> session(new DemoSession);
-    std::string folderTemplate = (fs::temp_directory_path() / "receiver-downloader-demo.XXXXXX").string();
-    if (mkdtemp(folderTemplate.data()) == nullptr) {
-        *reason = std::string("cannot create a temporary folder: ") + std::strerror(errno);
+    fs::path folder;
+    if (!MakeTemporaryFolder(&folder, reason))
         return nullptr;
-    }
-    session->m_strFolder = folderTemplate;
-    const fs::path folder(folderTemplate);
+    session->m_strFolder = folder.string();
     session->m_strScriptPath = (folder / kScriptName).string();
 
     // Each command on a line of its own, CR LF line ends.
@@ -55,7 +77,7 @@ std::unique_ptr<DemoSession> DemoSession::Create(std::string* reason) {
     const std::vector<unsigned char> data = DemoData();
     if (!WriteFile(session->m_strScriptPath, script.data(), script.size()) ||
         !WriteFile(folder / kDataName, data.data(), data.size())) {
-        *reason = "cannot write the sample files to " + folderTemplate;
+        *reason = "cannot write the sample files to " + session->m_strFolder;
         return nullptr;
     }
 

@@ -94,7 +94,11 @@ void InterruptWatcher::Watch() {
             [[maybe_unused]] ssize_t written = write(STDERR_FILENO, kText, sizeof kText - 1);
             _exit(kExitCancelled);
         }
-        m_nPending.fetch_add(1);
-        WakeMessageLoop();
+        RequestCancel();
     }
+}
+
+void InterruptWatcher::RequestCancel() {
+    m_nPending.fetch_add(1);
+    WakeMessageLoop();
 }

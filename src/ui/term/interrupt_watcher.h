@@ -1,5 +1,5 @@
-// InterruptWatcher: turns Ctrl-C (SIGINT) into a cancel request for the
-// terminal's modal loop.
+// InterruptWatcher: turns Ctrl-C (SIGINT; on Windows the console's Ctrl-C
+// and Ctrl-Break) into a cancel request for the terminal's modal loop.
 //
 // The signal handler only writes a byte to a pipe; a helper thread reads it,
 // counts the request and wakes the modal loop (WakeMessageLoop), which then
@@ -28,6 +28,10 @@ public:
     // Consumes one pending cancel request; true if there was one.
     bool TakeInterrupt();
     bool InterruptPending() const;
+
+    // Counts one cancel request and wakes the modal loop (the handler's
+    // side; any thread).
+    void RequestCancel();
 
 private:
     void Watch();

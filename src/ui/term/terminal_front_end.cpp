@@ -1,8 +1,5 @@
 #include "ui/term/terminal_front_end.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -16,6 +13,7 @@
 #include "ui/run_outcome.h"
 #include "ui/term/interrupt_watcher.h"
 #include "ui/term/progress_display.h"
+#include "ui/term/stdin_wait.h"
 
 namespace {
 
@@ -180,13 +178,15 @@ bool TerminalFrontEnd::ChooseScriptFile(std::string* path) {
                 m_outcome.NoteCancelled();
                 return false;
             }
-            pollfd input{STDIN_FILENO, POLLIN, 0};
-            if (poll(&input, 1, 200) > 0)
+            if (WaitForStandardInput(std::chrono::milliseconds(200)))
                 break;
         }
         char buffer[4096];
-        if (std::fgets(buffer, sizeof buffer, stdin) == nullptr)
+        if (std::fgets(buffer, sizeof buffer, stdin) == nullptr) {
+            if (m_pInterrupts && m_pInterrupts->TakeInterrupt())
+                m_outcome.NoteCancelled();
             return false;
+        }
         chosen = buffer;
         while (!chosen.empty() && (chosen.back() == '\n' || chosen.back() == '\r'))
             chosen.pop_back();
