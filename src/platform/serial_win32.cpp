@@ -121,12 +121,14 @@ LineSettings ReadLineSettings(const DCB& dcb) {
 }
 
 COMMTIMEOUTS ReadTimeouts(DWORD waitMs) {
-    // MAXDWORD in both read fields with a constant between: ReadFile returns
-    // at once with what has arrived, else with the first byte to arrive,
-    // else empty after the constant.
+    // The total time-out bounds the wait for the first byte; once bytes
+    // flow, a pause of one interval ends the read, so a byte is handed on
+    // about a millisecond after it arrives. (The documented MAXDWORD
+    // interval and multiplier with a constant, "return on the first byte",
+    // is not honoured by every driver: Wine waits out the whole total.)
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadIntervalTimeout = 1;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = waitMs;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
@@ -238,7 +240,14 @@ bool SerialPort::Impl::WaitOverlapped(OVERLAPPED* overlapped, DWORD* transferred
         return false;
     }
     if (!GetOverlappedResult(m_hPort, overlapped, transferred, FALSE)) {
-        MarkFailed(GetLastError());
+        const DWORD error = GetLastError();
+        // A read time-out is a result, not a failure (Wine reports it as a
+        // status where Windows completes with the bytes read so far).
+        if (error == WAIT_TIMEOUT || error == ERROR_TIMEOUT || error == ERROR_SEM_TIMEOUT) {
+            *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+            return true;
+        }
+        MarkFailed(error);
         return false;
     }
     return true;

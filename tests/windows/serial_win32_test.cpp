@@ -101,8 +101,10 @@ protected:
         while (bytes.size() < count && quiet < 2000) {
             BYTE byte = 0;
             DWORD got = 0;
-            if (!m_port->ReadByte(&byte, &got))
+            if (!m_port->ReadByte(&byte, &got)) {
+                ADD_FAILURE() << "read failed: " << m_port->DeadReason();
                 break;
+            }
             if (got == 1) {
                 bytes += static_cast<char>(byte);
                 quiet = 0;
@@ -138,10 +140,16 @@ TEST_F(EchoPort, ConfiguredWrittenReadWithoutNulsAndSpeedSwitched) {
     EXPECT_EQ(ReadBytes(2), "OK");
 }
 
+// Wine does not keep a device's share mode (a second open of a COM port
+// succeeds there); Windows' serial drivers refuse it.
+bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
 TEST_F(EchoPort, ExclusiveWhileOpenFreeAfterClose) {
     std::string reason;
-    EXPECT_FALSE(SerialPort::Open(m_strName, &reason));
-    EXPECT_EQ(reason, "in use by another program");
+    if (!UnderWine()) {
+        EXPECT_FALSE(SerialPort::Open(m_strName, &reason));
+        EXPECT_EQ(reason, "in use by another program");
+    }
     m_port->Close();
     BYTE byte = 0;
     DWORD got = 0;
