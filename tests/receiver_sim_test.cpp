@@ -402,8 +402,10 @@ TEST_P(ReceiverSimToolFaultTest, RecordsTheViolation) {
         tool.Answer(*boot, ";");
         std::optional<ScriptedTool::Received> mon = tool.Next();
         ASSERT_TRUE(mon);
-        tool.Answer(*mon, "FAST");
+        // Switched before the answer leaves, so that the port is certainly
+        // at 38400 when the simulator sends the handshake's "OK:".
         tool.SetBaud(B38400);
+        tool.Answer(*mon, "FAST");
     } else if (fault == "never_switched") {
         tool.Answer(*boot, ";");
         std::optional<ScriptedTool::Received> mon = tool.Next();
