@@ -201,9 +201,18 @@ TEST_P(FaultMatrixTest, SucceedsWholeOrFailsCleanly) {
     ASSERT_TRUE(fs::exists(ProgramPath())) << ProgramPath();
     // A sanitizer's runtime starts a thread of its own with the first thread
     // the test makes; start one first so that the count below includes it.
+    // A joined thread can still be listed for a moment: count once the
+    // number has held still.
     std::thread([] {}).join();
     const std::size_t fdsBefore = CountEntries("/proc/self/fd");
-    const std::size_t threadsBefore = CountEntries("/proc/self/task");
+    std::size_t threadsBefore = CountEntries("/proc/self/task");
+    for (int i = 0; i < 100; ++i) {
+        std::this_thread::sleep_for(10ms);
+        const std::size_t now = CountEntries("/proc/self/task");
+        if (now == threadsBefore)
+            break;
+        threadsBefore = now;
+    }
     {
         const unsigned point = FaultPoint(c);
         std::atomic<ChildProcess*> running{nullptr};
