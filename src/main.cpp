@@ -26,6 +26,9 @@
 #include "ui/term/gui_handover.h"
 #include "ui/term/port_list.h"
 #include "ui/term/script_precheck.h"
+#include "ui/term/station.h"
+#include "ui/term/station_child.h"
+#include "ui/term/station_ports.h"
 #include "ui/term/terminal_app.h"
 #include "upload/script_check.h"
 
@@ -100,6 +103,38 @@ int RunDemo(const CommandLine& commandLine, int argc, char** argv) {
     return status;
 }
 
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "receiver-downloader: %s\n(see --help)\n", text.c_str());
+    return kExitUsage;
+}
+
+// Many ports at once, unit after unit: always in the terminal.
+int RunStationMode(const CommandLine& commandLine, const char* argv0) {
+    StationOptions options;
+    options.m_ports = commandLine.m_ports;
+    std::string reason;
+    if (!commandLine.m_strPortsFrom.empty() && !ReadPortsFile(commandLine.m_strPortsFrom, &options.m_ports, &reason))
+        return UsageError("--ports-from: " + reason);
+    if (commandLine.m_bAllPorts)
+        options.m_ports = PortsOfListing(ListSerialDevices());
+    if (options.m_ports.empty())
+        return UsageError(commandLine.m_bAllPorts ? "--all-ports: no serial devices found"
+                                                  : "a station needs at least one --port or --ports-from");
+    if (const std::string repeated = FindRepeatedPort(options.m_ports); !repeated.empty())
+        return UsageError(repeated + " is given twice (two downloads cannot share a port)");
+    if (commandLine.m_strScript.empty())
+        return UsageError("a station needs --script FILE.cmd");
+    if (commandLine.m_bDemo || !commandLine.m_strTraceFile.empty())
+        return UsageError(std::string(commandLine.m_bDemo ? "--demo" : "--trace") + " runs on one port only");
+    options.m_strScript = std::filesystem::absolute(commandLine.m_strScript).string();
+    options.m_nTimeoutSeconds = commandLine.m_nTimeoutSeconds;
+    options.m_bRepeat = commandLine.m_bRepeat;
+    options.m_nUnits = commandLine.m_nUnits;
+    options.m_strRecordFile = commandLine.m_strRecordFile;
+    options.m_strProgram = StationChild::OwnProgramPath(argv0);
+    return RunStation(options, stdout, stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,6 +157,9 @@ int main(int argc, char** argv) {
         std::fputs(FormatSerialDeviceList(ListSerialDevices()).c_str(), stdout);
         return kExitSuccess;
     }
+
+    if (WantsStation(commandLine))
+        return RunStationMode(commandLine, argv[0]);
 
 #ifdef RD_GUI_HANDOVER
     if (!WantsTerminal(commandLine, true)) {

@@ -62,7 +62,21 @@ INSTANTIATE_TEST_SUITE_P(Errors, CommandLineUsageTest,
                                            std::vector<std::string>{"--timeout", "soon"},
                                            std::vector<std::string>{"--port", "/dev/ttyS0", "--com", "1"},
                                            std::vector<std::string>{"--script"},
-                                           std::vector<std::string>{"stray-argument"}));
+                                           std::vector<std::string>{"stray-argument"},
+                                           std::vector<std::string>{"--units", "3"},
+                                           std::vector<std::string>{"--all-ports", "--port", "/dev/ttyS0"}));
+
+TEST(CommandLineTest, ManyPortsMakeAStation) {
+    CommandLine commandLine;
+    int status = -1;
+    ASSERT_TRUE(Parse({"--port", "/dev/ttyUSB0"}, &commandLine, &status));
+    EXPECT_FALSE(WantsStation(commandLine));
+    ASSERT_TRUE(Parse({"--port", "/dev/ttyUSB0", "--port=/dev/ttyUSB1", "--repeat", "--units", "2"}, &commandLine,
+                      &status));
+    EXPECT_TRUE(WantsStation(commandLine));
+    EXPECT_EQ(commandLine.m_ports, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
+    EXPECT_EQ(commandLine.m_nUnits, 2);
+}
 
 TEST(CommandLineTest, HelpIsNotAnError) {
     CommandLine commandLine;

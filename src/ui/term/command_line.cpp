@@ -43,13 +43,16 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
     app.add_flag("--demo", parsed.m_bDemo,
                  "Run a whole download against a simulated receiver on a pseudo-terminal")
         ->group(load);
-    auto* port = app.add_option("--port", parsed.m_strDevice,
+    auto* port = app.add_option("--port", parsed.m_ports,
                                 "Serial device to open, e.g. /dev/ttyUSB0 or /dev/serial/by-id/... \n"
-                                "(default: COM1, /dev/ttyS0)")
+                                "(default: COM1, /dev/ttyS0). Given more than once: a station, one\n"
+                                "download per port at the same time")
                      ->check([](const std::string& device) {
                          return device.empty() ? std::string("the device must not be empty") : std::string();
                      })
                      ->type_name("DEVICE")
+                     ->expected(1)
+                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
                      ->group(where);
     auto* com = app.add_option("--com", parsed.m_nCom, "COM port 1..4 (/dev/ttyS0../dev/ttyS3)")
                     ->check(CLI::Range(1, 4))
@@ -57,6 +60,32 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
                     ->group(where);
     port->excludes(com);
     app.add_flag("--list-ports", parsed.m_bListPorts, "List the serial devices present and exit")->group(where);
+    const std::string station = "Station: many receivers at once, unit after unit (terminal only)";
+    auto* portsFrom = app.add_option("--ports-from", parsed.m_strPortsFrom,
+                                     "Run on every port named in FILE, one per line (# starts a comment);\n"
+                                     "with --port, on those too")
+                          ->type_name("FILE")
+                          ->group(station);
+    auto* allPorts = app.add_flag("--all-ports", parsed.m_bAllPorts,
+                                  "Run on every port --list-ports shows (a by-id link only when the\n"
+                                  "device it points at is not listed itself)")
+                         ->group(station);
+    auto* repeat = app.add_flag("--repeat", parsed.m_bRepeat,
+                                "After each unit, wait on the same port for the next one (its power-on)\n"
+                                "and load it; until Ctrl-C or --units")
+                       ->group(station);
+    app.add_option("--units", parsed.m_nUnits, "With --repeat: stop each port after N units")
+        ->check(CLI::Range(1, 1000000))
+        ->type_name("N")
+        ->needs(repeat)
+        ->group(station);
+    app.add_option("--record", parsed.m_strRecordFile,
+                   "Append one CSV line per unit to FILE: time, port, USB serial number,\n"
+                   "script, data files with SHA-256, bytes, result, message, seconds")
+        ->type_name("FILE")
+        ->group(station);
+    allPorts->excludes(port)->excludes(portsFrom)->excludes(com);
+    portsFrom->excludes(com);
     app.add_flag("--no-gui", parsed.m_bNoGui,
                  "Run in the terminal (the default when no display is available). With a display, the\n"
                  "GUI program receiver-downloader-gui, installed beside this one, is started with the\n"
@@ -76,8 +105,10 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
     app.add_flag("--version", parsed.m_bVersion, "Print the version and exit")->group(diagnose);
     app.set_help_flag("-h,--help", "Print this help and exit")->group(diagnose);
     app.footer("Exit status:\n"
-               "  0      the download completed (--check: the script is sound)\n"
-               "  1      an error message, a time-out, or a script with faults\n"
+               "  0      the download completed (--check: the script is sound; a station:\n"
+               "         every unit on every port)\n"
+               "  1      an error message, a time-out, or a script with faults (a station: a\n"
+               "         unit failed on a port, or a port loaded none; the summary says why)\n"
                "  2      usage error\n"
                "  128+N  cancelled by signal N: 130 Ctrl-C or Cancel, 143 SIGTERM, 129 SIGHUP\n"
                "\n"
@@ -94,8 +125,15 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
         *exitStatus = kExitUsage;
         return false;
     }
+    if (!parsed.m_ports.empty())
+        parsed.m_strDevice = parsed.m_ports.front();
     *commandLine = parsed;
     return true;
+}
+
+bool WantsStation(const CommandLine& commandLine) {
+    return commandLine.m_ports.size() > 1 || !commandLine.m_strPortsFrom.empty() || commandLine.m_bAllPorts ||
+           commandLine.m_bRepeat || !commandLine.m_strRecordFile.empty();
 }
 
 bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt) {

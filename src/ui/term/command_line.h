@@ -2,19 +2,29 @@
 //
 //   receiver-downloader [--no-gui] [--port DEVICE | --com N] [--script FILE.cmd]
 //                       [--timeout SECONDS] [--trace FILE]
+//   receiver-downloader --no-gui --script FILE.cmd --port DEVICE --port DEVICE ... |
+//                       --ports-from FILE | --all-ports
+//                       [--repeat [--units N]] [--record FILE.csv] [--timeout SECONDS]
 //   receiver-downloader --demo [--no-gui] [--trace FILE]
 //   receiver-downloader --check FILE.cmd
 //   receiver-downloader --list-ports | --version | --help
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct CommandLine {
     bool m_bNoGui = false;        // --no-gui given
     bool m_bDemo = false;
     bool m_bListPorts = false;
     bool m_bVersion = false;
-    std::string m_strDevice;      // --port DEVICE ("" when not given; an empty DEVICE is a usage error)
+    std::string m_strDevice;      // the first --port DEVICE ("" when not given; an empty DEVICE is a usage error)
+    std::vector<std::string> m_ports;  // every --port DEVICE, in order
+    std::string m_strPortsFrom;   // --ports-from FILE ("" when not given)
+    bool m_bAllPorts = false;     // --all-ports
+    bool m_bRepeat = false;       // --repeat
+    int m_nUnits = 0;             // --units N: with --repeat, units per port (0: until a cancel)
+    std::string m_strRecordFile;  // --record FILE ("" when not given)
     int m_nCom = 0;               // --com N, 1..4 (0 when not given)
     std::string m_strScript;      // --script FILE ("" when not given)
     int m_nTimeoutSeconds = 0;    // --timeout: limit of the connection wait and of the receiver's silence, 0 = none
@@ -27,6 +37,10 @@ struct CommandLine {
 // help text on stdout), 2 after a usage error (the error and the help text
 // on stderr).
 bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exitStatus);
+
+// True when the command line asks for the station: more than one port, or
+// any of --ports-from, --all-ports, --repeat, --record.
+bool WantsStation(const CommandLine& commandLine);
 
 // True when the program should run in the terminal: --no-gui was given, or
 // no display is available ($DISPLAY and $WAYLAND_DISPLAY unset or empty),

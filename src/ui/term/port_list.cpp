@@ -29,15 +29,22 @@ bool SerialHardwarePresent(const fs::path& sysTty) {
 }
 
 // Walks up from the tty's device directory to the USB device that carries
-// idVendor, and describes it.
-std::string UsbDescription(const fs::path& sysTty) {
+// idVendor; "" when there is none.
+fs::path UsbDeviceDirectory(const fs::path& sysTty) {
     std::error_code error;
     fs::path dir = fs::canonical(sysTty / "device", error);
     if (error)
         return {};
-    for (int depth = 0; depth < 8 && !dir.empty() && dir != dir.root_path(); ++depth, dir = dir.parent_path()) {
-        if (!fs::exists(dir / "idVendor", error))
-            continue;
+    for (int depth = 0; depth < 8 && !dir.empty() && dir != dir.root_path(); ++depth, dir = dir.parent_path())
+        if (fs::exists(dir / "idVendor", error))
+            return dir;
+    return {};
+}
+
+// Describes the USB device behind the tty.
+std::string UsbDescription(const fs::path& sysTty) {
+    const fs::path dir = UsbDeviceDirectory(sysTty);
+    if (!dir.empty()) {
         std::string description = ReadFirstLine(dir / "manufacturer");
         const std::string product = ReadFirstLine(dir / "product");
         if (!product.empty())
@@ -53,6 +60,15 @@ std::string UsbDescription(const fs::path& sysTty) {
 }
 
 }  // namespace
+
+std::string UsbSerialNumber(const std::string& device, const std::string& sysRoot) {
+    std::error_code error;
+    const fs::path resolved = fs::canonical(device, error);
+    if (error)
+        return {};
+    const fs::path dir = UsbDeviceDirectory(fs::path(sysRoot) / "class" / "tty" / resolved.filename());
+    return dir.empty() ? std::string() : ReadFirstLine(dir / "serial");
+}
 
 std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& devRoot, const std::string& sysRoot) {
     std::vector<SerialDeviceInfo> devices;

@@ -19,3 +19,8 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& devRoot = "/d
 
 // The listing as printed by --list-ports; a note when nothing was found.
 std::string FormatSerialDeviceList(const std::vector<SerialDeviceInfo>& devices);
+
+// The USB serial number of the adapter behind device (a /dev path or a link
+// to one), read from sysfs: the tty's device, walked up to the USB device
+// that has a "serial". "" when the device is no USB adapter or has none.
+std::string UsbSerialNumber(const std::string& device, const std::string& sysRoot = "/sys");

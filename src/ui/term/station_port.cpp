@@ -1,0 +1,153 @@
+#include "ui/term/station_port.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <utility>
+
+StationPort::StationPort(std::string port) : m_strPort(std::move(port)) {}
+
+void StationPort::BeginUnit() {
+    m_bRunning = true;
+    m_phase = Phase::Starting;
+    m_current = UnitOutcome{};
+    m_bEnded = false;
+    m_strFile.clear();
+    m_nPercent = -1;
+    m_dRate = 0;
+    m_dSecondsLeft = -1;
+    m_nPlainTenth = -1;
+}
+
+bool StationPort::Apply(const StationEvent& event) {
+    const Phase before = m_phase;
+    const std::string& name = event.m_strEvent;
+    if (name == "started") {
+        m_current.m_strScript = event.m_strScript;
+        m_current.m_files = event.m_files;
+    } else if (name == "port_opened") {
+        m_phase = Phase::Opened;
+    } else if (name == "waiting") {
+        m_phase = Phase::Waiting;
+        m_current.m_bWaited = true;
+    } else if (name == "connected") {
+        m_phase = Phase::Connected;
+        m_current.m_bConnected = true;
+    } else if (name == "progress") {
+        m_phase = Phase::Loading;
+        const bool newFile = event.m_strFile != m_strFile;
+        m_strFile = event.m_strFile;
+        m_nPercent = event.m_nPercent;
+        m_dRate = event.m_dRate;
+        m_dSecondsLeft = event.m_dSecondsLeft;
+        const int tenth = m_nPercent / 10;
+        if (newFile || tenth != m_nPlainTenth) {
+            m_nPlainTenth = tenth;
+            return true;
+        }
+    } else if (name == "end") {
+        m_phase = Phase::Ended;
+        m_bEnded = true;
+        m_current.m_strResult = event.m_strResult;
+        m_current.m_strMessage = event.m_strText;
+        m_current.m_nBytes = event.m_nBytes;
+        m_current.m_dSeconds = event.m_dSeconds;
+    }
+    return m_phase != before;
+}
+
+UnitOutcome StationPort::EndUnit(const ChildExit& exit, bool killedAfterCancel) {
+    m_bRunning = false;
+    m_phase = Phase::Idle;
+    UnitOutcome outcome = m_current;
+    outcome.m_bReported = m_bEnded;
+    if (!m_bEnded) {
+        outcome.m_strResult = "error";
+        outcome.m_strMessage = killedAfterCancel
+                                   ? "the download did not end after the cancel and was killed"
+                                   : "the download process " + exit.m_strHow + " without reporting its result";
+    } else if (outcome.m_strResult == "success" && exit.m_nStatus != 0) {
+        outcome.m_strResult = "error";
+        outcome.m_strMessage = "the download reported success but " + exit.m_strHow;
+    }
+    outcome.m_bSuccess = outcome.m_strResult == "success";
+    return outcome;
+}
+
+UnitOutcome StationPort::FailToStart(const std::string& reason) {
+    m_bRunning = false;
+    m_phase = Phase::Idle;
+    UnitOutcome outcome;
+    outcome.m_strResult = "error";
+    outcome.m_strMessage = reason;
+    return outcome;
+}
+
+void StationPort::Count(const UnitOutcome& outcome) {
+    (outcome.m_bSuccess ? m_nUnitsOk : m_nUnitsFailed)++;
+    if (!outcome.m_bSuccess && m_firstFailure.m_strResult.empty())
+        m_firstFailure = outcome;
+    m_last = outcome;
+}
+
+std::string StationPort::PhaseText() const {
+    switch (m_phase) {
+    case Phase::Idle:
+        return Units() == 0 ? "not started" : "done";
+    case Phase::Starting:
+        return "starting";
+    case Phase::Opened:
+        return "port open";
+    case Phase::Waiting:
+        return "waiting for the receiver";
+    case Phase::Connected:
+        return "connected";
+    case Phase::Loading:
+        return "loading " + std::filesystem::path(m_strFile).filename().string();
+    case Phase::Ended:
+        return "ending";
+    }
+    return {};
+}
+
+std::string StationPort::PercentText() const {
+    return m_phase == Phase::Loading && m_nPercent >= 0 ? std::to_string(m_nPercent) + " %" : "";
+}
+
+std::string StationPort::RateText() const { return m_phase == Phase::Loading ? FormatRate(m_dRate) : ""; }
+
+std::string StationPort::TimeLeftText() const {
+    return m_phase == Phase::Loading ? FormatDuration(m_dSecondsLeft) : "";
+}
+
+std::string StationPort::ResultText() const {
+    if (m_last.m_strResult.empty())
+        return "";
+    const std::string last = m_last.m_bSuccess ? "ok" : m_last.m_strResult == "cancelled" ? "cancelled" : "FAILED";
+    if (Units() <= 1)
+        return last;
+    return last + " (" + std::to_string(m_nUnitsOk) + " ok, " + std::to_string(m_nUnitsFailed) + " failed)";
+}
+
+std::string FormatRate(double bytesPerSecond) {
+    if (!(bytesPerSecond > 0))
+        return "";
+    char text[32];
+    if (bytesPerSecond >= 1000)
+        std::snprintf(text, sizeof text, "%.1f kB/s", bytesPerSecond / 1000);
+    else
+        std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
+    return text;
+}
+
+std::string FormatDuration(double seconds) {
+    if (!(seconds >= 0))
+        return "";
+    const long total = std::lround(seconds);
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}

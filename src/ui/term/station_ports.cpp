@@ -1,0 +1,49 @@
+#include "ui/term/station_ports.h"
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+bool ReadPortsFile(const std::string& path, std::vector<std::string>* ports, std::string* reason) {
+    std::ifstream file(path);
+    if (!file) {
+        *reason = "cannot read " + path;
+        return false;
+    }
+    const std::size_t before = ports->size();
+    for (std::string line; std::getline(file, line);) {
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        const std::size_t last = line.find_last_not_of(" \t\r");
+        ports->push_back(line.substr(first, last - first + 1));
+    }
+    if (ports->size() == before) {
+        *reason = path + " names no port";
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> PortsOfListing(const std::vector<SerialDeviceInfo>& devices) {
+    std::set<std::string> listed;
+    for (const SerialDeviceInfo& device : devices)
+        if (device.m_strTarget.empty())
+            listed.insert(device.m_strPath);
+    std::vector<std::string> ports;
+    for (const SerialDeviceInfo& device : devices)
+        if (device.m_strTarget.empty() || !listed.contains(device.m_strTarget))
+            ports.push_back(device.m_strPath);
+    return ports;
+}
+
+std::string FindRepeatedPort(const std::vector<std::string>& ports) {
+    std::set<std::string> seen;
+    for (const std::string& port : ports) {
+        std::error_code error;
+        const std::filesystem::path device = std::filesystem::weakly_canonical(port, error);
+        if (!seen.insert(error ? port : device.string()).second)
+            return port;
+    }
+    return {};
+}
