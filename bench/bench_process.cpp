@@ -178,6 +178,22 @@ ChildProcess::Exit ChildProcess::Wait(std::chrono::milliseconds timeout) {
 
 namespace proc {
 
+std::optional<double> WaitedChildrenCpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t end = text.rfind(')');
+    if (end == std::string::npos)
+        return std::nullopt;
+    // After the name: state (field 3) ... cutime (16), cstime (17).
+    std::istringstream fields(text.substr(end + 1));
+    std::string field;
+    double ticks = 0;
+    for (int number = 3; number <= 17 && fields >> field; ++number)
+        if (number >= 16)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 std::optional<double> CpuSeconds(pid_t pid) {
     const std::vector<std::string> tasks = TaskDirs(pid);
     if (tasks.empty())

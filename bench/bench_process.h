@@ -62,6 +62,9 @@ private:
 namespace proc {
 // CPU time of all its threads, in seconds (scheduler accounting, ns resolution).
 std::optional<double> CpuSeconds(pid_t pid);
+// CPU time of its children that it has waited for (cutime + cstime of
+// /proc/PID/stat), in seconds, at clock-tick resolution.
+std::optional<double> WaitedChildrenCpuSeconds(pid_t pid);
 // Context switches of all its threads, voluntary and involuntary.
 std::optional<std::uint64_t> ContextSwitches(pid_t pid);
 // A "Name:  N kB" line of /proc/PID/status, in MiB (VmRSS, VmHWM).

@@ -12,7 +12,10 @@
 //  - the tool against `receiver-sim` unpaced with a large data file: the
 //    tool's peak RSS and libraries, and the simulator's time, RSS and CPU;
 //  - many paced `receiver-sim` and tools at once: each one's rate against
-//    the line's limit, their CPU together, the private memory of each tool.
+//    the line's limit, their CPU together, the private memory of each tool;
+//  - one station (`receiver-downloader --port ... --port ...`) against as
+//    many paced `receiver-sim`: its wall time, each port's rate against the
+//    line's limit, the CPU of the station and of its children.
 //
 // The programs are looked for next to this one and one folder up (the build
 // tree's layout), or given with --tool, --sim and --responder.
@@ -58,6 +61,7 @@ struct Options {
     unsigned bigMiB = 64;
     unsigned receivers = 16;
     unsigned scaleKiB = 32;
+    unsigned stationPorts = 16;
 };
 
 // ---------------------------------------------------------------------------
@@ -438,6 +442,58 @@ Row ScaleRow(const Options& options, const Upload& upload) {
     return {figure, now, goal, Verdict(slowest >= 0.99 && cores <= 0.1 && privateMax <= 4)};
 }
 
+Row StationRow(const Options& options, const Upload& upload) {
+    const unsigned ports = options.stationPorts;
+    const std::string figure = Format("%u-port station (one `receiver-downloader` with %u ports, %u paced simulators)",
+                                      ports, ports, ports);
+    const std::string goal = "each port ≥ 0.99 of the line's limit; the station itself ≤ 0.01 core";
+    std::vector<SimProcess> sims;
+    std::vector<std::string> argv = {options.tool, "--no-gui", "--script", upload.script};
+    for (unsigned i = 0; i < ports; ++i) {
+        std::optional<SimProcess> sim = StartSim(options, true);
+        if (!sim)
+            return Skipped(figure, goal, "FAILED to start a simulator");
+        argv.insert(argv.end(), {"--port", sim->port});
+        sims.push_back(std::move(*sim));
+    }
+    std::unique_ptr<ChildProcess> station = StartOrSay(argv);
+    if (!station)
+        return Skipped(figure, goal, "FAILED to start the station");
+    // The station's own CPU as last seen before it ended; what it used with
+    // its children comes from wait4.
+    double parentCpu = 0;
+    std::optional<ChildProcess::Exit> exit;
+    const auto deadline = BenchClock::now() + 30min;
+    while (!(exit = station->WaitFor(250ms)) && BenchClock::now() < deadline)
+        parentCpu = proc::CpuSeconds(station->Pid()).value_or(parentCpu);
+    if (!exit)
+        exit = station->Wait(0ms);
+    const double wall = std::chrono::duration<double>(exit->at - station->Started()).count();
+
+    double slowest = 1e9, sum = 0;
+    bool allWhole = exit->status == 0;
+    for (SimProcess& sim : sims) {
+        sim.child->Signal(SIGINT);
+        sim.child->Wait(30s);
+        const std::optional<SimFileLine> file = ParseSimFile(sim.child->Output());
+        const bool whole = file && file->complete && file->sha256 == upload.sha256;
+        allWhole = allWhole && whole;
+        const double share = whole ? file->chunksPerSecond / kLineChunksPerSecond : 0.0;
+        slowest = std::min(slowest, share);
+        sum += share;
+    }
+    const double lineSeconds = static_cast<double>(upload.size) / frame::kChunkDataSize / kLineChunksPerSecond;
+    const double childrenCpu = std::max(0.0, exit->cpuSeconds - parentCpu);
+    const std::string now =
+        Format("wall %.1f s (the file alone takes %.1f s at the line's limit); per port slowest %.3f, mean %.3f of "
+               "the line's limit; CPU: station %.3f s (%.4f core), its %u children %.2f s (%.4f core, %.4f each)",
+               wall, lineSeconds, slowest, sum / ports, parentCpu, parentCpu / wall, ports, childrenCpu,
+               childrenCpu / wall, childrenCpu / wall / ports);
+    if (!allWhole)
+        return {figure, now, goal, Format("FAILED: exit status %d or a file not whole", exit->status)};
+    return {figure, now, goal, Verdict(slowest >= 0.99 && parentCpu / wall <= 0.01)};
+}
+
 // ---------------------------------------------------------------------------
 
 std::string FindProgram(const std::string& given, const std::string& name) {
@@ -486,12 +542,15 @@ int main(int argc, char** argv) {
         ->default_val(options.receivers)->check(CLI::Range(0u, 256u));
     app.add_option("--scale-kib", options.scaleKiB, "Data file of each receiver in the scale row, in KiB")
         ->default_val(options.scaleKiB)->check(CLI::Range(8u, 4096u));
+    app.add_option("--station-ports", options.stationPorts, "Ports of the station row (0 skips it)")
+        ->default_val(options.stationPorts)->check(CLI::Range(0u, 256u));
     bool quick = false;
     app.add_flag("--quick", quick, "A short run: 4 MiB file, 4 receivers, 1 round, 2 s of waiting");
     CLI11_PARSE(app, argc, argv);
     if (quick) {
         options.bigMiB = std::min(options.bigMiB, 4u);
         options.receivers = std::min(options.receivers, 4u);
+        options.stationPorts = std::min(options.stationPorts, 4u);
         options.rounds = 1;
         options.idleSeconds = 2;
     }
@@ -509,8 +568,8 @@ int main(int argc, char** argv) {
     const std::optional<Upload> big =
         options.bigMiB > 0 ? WriteUpload(folder, "big", std::uint64_t{options.bigMiB} << 20) : std::nullopt;
     const std::optional<Upload> scale =
-        options.receivers > 0 ? WriteUpload(folder, "scale", std::uint64_t{options.scaleKiB} << 10) : std::nullopt;
-    if (!transfer || (options.bigMiB > 0 && !big) || (options.receivers > 0 && !scale)) {
+        options.receivers + options.stationPorts > 0 ? WriteUpload(folder, "scale", std::uint64_t{options.scaleKiB} << 10) : std::nullopt;
+    if (!transfer || (options.bigMiB > 0 && !big) || (options.receivers + options.stationPorts > 0 && !scale)) {
         std::fprintf(stderr, "receiver_bench: cannot write the data files to %s\n", folderName);
         return 1;
     }
@@ -537,6 +596,8 @@ int main(int argc, char** argv) {
     }
     rows.push_back(options.receivers > 0 ? ScaleRow(options, *scale)
                                          : Skipped("16 receivers at once", "each ≥ 0.99 of the line's limit, ≤ 0.1 core, ≤ 4 MiB each", "skipped (--receivers 0)"));
+    rows.push_back(options.stationPorts > 0 ? StationRow(options, *scale)
+                                            : Skipped("16-port station", "each port ≥ 0.99 of the line's limit", "skipped (--station-ports 0)"));
 
     std::error_code error;
     fs::remove_all(folder, error);
