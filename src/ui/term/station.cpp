@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "ui/run_outcome.h"
@@ -57,6 +59,8 @@ private:
     StationDisplay m_display;
     UnitRecord m_record;
     bool m_bRecording = false;
+    std::FILE* m_pEvents = nullptr;
+    bool m_bOwnEvents = false;
     int m_nCancelSignal = 0;
     SteadyClock::time_point m_killAt = SteadyClock::time_point::max();
 };
@@ -88,9 +92,16 @@ void Station::TakeEvents(std::size_t index) {
     run.m_child->ReadEvents(&data);
     std::vector<std::string> lines;
     run.m_lines.Feed(data.data(), data.size(), &lines);
-    for (const std::string& line : lines)
-        if (const auto event = ParseStationEvent(line))
-            m_display.Update(index, m_ports[index].Apply(*event));
+    for (const std::string& line : lines) {
+        const auto event = ParseStationEvent(line);
+        if (!event)
+            continue;
+        if (m_pEvents != nullptr) {
+            std::fprintf(m_pEvents, "%s\n", line.c_str());
+            std::fflush(m_pEvents);
+        }
+        m_display.Update(index, m_ports[index].Apply(*event));
+    }
 }
 
 bool Station::Counts(const UnitOutcome& outcome) const {
@@ -189,6 +200,17 @@ int Station::Run() {
         }
         m_bRecording = true;
     }
+    if (m_options.m_strEventsFile == "-") {
+        m_pEvents = stdout;
+    } else if (!m_options.m_strEventsFile.empty()) {
+        m_pEvents = std::fopen(m_options.m_strEventsFile.c_str(), "we");
+        if (m_pEvents == nullptr) {
+            std::fprintf(m_pErr, "receiver-downloader: cannot write the events to %s: %s\n",
+                         m_options.m_strEventsFile.c_str(), std::strerror(errno));
+            return kExitUsage;
+        }
+        m_bOwnEvents = true;
+    }
     InterruptWatcher interrupts;
     interrupts.Start();
     for (std::size_t i = 0; i < m_ports.size(); ++i) {
@@ -211,6 +233,8 @@ int Station::Run() {
         }
     }
     interrupts.Stop();
+    if (m_bOwnEvents)
+        std::fclose(m_pEvents);
     m_display.Summary();
     return ExitStatus();
 }

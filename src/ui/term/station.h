@@ -16,9 +16,13 @@
 // cannot be opened, the script is refused: running again would fail the same
 // way), or when a run ended without reporting its result.
 //
+// With an events file, every event line of every run is copied to it whole,
+// as it is read (each carries its "port"), so that a program driving the
+// station sees the runs of all ports in one stream.
+//
 // Exit status: 0 when every port loaded every unit successfully; 1 when a
 // unit failed on any port (or a port loaded none); 2 when the station cannot
-// start (the record file cannot be opened); 128 + N after signal N (130
+// start (the record or events file cannot be opened); 128 + N after signal N (130
 // Ctrl-C, 143 SIGTERM, 129 SIGHUP), as the single-port mode.
 #pragma once
 
@@ -34,6 +38,7 @@ struct StationOptions {
     bool m_bRepeat = false;
     int m_nUnits = 0;                  // with m_bRepeat: units per port, 0 = until a cancel
     std::string m_strRecordFile;       // "" for none
+    std::string m_strEventsFile;       // every port's events, as they come ("-": stdout; "" for none)
     std::string m_strProgram;          // this program, run once per port and unit
 };
 

@@ -55,6 +55,7 @@ std::optional<StationEvent> ParseStationEvent(const std::string& line) {
     Take(object, "port", &event.m_strPort);
     Take(object, "script", &event.m_strScript);
     event.m_files = TakeFiles(object);
+    Take(object, "pid", &event.m_nPid);
     Take(object, event.m_strEvent == "end" ? "message" : "text", &event.m_strText);
     Take(object, "file", &event.m_strFile);
     Take(object, "bytes", &event.m_nBytes);

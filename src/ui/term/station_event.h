@@ -24,6 +24,7 @@ struct StationEvent {
     // started
     std::string m_strScript;
     std::vector<StationEventFile> m_files;
+    long long m_nPid = 0;         // the run's process
     // command ("text"), end ("message")
     std::string m_strText;
     // progress, file_sent
