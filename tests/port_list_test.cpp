@@ -74,6 +74,10 @@ TEST_F(PortListTest, ListsPresentPortsWithUsbDescriptions) {
     EXPECT_EQ(devices[1].m_strDescription, "");
     EXPECT_EQ(devices[3].m_strDescription, usb);
 
+    const std::string sys = (m_root / "sys").string();
+    EXPECT_EQ(UsbSerialNumber(devices[0].m_strPath, sys), "A1B2C3");
+    EXPECT_EQ(UsbSerialNumber(devices[2].m_strPath, sys), "");
+
     const std::string listing = FormatSerialDeviceList(devices);
     EXPECT_NE(listing.find("ttyUSB0  " + usb + "\n"), std::string::npos) << listing;
 }
