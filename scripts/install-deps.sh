@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   libgtest-dev
   libwxgtk3.2-dev
-  libcli11-dev
+  libcli11-dev nlohmann-json3-dev
   libssl-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick
