@@ -25,6 +25,7 @@
 #include "ui/term/frame_trace_file.h"
 #include "ui/term/gui_handover.h"
 #include "ui/term/port_list.h"
+#include "ui/term/run_events.h"
 #include "ui/term/script_precheck.h"
 #include "ui/term/station.h"
 #include "ui/term/station_child.h"
@@ -41,7 +42,7 @@ constexpr bool kGuiBuilt = false;
 #endif
 
 int RunFrontEnd(const CommandLine& commandLine, const PortSettings& settings, const std::string& script,
-                const std::string& scriptFolder, bool demo, int argc, char** argv) {
+                const std::string& scriptFolder, bool demo, RunEvents* events, int argc, char** argv) {
 #ifdef RD_WITH_GUI
     if (!WantsTerminal(commandLine, kGuiBuilt)) {
         GuiOptions options;
@@ -62,12 +63,14 @@ int RunFrontEnd(const CommandLine& commandLine, const PortSettings& settings, co
     options.m_strScript = script;
     options.m_bPromptForScript = isatty(STDIN_FILENO) == 1;
     options.m_nTimeoutSeconds = commandLine.m_nTimeoutSeconds;
+    options.m_pEvents = events;
+    options.m_pOperatorOut = OperatorStream(commandLine);
     return RunTerminal(settings, options);
 }
 
-// The files --trace must not be written into: the port and, when a script
-// was given, the script and its data files.
-std::vector<TraceGuardedFile> TraceGuardedFiles(const CommandLine& commandLine) {
+// The files --trace and --events must not be written into: the port and,
+// when a script was given, the script and its data files.
+std::vector<TraceGuardedFile> GuardedFiles(const CommandLine& commandLine) {
     const std::string device = ResolvePortName(PortNameFor(PortSettingsFor(commandLine)));
     std::vector<TraceGuardedFile> guarded{{"the serial port", device}};
     if (!commandLine.m_strScript.empty()) {
@@ -78,35 +81,51 @@ std::vector<TraceGuardedFile> TraceGuardedFiles(const CommandLine& commandLine) 
     return guarded;
 }
 
-int RunDemo(const CommandLine& commandLine, int argc, char** argv) {
+// Tells the operator why the program stops before a run (on stderr) and
+// ends the events with it. Returns status.
+int Refuse(RunEvents* events, int status, const std::string& text) {
+    std::fprintf(stderr, "receiver-downloader: %s\n", text.c_str());
+    if (events)
+        events->End(status, text);
+    return status;
+}
+
+// The same file as one that must not be written into: the reason to refuse
+// it, or "".
+std::string GuardedFileClash(const char* option, const std::string& path,
+                             const std::vector<TraceGuardedFile>& guarded) {
+    const TraceGuardedFile* file = FrameTraceFile::FindGuardedFile(path, guarded);
+    if (file == nullptr)
+        return {};
+    return std::string(option) + " " + path + " names " + file->m_strWhat + " (" + file->m_strPath +
+           "); choose another file";
+}
+
+int RunDemo(const CommandLine& commandLine, RunEvents* events, int argc, char** argv) {
     std::string reason;
     std::unique_ptr<DemoSession> demo = DemoSession::Create(&reason);
-    if (!demo) {
-        std::fprintf(stderr, "receiver-downloader: the demo cannot start: %s\n", reason.c_str());
-        return kExitFailure;
-    }
+    if (!demo)
+        return Refuse(events, kExitFailure, "the demo cannot start: " + reason);
+    std::FILE* out = OperatorStream(commandLine);
     const bool terminal = WantsTerminal(commandLine, kGuiBuilt);
-    std::printf("Demo: a simulated receiver is connected to %s.\n", demo->Device().c_str());
-    std::printf("Demo: sample script %s\n", demo->ScriptPath().c_str());
+    std::fprintf(out, "Demo: a simulated receiver is connected to %s.\n", demo->Device().c_str());
+    std::fprintf(out, "Demo: sample script %s\n", demo->ScriptPath().c_str());
     if (!terminal)
-        std::printf("Demo: press Connect, then choose %s when asked for the script.\n",
-                    std::filesystem::path(demo->ScriptPath()).filename().c_str());
-    std::fflush(stdout);
+        std::fprintf(out, "Demo: press Connect, then choose %s when asked for the script.\n",
+                     std::filesystem::path(demo->ScriptPath()).filename().c_str());
+    std::fflush(out);
 
     PortSettings settings = PortSettingsFor(commandLine);
     settings.m_strDevice = demo->Device();
     const int status =
-        RunFrontEnd(commandLine, settings, demo->ScriptPath(), demo->Folder(), true, argc, argv);
-    const bool received = demo->Finish(stdout);
+        RunFrontEnd(commandLine, settings, demo->ScriptPath(), demo->Folder(), true, events, argc, argv);
+    const bool received = demo->Finish(out);
     if (status == kExitSuccess && !received)
         return kExitFailure;
     return status;
 }
 
-int UsageError(const std::string& text) {
-    std::fprintf(stderr, "receiver-downloader: %s\n(see --help)\n", text.c_str());
-    return kExitUsage;
-}
+int UsageError(const std::string& text) { return Refuse(nullptr, kExitUsage, text + "\n(see --help)"); }
 
 // Many ports at once, unit after unit: always in the terminal.
 int RunStationMode(const CommandLine& commandLine, const char* argv0) {
@@ -131,8 +150,44 @@ int RunStationMode(const CommandLine& commandLine, const char* argv0) {
     options.m_bRepeat = commandLine.m_bRepeat;
     options.m_nUnits = commandLine.m_nUnits;
     options.m_strRecordFile = commandLine.m_strRecordFile;
+    options.m_strEventsFile = commandLine.m_strEventsFile;
     options.m_strProgram = StationChild::OwnProgramPath(argv0);
-    return RunStation(options, stdout, stderr);
+    return RunStation(options, OperatorStream(commandLine), stderr);
+}
+
+// Everything after the options have been read and the events opened.
+int RunCommandLine(const CommandLine& commandLine, RunEvents* events, int argc, char** argv) {
+#ifdef RD_GUI_HANDOVER
+    if (!WantsTerminal(commandLine, true)) {
+        std::string reason;
+        HandOverToGui(argv, &reason);
+        std::fprintf(stderr, "receiver-downloader: %s; running in the terminal\n", reason.c_str());
+    }
+#endif
+
+    FrameTraceFile trace;
+    if (!commandLine.m_strTraceFile.empty()) {
+        const std::string clash = GuardedFileClash("--trace", commandLine.m_strTraceFile, GuardedFiles(commandLine));
+        if (!clash.empty())
+            return Refuse(events, kExitUsage, clash);
+        std::string reason;
+        if (!trace.Open(commandLine.m_strTraceFile, &reason))
+            return Refuse(events, kExitUsage,
+                          "cannot write the trace file " + commandLine.m_strTraceFile + ": " + reason);
+    }
+
+    if (commandLine.m_bDemo)
+        return RunDemo(commandLine, events, argc, argv);
+
+    const bool terminal = WantsTerminal(commandLine, kGuiBuilt);
+    if (terminal && commandLine.m_strScript.empty() && isatty(STDIN_FILENO) != 1)
+        return Refuse(events, kExitUsage,
+                      "--script FILE.cmd is needed in terminal mode when input is not a terminal\n(see --help)");
+    std::string scriptFolder;
+    if (!commandLine.m_strScript.empty())
+        scriptFolder = std::filesystem::absolute(commandLine.m_strScript).parent_path().string();
+    return RunFrontEnd(commandLine, PortSettingsFor(commandLine), commandLine.m_strScript, scriptFolder, false,
+                       events, argc, argv);
 }
 
 }  // namespace
@@ -161,43 +216,26 @@ int main(int argc, char** argv) {
     if (WantsStation(commandLine))
         return RunStationMode(commandLine, argv[0]);
 
-#ifdef RD_GUI_HANDOVER
-    if (!WantsTerminal(commandLine, true)) {
+    std::unique_ptr<RunEvents> events;
+    if (!commandLine.m_strEventsFile.empty() && commandLine.m_strEventsFile != "-") {
+        std::vector<TraceGuardedFile> guarded = GuardedFiles(commandLine);
+        guarded.push_back({"the trace file", commandLine.m_strTraceFile});
+        std::string clash = GuardedFileClash("--events", commandLine.m_strEventsFile, guarded);
+        if (clash.empty() && commandLine.m_strEventsFile == commandLine.m_strTraceFile)
+            clash = "--events and --trace name the same file; choose another file";
+        if (!clash.empty())
+            return Refuse(nullptr, kExitUsage, clash);
+    }
+    if (!commandLine.m_strEventsFile.empty()) {
         std::string reason;
-        HandOverToGui(argv, &reason);
-        std::fprintf(stderr, "receiver-downloader: %s; running in the terminal\n", reason.c_str());
+        events = RunEvents::Open(commandLine.m_strEventsFile, &reason);
+        if (!events)
+            return Refuse(nullptr, kExitUsage,
+                          "cannot write the events file " + commandLine.m_strEventsFile + ": " + reason);
+        events->SetPort(PortNameFor(PortSettingsFor(commandLine)));
     }
-#endif
-
-    FrameTraceFile trace;
-    if (!commandLine.m_strTraceFile.empty()) {
-        const std::vector<TraceGuardedFile> guarded = TraceGuardedFiles(commandLine);
-        if (const TraceGuardedFile* file = FrameTraceFile::FindGuardedFile(commandLine.m_strTraceFile, guarded)) {
-            std::fprintf(stderr, "receiver-downloader: --trace %s names %s (%s); choose another file\n",
-                         commandLine.m_strTraceFile.c_str(), file->m_strWhat.c_str(), file->m_strPath.c_str());
-            return kExitUsage;
-        }
-        std::string reason;
-        if (!trace.Open(commandLine.m_strTraceFile, &reason)) {
-            std::fprintf(stderr, "receiver-downloader: cannot write the trace file %s: %s\n",
-                         commandLine.m_strTraceFile.c_str(), reason.c_str());
-            return kExitUsage;
-        }
-    }
-
-    if (commandLine.m_bDemo)
-        return RunDemo(commandLine, argc, argv);
-
-    const bool terminal = WantsTerminal(commandLine, kGuiBuilt);
-    if (terminal && commandLine.m_strScript.empty() && isatty(STDIN_FILENO) != 1) {
-        std::fprintf(stderr,
-                     "receiver-downloader: --script FILE.cmd is needed in terminal mode when input is "
-                     "not a terminal\n(see --help)\n");
-        return kExitUsage;
-    }
-    std::string scriptFolder;
-    if (!commandLine.m_strScript.empty())
-        scriptFolder = std::filesystem::absolute(commandLine.m_strScript).parent_path().string();
-    return RunFrontEnd(commandLine, PortSettingsFor(commandLine), commandLine.m_strScript, scriptFolder, false,
-                       argc, argv);
+    status = RunCommandLine(commandLine, events.get(), argc, argv);
+    if (events)
+        events->End(status);
+    return status;
 }

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -15,6 +16,9 @@
 #include <regex>
 #include <sstream>
 #include <thread>
+#include <tuple>
+
+#include <nlohmann/json.hpp>
 
 #include "link/messages.h"
 #include "link/shared_state.h"
@@ -32,6 +36,7 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using Json = nlohmann::json;
 
 namespace {
 
@@ -119,6 +124,37 @@ protected:
         return args;
     }
 
+    // The events the program wrote (to a file, or its stdout), each line a
+    // whole JSON object with the fields every event has.
+    static std::vector<Json> ParseEvents(const std::string& text) {
+        std::vector<Json> events;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            Json event = Json::parse(line, nullptr, /*allow_exceptions=*/false);
+            EXPECT_TRUE(event.is_object() && event["event"].is_string() && event["t"].is_number() &&
+                        event["port"].is_string())
+                << line;
+            events.push_back(std::move(event));
+        }
+        return events;
+    }
+    std::vector<Json> EventsFile() const {
+        std::ifstream in(EventsPath());
+        return ParseEvents(std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    std::string EventsPath() const { return (m_folder / "events.jsonl").string(); }
+
+    // The run's last event is its end, with this status and a message that
+    // begins with the text the terminal showed.
+    static void ExpectEnd(const std::vector<Json>& events, const char* result, int status, const std::string& text) {
+        ASSERT_FALSE(events.empty());
+        const Json& end = events.back();
+        EXPECT_EQ(end["event"], "end") << end;
+        EXPECT_EQ(end["result"], result) << end;
+        EXPECT_EQ(end["exit_status"], status) << end;
+        EXPECT_EQ(end["message"].get<std::string>().rfind(text, 0), 0u) << end;
+    }
+
     fs::path m_folder;
     std::unique_ptr<ReceiverSim> m_sim;
     termios m_before{};
@@ -169,6 +205,37 @@ TEST_F(TerminalTest, CompleteDownloadExitsZeroWithProgressAndTrace) {
     EXPECT_EQ(report.files[0].data, TestFileBytes(30000));
 }
 
+// With --events -, stdout carries the events alone, in the order of the
+// run, and the operator's texts go to stderr unchanged.
+TEST_F(TerminalTest, EventsOnStdoutFollowTheRun) {
+    StartSim();
+    WriteData("data.bin", 30000);
+    const std::string script = Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n");
+    ChildProcess child(Args(script, {"--events", "-"}));
+    ASSERT_EQ(child.Wait(120s), 0) << child.Out() << child.Err();
+    EXPECT_NE(child.Err().find("Command: E123456\n"), std::string::npos) << child.Err();
+    const std::vector<Json> events = ParseEvents(child.Out());
+    std::vector<std::string> names;
+    for (const Json& event : events)
+        if (event["event"] != "progress")
+            names.push_back(event["event"]);
+    EXPECT_EQ(names, (std::vector<std::string>{"started", "port_opened", "waiting", "connected", "command", "command",
+                                               "file_sent", "command", "end"}));
+    ExpectEnd(events, "success", 0, kSuccess);
+    EXPECT_EQ(events.back()["bytes"], 30000);
+    m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, 5s);
+    const SimReport report = m_sim->Report();
+    ASSERT_EQ(report.files.size(), 1u) << report.Summary();
+    EXPECT_EQ(events[0]["files"][0]["sha256"], report.files[0].sha256) << events[0];
+    EXPECT_EQ(events[0]["files"][0]["size"], 30000);
+    EXPECT_EQ(events[0]["pid"].is_number(), true);
+    const auto sent = std::find_if(events.begin(), events.end(), [](const Json& e) { return e["event"] == "file_sent"; });
+    EXPECT_EQ((*sent)["sha256"], report.files[0].sha256);
+    // The file's last progress is its 100 %, just before it is reported sent.
+    EXPECT_EQ((*(sent - 1))["event"], "progress");
+    EXPECT_EQ((*(sent - 1))["percent"], 100);
+}
+
 struct ErrorCase {
     const char* name;
     const char* script;       // "" for a script that does not exist
@@ -191,11 +258,13 @@ TEST_P(TerminalErrorTest, ExitsOneAfterTheMessage) {
     WriteData("data.bin", 20000);
     Write("tiny.bin", "12345");
     const std::string script = *c.script ? Write("load.cmd", c.script) : (m_folder / "missing.cmd").string();
-    std::vector<std::string> args = Args(script, {"--timeout", std::to_string(c.timeout)});
+    std::vector<std::string> args =
+        Args(script, {"--timeout", std::to_string(c.timeout), "--events", EventsPath()});
     if (c.badPort)
         args[1] = "--port=/nonexistent/ttyUSB7";
     ChildProcess child(args);
     EXPECT_EQ(child.Wait(120s), 1) << child.Out() << child.Err();
+    ExpectEnd(EventsFile(), "error", 1, c.expected);
     EXPECT_NE(child.Out().find(c.expected + "\n"), std::string::npos) << child.Out();
     EXPECT_EQ(child.Out().find(kSuccess), std::string::npos);
     if (!c.detail.empty()) {
@@ -266,14 +335,17 @@ TEST_P(TerminalSignalTest, CancelsRestoresThePortAndExitsWithTheSignal) {
     options.paced = true;  // a real line's pace: 20 KB take seconds
     StartSim(options, /*poweredOn=*/c.phase == Phase::Upload);
     WriteData("data.bin", 20000);
-    ChildProcess child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")));
+    ChildProcess child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n"), {"--events", EventsPath()}));
     const std::string phaseText = c.phase == Phase::Wait ? "Waiting for Connection..." : "Command: S";
     ASSERT_TRUE(child.WaitForOutput(phaseText, 60s)) << child.Out() << child.Err();
     for (int signal : c.signals)
         child.Signal(signal);
     EXPECT_EQ(child.Wait(60s), c.status) << child.Out() << child.Err();
+    // Every line whole, also after a second signal ended the run at once.
+    const std::vector<Json> events = EventsFile();
     if (!c.text.empty()) {
         EXPECT_NE(child.Out().find(c.text + "\n"), std::string::npos) << child.Out();
+        ExpectEnd(events, "cancelled", c.status, c.text);
     }
     EXPECT_EQ(child.Out().find(kSuccess), std::string::npos);
     ExpectPortRestored();
@@ -359,29 +431,34 @@ INSTANTIATE_TEST_SUITE_P(Usage, TerminalUsageTest,
                                            UsageCase{"EmptyPort", {"--no-gui", "--port", "", "--script", "x.cmd"}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// --trace must never write into the port, the script or a data file: the
-// same file by any path (a symlink here) is refused before anything opens.
-class TraceGuardTest : public TerminalTest, public ::testing::WithParamInterface<const char*> {};
+// --trace and --events must never write into the port, the script or a
+// data file: the same file by any path (a symlink here) is refused before
+// anything opens.
+class TraceGuardTest : public TerminalTest,
+                       public ::testing::WithParamInterface<std::tuple<const char*, const char*>> {};
 
 TEST_P(TraceGuardTest, RefusesTheTraceFile) {
     const std::string content = "CE1\r\nSdata.bin\r\nCX\r\n";
     const std::string script = Write("load.cmd", content);
     WriteData("data.bin", 100);
-    const std::string target = GetParam();
+    const auto [option, target] = GetParam();
     const std::string trace = (m_folder / "trace.txt").string();
-    fs::create_symlink(target == "port" ? fs::path("/dev/null") : m_folder / target, trace);
-    ChildProcess child({"--no-gui", "--port=/dev/null", "--script", script, "--trace", trace});
+    fs::create_symlink(std::string(target) == "port" ? fs::path("/dev/null") : m_folder / target, trace);
+    ChildProcess child({"--no-gui", "--port=/dev/null", "--script", script, option, trace});
     EXPECT_EQ(child.Wait(30s), 2) << child.Out() << child.Err();
-    EXPECT_NE(child.Err().find("--trace"), std::string::npos) << child.Err();
+    EXPECT_NE(child.Err().find(option), std::string::npos) << child.Err();
     std::ifstream in(script, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
     EXPECT_EQ(fs::file_size(m_folder / "data.bin"), 100u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, TraceGuardTest, ::testing::Values("port", "load.cmd", "data.bin"),
+INSTANTIATE_TEST_SUITE_P(Targets, TraceGuardTest,
+                         ::testing::Combine(::testing::Values("--trace", "--events"),
+                                            ::testing::Values("port", "load.cmd", "data.bin")),
                          [](const auto& info) {
-                             std::string name = info.param;
-                             return name.substr(0, name.find('.'));
+                             const std::string option = std::get<0>(info.param);
+                             const std::string target = std::get<1>(info.param);
+                             return option.substr(2) + "_" + target.substr(0, target.find('.'));
                          });
 
 TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {

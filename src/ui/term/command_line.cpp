@@ -102,6 +102,16 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
                    "Write every frame sent and received, with a timestamp, to FILE")
         ->type_name("FILE")
         ->group(diagnose);
+    app.add_option("--events", parsed.m_strEventsFile,
+                   "Write each step of the run as one JSON object per line to FILE (- for\n"
+                   "stdout; the operator texts then go to stderr): started, port opened,\n"
+                   "waiting, connected, each command, progress, each data file sent, and\n"
+                   "the end with its result and exit status. Runs in the terminal.")
+        ->check([](const std::string& file) {
+            return file.empty() ? std::string("the file must not be empty") : std::string();
+        })
+        ->type_name("FILE")
+        ->group(diagnose);
     app.add_flag("--version", parsed.m_bVersion, "Print the version and exit")->group(diagnose);
     app.set_help_flag("-h,--help", "Print this help and exit")->group(diagnose);
     app.footer("Exit status:\n"
@@ -116,6 +126,10 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
 
     try {
         app.parse(argc, argv);
+        // Events are a run's: these options end before any run.
+        if (!parsed.m_strEventsFile.empty() &&
+            (parsed.m_bVersion || parsed.m_bListPorts || !parsed.m_strCheckScript.empty()))
+            throw CLI::ExcludesError("--events", "--check, --list-ports and --version");
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         *exitStatus = kExitSuccess;
@@ -137,9 +151,13 @@ bool WantsStation(const CommandLine& commandLine) {
 }
 
 bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt) {
-    if (commandLine.m_bNoGui || !guiBuilt)
+    if (commandLine.m_bNoGui || !guiBuilt || !commandLine.m_strEventsFile.empty())
         return true;
     return !EnvironmentSet("DISPLAY") && !EnvironmentSet("WAYLAND_DISPLAY");
+}
+
+std::FILE* OperatorStream(const CommandLine& commandLine) {
+    return commandLine.m_strEventsFile == "-" ? stderr : stdout;
 }
 
 PortSettings PortSettingsFor(const CommandLine& commandLine) {

@@ -1,15 +1,17 @@
 // The program's command line.
 //
 //   receiver-downloader [--no-gui] [--port DEVICE | --com N] [--script FILE.cmd]
-//                       [--timeout SECONDS] [--trace FILE]
+//                       [--timeout SECONDS] [--trace FILE] [--events FILE|-]
 //   receiver-downloader --no-gui --script FILE.cmd --port DEVICE --port DEVICE ... |
 //                       --ports-from FILE | --all-ports
 //                       [--repeat [--units N]] [--record FILE.csv] [--timeout SECONDS]
+//                       [--events FILE|-]
 //   receiver-downloader --demo [--no-gui] [--trace FILE]
 //   receiver-downloader --check FILE.cmd
 //   receiver-downloader --list-ports | --version | --help
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,7 @@ struct CommandLine {
     std::string m_strScript;      // --script FILE ("" when not given)
     int m_nTimeoutSeconds = 0;    // --timeout: limit of the connection wait and of the receiver's silence, 0 = none
     std::string m_strTraceFile;   // --trace FILE ("" when not given)
+    std::string m_strEventsFile;  // --events FILE, "-" for stdout ("" when not given)
     std::string m_strCheckScript; // --check FILE ("" when not given)
 };
 
@@ -42,10 +45,14 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
 // any of --ports-from, --all-ports, --repeat, --record.
 bool WantsStation(const CommandLine& commandLine);
 
-// True when the program should run in the terminal: --no-gui was given, or
-// no display is available ($DISPLAY and $WAYLAND_DISPLAY unset or empty),
+// True when the program should run in the terminal: --no-gui or --events was
+// given, or no display is available ($DISPLAY and $WAYLAND_DISPLAY unset or empty),
 // or the program was built without the GUI (guiBuilt false).
 bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt);
+
+// Where the operator's texts go: stdout, or stderr when stdout carries the
+// events (--events -).
+std::FILE* OperatorStream(const CommandLine& commandLine);
 
 // "Receiver Downloader  Version 1.1" style line for --version.
 std::string VersionText();

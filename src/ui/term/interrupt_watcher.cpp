@@ -125,6 +125,8 @@ void InterruptWatcher::Watch() {
             // leave a port raw.
             RestoreOpenPortsNow();
             SayExitingAgain(signal);
+            if (m_forcedExitHook)
+                m_forcedExitHook(kExitSignalBase + signal);
             _exit(kExitSignalBase + signal);
         }
         m_nPendingSignal.store(signal);

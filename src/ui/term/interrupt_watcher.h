@@ -11,7 +11,9 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <thread>
+#include <utility>
 
 class InterruptWatcher {
 public:
@@ -24,6 +26,10 @@ public:
     // may run at a time. False when the pipe or thread cannot be made (the
     // signals then keep their previous effect).
     bool Start();
+    // Called on the helper thread just before a second signal ends the
+    // process, with the exit status. It must not wait for the UI thread.
+    // Set before Start().
+    void SetForcedExitHook(std::function<void(int status)> hook) { m_forcedExitHook = std::move(hook); }
     // Restores the previous dispositions and stops the helper thread.
     void Stop();
 
@@ -44,4 +50,5 @@ private:
     std::atomic<int> m_nPendingSignal{0};
     std::atomic<int> m_nReceived{0};
     bool m_bStarted = false;
+    std::function<void(int)> m_forcedExitHook;
 };

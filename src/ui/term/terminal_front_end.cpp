@@ -17,6 +17,7 @@
 #include "ui/run_outcome.h"
 #include "ui/term/interrupt_watcher.h"
 #include "ui/term/progress_display.h"
+#include "ui/term/run_events.h"
 #include "ui/term/script_precheck.h"
 
 namespace {
@@ -77,13 +78,20 @@ std::string FullScriptPath(const std::string& chosen) {
 // display, timers are deadlines of the modal loop.
 class TerminalFrontEnd::Host : public DialogHost {
 public:
-    explicit Host(ProgressDisplay& display) : m_display(display) {}
+    Host(ProgressDisplay& display, RunEvents* events) : m_display(display), m_pEvents(events) {}
 
     void SetItemText(int controlId, const std::string& text) override {
-        if (controlId == IDC_COMMAND_TEXT)
+        if (controlId == IDC_COMMAND_TEXT) {
             m_display.Command(text);
-        else if (controlId == IDC_PERCENT_TEXT)
+            if (m_pEvents)
+                m_pEvents->Command(text);
+        } else if (controlId == IDC_PERCENT_TEXT) {
             m_display.Percent(text);
+            // The dialog's once-a-second refresh, from the counters it
+            // showed.
+            if (m_pEvents)
+                m_pEvents->Progress(g_dwBytesSent.Load(), g_dwFileLength.Load());
+        }
     }
     void SetProgressPos(int, int position) override { m_display.Position(position); }
     int GetRadioIndex(int firstButtonId) override {
@@ -123,6 +131,7 @@ private:
         SteadyClock::time_point due;
     };
     ProgressDisplay& m_display;
+    RunEvents* m_pEvents;
     std::map<int, int> m_radio;
     std::vector<Timer> m_timers;
 };
@@ -153,8 +162,14 @@ std::string TerminalFrontEnd::NothingSentText() {
 }
 
 int TerminalFrontEnd::DoModal(Dialog& dialog) {
-    Host host(m_display);
+    RunEvents* events = m_options.m_pEvents;
+    Host host(m_display, events);
     dialog.Attach(&host);
+    if (events && dialog.TemplateId() == IDD_PORT_INIT) {
+        // The connection wait opens only on a port that has opened.
+        events->PortOpened();
+        events->Waiting();
+    }
     dialog.OnInitDialog();
     if (dialog.TemplateId() == IDD_PORT_SETUP)
         RunPortSetup(dialog);
@@ -163,7 +178,27 @@ int TerminalFrontEnd::DoModal(Dialog& dialog) {
     const int result = dialog.Result();
     dialog.Detach();
     m_display.Finish();
+    if (events)
+        ReportDialogEnd(dialog.TemplateId(), result, *events);
     return result;
+}
+
+void TerminalFrontEnd::ReportDialogEnd(int templateId, int result, RunEvents& events) {
+    if (templateId == IDD_PORT_INIT && result == IDOK) {
+        events.Connected();
+    } else if (templateId == IDD_UPLOAD) {
+        // Where the upload stopped, for the bytes the end reports.
+        events.Progress(g_dwBytesSent.Load(), g_dwFileLength.Load());
+        // Done without an abort: everything queued has gone out.
+        if (result == IDOK && !g_bAbort)
+            events.UploadFinished();
+    }
+}
+
+void TerminalFrontEnd::ShowLine(const std::string& text) {
+    m_display.Line(text);
+    if (m_options.m_pEvents)
+        m_options.m_pEvents->NoteShown(text);
 }
 
 void TerminalFrontEnd::RunPortSetup(Dialog& dialog) {
@@ -188,7 +223,7 @@ bool TerminalFrontEnd::TakeCancel(Dialog& dialog) {
     // Stops the worker threads: nothing more goes out.
     dialog.OnCancel();
     if (dialog.TemplateId() == IDD_UPLOAD)
-        m_display.Line(DownloadCancelledText());
+        ShowLine(DownloadCancelledText());
     return true;
 }
 
@@ -223,7 +258,7 @@ void TerminalFrontEnd::RunEventLoop(Dialog& dialog, Host& host) {
             break;
         }
         if (now >= giveUpAt) {
-            m_display.Line(TimeoutText(m_options.m_nTimeoutSeconds));
+            ShowLine(TimeoutText(m_options.m_nTimeoutSeconds));
             m_outcome.NoteFailure();
             // As Back: the attempt is abandoned and its link thread stopped.
             dialog.OnCommand(IDC_BACK);
@@ -233,7 +268,7 @@ void TerminalFrontEnd::RunEventLoop(Dialog& dialog, Host& host) {
             m_outcome.NoteFailure();
             // As Cancel: both worker threads stop, nothing more goes out.
             dialog.OnCancel();
-            m_display.Line(SilenceText(m_options.m_nTimeoutSeconds));
+            ShowLine(SilenceText(m_options.m_nTimeoutSeconds));
             break;
         }
         // Every event the loop acts on wakes it: posted messages, link flag
@@ -256,7 +291,7 @@ bool TerminalFrontEnd::ChooseScriptFile(std::string* path) {
         for (;;) {
             if (const int signal = m_pInterrupts ? m_pInterrupts->TakeInterrupt() : 0) {
                 m_outcome.NoteCancelled(signal);
-                m_display.Line(NothingSentText());
+                ShowLine(NothingSentText());
                 return false;
             }
             pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {m_pInterrupts ? m_pInterrupts->WakeFd() : -1, POLLIN, 0}};
@@ -286,9 +321,13 @@ void TerminalFrontEnd::ShowDetail(const std::string& text) {
     m_display.Finish();
     std::fprintf(m_pDetails, "receiver-downloader: %s\n", text.c_str());
     std::fflush(m_pDetails);
+    if (m_options.m_pEvents)
+        m_options.m_pEvents->NoteDetail(text);
 }
 
 void TerminalFrontEnd::Show(const std::string& text) {
     m_outcome.NoteMessage(text);
+    if (m_options.m_pEvents)
+        m_options.m_pEvents->NoteShown(text);
     m_display.Message(text);
 }

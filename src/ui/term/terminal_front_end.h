@@ -20,8 +20,8 @@
 // open; during the upload the operator is told that the receiver holds an
 // incomplete image.
 //
-// Message boxes are printed to stdout with their exact text and recorded in
-// the RunOutcome; the modal loop sleeps until a posted message, a link flag
+// Message boxes are printed with their exact text and recorded in the
+// RunOutcome (and in the run's events, when it has any); the modal loop sleeps until a posted message, a link flag
 // change, a cancel request, a timer tick or a time-out is due.
 #pragma once
 
@@ -34,6 +34,7 @@
 
 class InterruptWatcher;
 class ProgressDisplay;
+class RunEvents;
 class RunOutcome;
 
 struct TerminalOptions {
@@ -44,6 +45,13 @@ struct TerminalOptions {
     // Limit of the connection wait, and of the receiver's silence during the
     // upload; 0: no limit (only a cancel ends them).
     int m_nTimeoutSeconds = 0;
+    // Where the run's steps are written for a program that drives this one
+    // (not owned; null: nowhere). The front end reports what its UI thread
+    // sees: the port opened, the connection, each command, the progress,
+    // the texts shown; its owner writes the start and the end.
+    RunEvents* m_pEvents = nullptr;
+    // Where the operator's texts go.
+    std::FILE* m_pOperatorOut = stdout;
 };
 
 class TerminalFrontEnd : public FrontEnd, public MessageBoxPresenter {
@@ -75,6 +83,9 @@ private:
     void RunPortSetup(Dialog& dialog);
     void RunEventLoop(Dialog& dialog, Host& host);
     bool TakeCancel(Dialog& dialog);
+    // A line that tells how the run ends (a cancel, a time-out).
+    void ShowLine(const std::string& text);
+    static void ReportDialogEnd(int templateId, int result, RunEvents& events);
 
     TerminalOptions m_options;
     ProgressDisplay& m_display;
