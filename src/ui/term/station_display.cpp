@@ -51,6 +51,12 @@ std::string StationDisplay::PortLine(const StationPort& port) const {
 }
 
 void StationDisplay::Redraw() {
+    if (!m_bHeaderShown) {
+        std::fprintf(m_pOut, "%s\n", TrimRight(Pad("PORT", m_nPortWidth + 2) + Pad("PHASE", 28) + PadLeft("%", 5) +
+                                               PadLeft("RATE", 12) + PadLeft("LEFT", 8) + "  RESULT")
+                                         .c_str());
+        m_bHeaderShown = true;
+    }
     if (m_bDrawn)
         std::fprintf(m_pOut, "\033[%zuA", m_ports.size());
     for (const StationPort& port : m_ports)

@@ -40,4 +40,5 @@ private:
     const std::vector<StationPort>& m_ports;
     std::size_t m_nPortWidth = 4;
     bool m_bDrawn = false;
+    bool m_bHeaderShown = false;
 };

@@ -52,6 +52,7 @@ bool StationPort::Apply(const StationEvent& event) {
         m_current.m_strMessage = event.m_strText;
         m_current.m_nBytes = event.m_nBytes;
         m_current.m_dSeconds = event.m_dSeconds;
+        return false;  // the unit's end is reported with its outcome
     }
     return m_phase != before;
 }
