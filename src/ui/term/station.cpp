@@ -83,7 +83,7 @@ void Station::StartRun(std::size_t index) {
         m_display.UnitEnded(index, outcome, true);
         return;
     }
-    m_display.Update(index, true);
+    m_display.Update(index, false);
 }
 
 void Station::TakeEvents(std::size_t index) {
