@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <atomic>
 #include <memory>
 
 #include "ui/run_outcome.h"
@@ -36,7 +37,8 @@ public:
           m_pErr(err),
           m_ports(options.m_ports.begin(), options.m_ports.end()),
           m_runs(options.m_ports.size()),
-          m_display(out, isatty(fileno(out)) == 1, m_ports) {}
+          m_display(out, isatty(fileno(out)) == 1, m_ports),
+          m_childIds(new std::atomic<int>[options.m_ports.size()]()) {}
 
     int Run();
 
@@ -63,6 +65,9 @@ private:
     bool m_bOwnEvents = false;
     int m_nCancelSignal = 0;
     SteadyClock::time_point m_killAt = SteadyClock::time_point::max();
+    // The running children's process ids (0: none), for the interrupt
+    // watcher's thread when a second signal ends the station.
+    std::unique_ptr<std::atomic<int>[]> m_childIds;
 };
 
 void Station::StartRun(std::size_t index) {
@@ -74,6 +79,7 @@ void Station::StartRun(std::size_t index) {
     run.m_lines = EventLineSplitter{};
     run.m_bKilled = false;
     run.m_child = StationChild::Start(m_options.m_strProgram, args, &reason);
+    m_childIds[index].store(run.m_child ? run.m_child->Id() : 0, std::memory_order_release);
     m_ports[index].BeginUnit();
     if (!run.m_child) {
         const UnitOutcome outcome = m_ports[index].FailToStart(reason);
@@ -122,6 +128,7 @@ void Station::EndRun(std::size_t index, const ChildExit& exit) {
     PortRun& run = m_runs[index];
     TakeEvents(index);  // what it wrote before it ended
     UnitOutcome outcome = m_ports[index].EndUnit(exit, run.m_bKilled);
+    m_childIds[index].store(0, std::memory_order_release);
     run.m_child.reset();
     const bool counted = Counts(outcome);
     if (counted) {
@@ -212,6 +219,10 @@ int Station::Run() {
         m_bOwnEvents = true;
     }
     InterruptWatcher interrupts;
+    interrupts.SetForcedExitHook([this](int status) {
+        for (std::size_t i = 0; i < m_ports.size(); ++i)
+            StationChild::SignalProcess(m_childIds[i].load(std::memory_order_acquire), status - kExitSignalBase);
+    });
     interrupts.Start();
     for (std::size_t i = 0; i < m_ports.size(); ++i) {
         m_runs[i].m_strUsbSerial = UsbSerialNumber(m_ports[i].Port());

@@ -6,7 +6,9 @@
 // all of them at once; it has no port of its own. Ctrl-C, SIGTERM and SIGHUP
 // are forwarded to every child as the same signal (each cancels cleanly and
 // gives its port back); children that have not ended within kCancelBound
-// after that are killed and reported.
+// after that are killed and reported. A second signal ends the station at
+// once and is passed on to the children as well, each of which then ends at
+// once too, after giving its port back.
 //
 // Units: without --repeat each port runs once, and that run is its unit.
 // With --repeat a port is run again after each unit, so that it waits for

@@ -41,6 +41,10 @@ public:
     void Cancel(int signal);
     // Ends the child at once (SIGKILL).
     void Kill();
+    // The child's process id, for SignalProcess.
+    int Id() const { return m_nPid; }
+    // Sends signal to process id; async-signal-safe, for any thread.
+    static void SignalProcess(int id, int signal);
 
     // Reaps the child if it has ended (never blocks); true once it has, with
     // *exit set.

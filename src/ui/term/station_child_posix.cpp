@@ -164,6 +164,11 @@ void StationChild::Cancel(int signal) {
 
 void StationChild::Kill() { Cancel(SIGKILL); }
 
+void StationChild::SignalProcess(int id, int signal) {
+    if (id > 0)
+        kill(id, signal);
+}
+
 bool StationChild::TryReap(ChildExit* exit) {
     if (m_bReaped)
         return false;
