@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
@@ -15,6 +16,13 @@ namespace {
 bool EnvironmentSet(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
+}
+
+// A check that refuses an empty value: "the <what> must not be empty".
+std::function<std::string(const std::string&)> RefuseEmpty(const std::string& what) {
+    return [what](const std::string& value) {
+        return value.empty() ? "the " + what + " must not be empty" : std::string();
+    };
 }
 
 }  // namespace
@@ -46,9 +54,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
     auto* port = app.add_option("--port", parsed.m_strDevice,
                                 "Serial device to open, e.g. /dev/ttyUSB0 or /dev/serial/by-id/... \n"
                                 "(default: COM1, /dev/ttyS0)")
-                     ->check([](const std::string& device) {
-                         return device.empty() ? std::string("the device must not be empty") : std::string();
-                     })
+                     ->check(RefuseEmpty("device"))
                      ->type_name("DEVICE")
                      ->group(where);
     auto* com = app.add_option("--com", parsed.m_nCom, "COM port 1..4 (/dev/ttyS0../dev/ttyS3)")
@@ -78,9 +84,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
                    "stdout; the operator texts then go to stderr): started, port opened,\n"
                    "waiting, connected, each command, progress, each data file sent, and\n"
                    "the end with its result and exit status. Runs in the terminal.")
-        ->check([](const std::string& file) {
-            return file.empty() ? std::string("the file must not be empty") : std::string();
-        })
+        ->check(RefuseEmpty("file"))
         ->type_name("FILE")
         ->group(diagnose);
     app.add_flag("--version", parsed.m_bVersion, "Print the version and exit")->group(diagnose);
