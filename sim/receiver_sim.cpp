@@ -91,9 +91,16 @@ struct ReceiverSim::Impl {
     // follows it at once.
     std::optional<Clock::time_point> lineFreeAt;
     unsigned uploadFrames = 0;  // the tool's frames other than ";"
+    // Next-unit mode: the tool has sent "X" to this unit; when the next unit
+    // powers on (while it is set, the simulator is off).
+    bool unitDone = false;
+    std::optional<Clock::time_point> nextUnitAt;
 
     void Run();
     void NewSession();
+    bool NextUnitMode() const { return options.nextUnitDelayMs >= 0; }
+    bool TakeDoneUnit();
+    bool WaitForNextUnit();
     bool Interrupted() const {
         return stopRequested.load() || HangupRequested() || powerCycled.load() || !powered.load();
     }
@@ -178,6 +185,10 @@ void ReceiverSim::Impl::Run() {
             hangUp = true;
             break;
         }
+        if (unitDone && TakeDoneUnit())
+            break;
+        if (nextUnitAt && WaitForNextUnit())
+            continue;
         if (powerCycled.exchange(false)) {
             UpdateReport([&](SimReport&) { recorder.AbandonOpenFile("the receiver was switched off during the file"); });
             NewSession();
@@ -205,6 +216,43 @@ void ReceiverSim::Impl::Run() {
     if (hangupRequested || hangUp)
         DoHangUp();
     runEnded.notify_all();
+}
+
+// The unit the tool has sent "X" to is done: it goes to the report's list
+// and the report starts afresh for the next one. True when it was the last.
+bool ReceiverSim::Impl::TakeDoneUnit() {
+    unitDone = false;
+    std::size_t done = 0;
+    UpdateReport([&](SimReport& r) {
+        SimReport current;
+        recorder.Snapshot(&current);
+        r.units.push_back({r.handshakes, std::move(current.commands), std::move(current.files), std::move(r.errors)});
+        done = r.units.size();
+        SimReport fresh;
+        fresh.units = std::move(r.units);
+        r = std::move(fresh);
+        recorder = UploadRecorder(options.keepFileData);
+    });
+    uploadFrames = 0;
+    Log("unit " + std::to_string(done) + " done");
+    if (options.units != 0 && done >= options.units)
+        return true;
+    nextUnitAt = Clock::now() + milliseconds(options.nextUnitDelayMs);
+    return false;
+}
+
+// Off between two units: true while the delay lasts (having listened for a
+// while), false once the next unit has powered on.
+bool ReceiverSim::Impl::WaitForNextUnit() {
+    const auto now = Clock::now();
+    if (now < *nextUnitAt) {
+        Listen(std::min(milliseconds(50), std::chrono::ceil<milliseconds>(*nextUnitAt - now)));
+        return true;
+    }
+    nextUnitAt.reset();
+    Log("next unit:");
+    NewSession();
+    return false;
 }
 
 void ReceiverSim::Impl::DoHangUp() {
@@ -321,7 +369,7 @@ void ReceiverSim::Impl::Listen(milliseconds timeout) {
         std::this_thread::sleep_for(timeout);
         return;
     }
-    if (!powered.load()) {
+    if (!powered.load() || nextUnitAt) {
         parser.Reset();  // nobody is listening
         return;
     }
@@ -409,6 +457,9 @@ void ReceiverSim::Impl::HandleToolFrame(const ToolFrame& frame) {
             AddError(problem);
         if (text != frame::kAnswerAck)
             CountUploadFrame();
+        // The end of a download: in next-unit mode this unit is done.
+        if (NextUnitMode() && length == frame::kLengthLetter && text == "X")
+            unitDone = true;
         break;
     }
     case Word::Error:

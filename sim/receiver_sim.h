@@ -46,6 +46,12 @@
 //    HangUpAfterNextFrame sends one more frame and closes the line without
 //    waiting for its answer, Silent sends nothing more (and keeps reading),
 //    Error sends "ERROR" next.
+//  - next-unit mode (nextUnitDelayMs >= 0): once the tool's "X" has been
+//    recorded, the unit is done: its commands, files and errors move to
+//    SimReport::units, the simulator is off (sends nothing, drops what it
+//    reads) for nextUnitDelayMs, then the next unit powers on with counters
+//    of its own, so that every fault above applies to each unit. After
+//    `units` units (if not 0) it stays off and its thread ends.
 //  - paced: bytes are written at 11 bit times per byte at the simulator's
 //    current speed, and each answer from the tool is held for its own wire
 //    time before it is acted on, so that a benchmark sees a real line's

@@ -1,25 +1,33 @@
 // receiver-sim: plays the receiver on a pseudo-terminal (or a serial device)
 // so that the tool can be tried without one. Prints the path the tool should
 // open, logs the dialogue, and prints a summary of what the tool sent when it
-// ends (Ctrl-C, or the line hung up with --hangup-after).
+// ends (Ctrl-C, the line hung up with --hangup-after, or the last of --units).
+// With --count N it plays N receivers at once, each on a pty of its own.
 #include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "sim/receiver_sim.h"
 
 namespace {
 
-std::atomic<ReceiverSim*> g_pSim{nullptr};
+constexpr unsigned kMaxCount = 256;
+// The receivers the signal handler stops: filled before it is installed.
+std::array<std::atomic<ReceiverSim*>, kMaxCount> g_sims{};
 
 void OnSignal(int) {
-    if (ReceiverSim* sim = g_pSim.load())
-        sim->RequestStop();
+    for (auto& sim : g_sims)
+        if (ReceiverSim* running = sim.load())
+            running->RequestStop();
 }
 
 }  // namespace
@@ -34,6 +42,8 @@ int main(int argc, char** argv) {
     SimOptions options;
     std::string device;
     bool quiet = false;
+    unsigned count = 1;
+    double nextUnitDelay = -1;
     app.add_option("--device", device,
                    "Serial device to play the receiver on (e.g. /dev/ttyUSB1 wired to the tool's port). "
                    "Without it a pseudo-terminal is created and its path printed.");
@@ -63,26 +73,44 @@ int main(int argc, char** argv) {
                    "Pause after a \";\" answer before the next frame, in ms")
         ->default_val(2)
         ->check(CLI::Range(0, 60000));
+    app.add_option("--next-unit-delay", nextUnitDelay,
+                   "Unit after unit: once the tool has sent \"X\", the unit is done; S seconds later the\n"
+                   "next one powers on (a new session at 19200 baud, faults counted afresh)")
+        ->check(CLI::Range(0.0, 3600.0));
+    app.add_option("--units", options.units,
+                   "With --next-unit-delay: end after N units are done (0: no end)")
+        ->default_val(0);
+    app.add_option("--count", count, "Play N receivers at once, each on a pseudo-terminal of its own")
+        ->check(CLI::Range(1u, kMaxCount))
+        ->excludes("--device")
+        ->default_val(1);
     app.add_flag("-q,--quiet", quiet, "Do not log each frame; print only the path and the summary");
     CLI11_PARSE(app, argc, argv);
+    if (nextUnitDelay >= 0)
+        options.nextUnitDelayMs = static_cast<int>(std::lround(nextUnitDelay * 1000));
 
     std::mutex outputMutex;
-    if (!quiet) {
-        options.log = [&outputMutex](const std::string& line) {
-            std::lock_guard lock(outputMutex);
-            std::cout << line << std::endl;
-        };
+    std::vector<std::unique_ptr<ReceiverSim>> sims;
+    for (unsigned i = 0; i < count; ++i) {
+        SimOptions own = options;
+        if (!quiet) {
+            // Several receivers: each line says whose it is.
+            const std::string prefix = count > 1 ? "[" + std::to_string(i + 1) + "] " : "";
+            own.log = [&outputMutex, prefix](const std::string& line) {
+                std::lock_guard lock(outputMutex);
+                std::cout << prefix << line << std::endl;
+            };
+        }
+        std::string reason;
+        sims.push_back(device.empty() ? ReceiverSim::CreatePty(own, &reason)
+                                      : ReceiverSim::OpenDevice(device, own, &reason));
+        if (!sims.back()) {
+            std::cerr << "receiver-sim: " << reason << std::endl;
+            return 1;
+        }
+        g_sims[i] = sims.back().get();
     }
 
-    std::string reason;
-    std::unique_ptr<ReceiverSim> sim = device.empty() ? ReceiverSim::CreatePty(options, &reason)
-                                                      : ReceiverSim::OpenDevice(device, options, &reason);
-    if (!sim) {
-        std::cerr << "receiver-sim: " << reason << std::endl;
-        return 1;
-    }
-
-    g_pSim = sim.get();
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
@@ -90,17 +118,31 @@ int main(int argc, char** argv) {
 
     {
         std::lock_guard lock(outputMutex);
-        std::cout << "Tool port: " << sim->ToolPath() << std::endl;
-        std::cout << "(open this path in the tool; Ctrl-C ends the simulator)" << std::endl;
+        for (const auto& sim : sims)
+            std::cout << "Tool port: " << sim->ToolPath() << std::endl;
+        std::cout << "(open " << (count > 1 ? "these paths" : "this path")
+                  << " in the tool; Ctrl-C ends the simulator)" << std::endl;
     }
-    sim->Start();
-    // Until Ctrl-C or the hang-up fault: the signal handler stops the
-    // simulator's thread, and nothing here wakes for the frames meanwhile.
-    sim->WaitForEnd();
-    sim->Stop();
-    g_pSim = nullptr;
-    const SimReport report = sim->Report();
-    std::lock_guard lock(outputMutex);
-    std::cout << "\n" << report.Summary();
-    return report.errors.empty() ? 0 : 2;
+    for (const auto& sim : sims)
+        sim->Start();
+    // Until Ctrl-C, the hang-up fault or the last unit: the signal handler
+    // stops the simulators' threads, and nothing here wakes for the frames
+    // meanwhile.
+    bool errors = false;
+    for (std::size_t i = 0; i < sims.size(); ++i) {
+        sims[i]->WaitForEnd();
+        sims[i]->Stop();
+        g_sims[i] = nullptr;
+        const SimReport report = sims[i]->Report();
+        bool unitErrors = false;
+        for (const SimUnit& unit : report.units)
+            unitErrors = unitErrors || !unit.errors.empty();
+        errors = errors || !report.errors.empty() || unitErrors;
+        std::lock_guard lock(outputMutex);
+        std::cout << "\n";
+        if (count > 1)
+            std::cout << "Receiver " << (i + 1) << " (" << sims[i]->ToolPath() << "):\n";
+        std::cout << report.Summary();
+    }
+    return errors ? 2 : 0;
 }

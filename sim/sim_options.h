@@ -34,6 +34,15 @@ struct SimOptions {
     // simulator's next frame. 0: from power-on.
     SimFault fault = SimFault::None;
     unsigned faultAfterUploadFrames = 0;
+    // Next-unit mode (a production line): once the tool has sent "X" (the
+    // end of a download), the unit is done and taken away; after this many
+    // ms the next unit is powered on: a new session from its first frame at
+    // 19200 baud, with counters (frame numbers, upload frames, and so every
+    // fault option above) of its own. -1: off (the one unit stays on).
+    int nextUnitDelayMs = -1;
+    // Next-unit mode: units to serve; once that many are done the simulator
+    // stays off and its thread ends (the line stays open). 0: no end.
+    unsigned units = 0;
     // Optional: called on the simulator's thread after each upload frame the
     // tool sent has been recorded, with the count so far, before the
     // simulator sends its next frame. Lets a caller act at an exact point of

@@ -61,6 +61,9 @@ std::string Sha256Hex(const std::uint8_t* data, std::size_t size) {
 
 std::string SimReport::Summary() const {
     std::ostringstream out;
+    // Unit after unit, a unit that has not begun says nothing.
+    if (!units.empty() && framesSent == 0 && framesReceived == 0 && errors.empty())
+        return UnitsSummary();
     out << "Frames sent: " << framesSent << ", frames received: " << framesReceived << "\n";
     out << "Handshake: " << (handshakeDone ? "done" : "not done");
     if (handshakes > 1)
@@ -90,5 +93,21 @@ std::string SimReport::Summary() const {
     out << "Errors (" << errors.size() << "):\n";
     for (const std::string& error : errors)
         out << "  " << error << "\n";
+    out << UnitsSummary();
+    return out.str();
+}
+
+std::string SimReport::UnitsSummary() const {
+    std::ostringstream out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const SimUnit& unit = units[i];
+        out << "Unit " << (i + 1) << " done: " << unit.commands.size() << " commands, " << unit.files.size()
+            << " data files";
+        for (const SimFile& file : unit.files)
+            out << "; " << file.size << " bytes, SHA-256 " << file.sha256 << (file.complete ? "" : " INCOMPLETE");
+        out << ", " << unit.errors.size() << " errors\n";
+        for (const std::string& error : unit.errors)
+            out << "  " << error << "\n";
+    }
     return out.str();
 }

@@ -20,6 +20,16 @@ struct SimFile {
     double seconds = 0;              // from the header's arrival to the last chunk's
 };
 
+// A unit done in next-unit mode: what the tool sent it.
+struct SimUnit {
+    unsigned handshakes = 0;
+    std::vector<std::string> commands;
+    std::vector<SimFile> files;
+    std::vector<std::string> errors;
+};
+
+// In next-unit mode the fields up to hungUp are those of the unit being
+// served now; each unit done is kept in units.
 struct SimReport {
     bool handshakeDone = false;      // FAST answered, OK answered, switched to 38400
     unsigned handshakes = 0;         // handshakes completed (one per power-on at most)
@@ -29,7 +39,9 @@ struct SimReport {
     unsigned framesSent = 0, framesReceived = 0;
     unsigned errorsSent = 0;         // "ERROR" frames sent
     bool hungUp = false;             // the line has been closed
+    std::vector<SimUnit> units;      // next-unit mode: the units done so far, in order
     std::string Summary() const;     // commands, file sizes, SHA-256, transfer rates, errors
+    std::string UnitsSummary() const;  // a line for each unit done
 };
 
 // SHA-256 over bytes fed in pieces. Hex() may be taken at any time (the

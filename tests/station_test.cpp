@@ -78,9 +78,13 @@ protected:
 
     // A receiver per role, and its port opened by this test in a state no
     // tool sets, to be found again afterwards.
-    void AddReceivers(const std::vector<Role>& roles, const std::function<void(unsigned)>& onFrame = {}) {
+    // units > 0: each receiver powers on as the next unit after "X", that many times.
+    void AddReceivers(const std::vector<Role>& roles, const std::function<void(unsigned)>& onFrame = {},
+                      unsigned units = 0) {
         for (Role role : roles) {
             SimOptions options;
+            options.nextUnitDelayMs = units > 0 ? 200 : -1;
+            options.units = units;
             options.silent = role == Role::Silent;
             options.fault = role == Role::HangUpMidFile ? SimFault::HangUp : role == Role::Error ? SimFault::Error
                                                                                                 : SimFault::None;
@@ -222,24 +226,9 @@ TEST_F(StationTest, EightReceiversThreeFaultsEachReportedWithItsReason) {
 }
 
 TEST_F(StationTest, RepeatLoadsThreeUnitsPerPort) {
-    AddReceivers({Role::Clean, Role::Clean, Role::Clean});
-    // The next unit: each receiver powers on again once it has taken X.
-    std::vector<std::thread> operators;
-    for (auto& sim : m_sims)
-        operators.emplace_back([&sim] {
-            for (unsigned unit = 1; unit < 3; ++unit) {
-                if (!sim->WaitUntil([unit](const SimReport& r) {
-                        return std::count(r.commands.begin(), r.commands.end(), "X") >= unit; }, kBound))
-                    return;
-                sim->PowerOff();
-                std::this_thread::sleep_for(200ms);
-                sim->PowerOn();
-            }
-        });
+    AddReceivers({Role::Clean, Role::Clean, Role::Clean}, {}, 3);
     auto station = StartStation({"--repeat", "--units", "3"});
     const int status = station->Wait(kBound);
-    for (auto& thread : operators)
-        thread.join();
     SCOPED_TRACE(station->Out() + station->Err());
     EXPECT_EQ(status, 0);
     EXPECT_NE(station->Out().find("Summary: 3 ports, 3 succeeded, 0 failed"), std::string::npos);
@@ -249,11 +238,13 @@ TEST_F(StationTest, RepeatLoadsThreeUnitsPerPort) {
         EXPECT_EQ(unit[6], "success");
     for (const auto& sim : m_sims) {
         const SimReport report = sim->Report();
-        EXPECT_EQ(report.commands, (std::vector<std::string>{"E123456", "Q", "X", "E123456", "Q", "X", "E123456",
-                                                              "Q", "X"}));
-        ASSERT_EQ(report.files.size(), 3u);
-        for (const SimFile& file : report.files)
-            EXPECT_EQ(file.sha256, m_strSha256);
+        ASSERT_EQ(report.units.size(), 3u) << report.Summary();
+        for (const SimUnit& unit : report.units) {
+            EXPECT_EQ(unit.commands, (std::vector<std::string>{"E123456", "Q", "X"}));
+            ASSERT_EQ(unit.files.size(), 1u);
+            EXPECT_EQ(unit.files[0].sha256, m_strSha256);
+            EXPECT_TRUE(unit.errors.empty()) << report.Summary();
+        }
     }
     ExpectPortsGivenBack();
 }

@@ -236,6 +236,46 @@ TEST_F(TerminalTest, EventsOnStdoutFollowTheRun) {
     EXPECT_EQ((*(sent - 1))["percent"], 100);
 }
 
+// Unit after unit on several lines at once: simulated receivers in one
+// process, each powering on as a new unit after the tool's "X", loaded by one
+// run of the tool per unit; each keeps the record of every unit it served.
+TEST_F(TerminalTest, ReceiversInOneProcessTakeUnitAfterUnit) {
+    constexpr int kLines = 3;
+    constexpr unsigned kUnits = 2;
+    SimOptions options;
+    options.keepFileData = true;
+    options.nextUnitDelayMs = 100;
+    options.units = kUnits;
+    std::vector<std::unique_ptr<ReceiverSim>> sims;
+    for (int i = 0; i < kLines; ++i) {
+        sims.push_back(ReceiverSim::CreatePty(options));
+        ASSERT_TRUE(sims.back());
+        sims.back()->Start();
+    }
+    WriteData("data.bin", 5000);
+    const std::string script = Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n");
+    for (unsigned unit = 1; unit <= kUnits; ++unit) {
+        std::vector<std::unique_ptr<ChildProcess>> runs;
+        for (const auto& sim : sims)
+            runs.push_back(std::make_unique<ChildProcess>(
+                std::vector<std::string>{"--no-gui", "--port=" + sim->ToolPath(), "--script", script, "--timeout=30"}));
+        for (auto& run : runs)
+            EXPECT_EQ(run->Wait(120s), 0) << "unit " << unit << "\n" << run->Out() << run->Err();
+    }
+    for (const auto& sim : sims) {
+        sim->WaitForEnd();  // the simulator ends after its last unit
+        const SimReport report = sim->Report();
+        ASSERT_EQ(report.units.size(), kUnits) << report.Summary();
+        for (const SimUnit& unit : report.units) {
+            EXPECT_EQ(unit.commands, (std::vector<std::string>{"E123456", "X"})) << report.Summary();
+            ASSERT_EQ(unit.files.size(), 1u) << report.Summary();
+            EXPECT_TRUE(unit.files[0].complete);
+            EXPECT_EQ(unit.files[0].data, TestFileBytes(5000));
+            EXPECT_TRUE(unit.errors.empty()) << report.Summary();
+        }
+    }
+}
+
 struct ErrorCase {
     const char* name;
     const char* script;       // "" for a script that does not exist

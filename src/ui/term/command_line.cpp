@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
@@ -15,6 +16,13 @@ namespace {
 bool EnvironmentSet(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
+}
+
+// A check that refuses an empty value: "the <what> must not be empty".
+std::function<std::string(const std::string&)> RefuseEmpty(const std::string& what) {
+    return [what](const std::string& value) {
+        return value.empty() ? "the " + what + " must not be empty" : std::string();
+    };
 }
 
 }  // namespace
@@ -47,9 +55,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
                                 "Serial device to open, e.g. /dev/ttyUSB0 or /dev/serial/by-id/... \n"
                                 "(default: COM1, /dev/ttyS0). Given more than once: a station, one\n"
                                 "download per port at the same time")
-                     ->check([](const std::string& device) {
-                         return device.empty() ? std::string("the device must not be empty") : std::string();
-                     })
+                     ->check(RefuseEmpty("device"))
                      ->type_name("DEVICE")
                      ->expected(1)
                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
@@ -64,6 +70,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
     auto* portsFrom = app.add_option("--ports-from", parsed.m_strPortsFrom,
                                      "Run on every port named in FILE, one per line (# starts a comment);\n"
                                      "with --port, on those too")
+                          ->check(RefuseEmpty("file"))
                           ->type_name("FILE")
                           ->group(station);
     auto* allPorts = app.add_flag("--all-ports", parsed.m_bAllPorts,
@@ -82,6 +89,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
     app.add_option("--record", parsed.m_strRecordFile,
                    "Append one CSV line per unit to FILE: time, port, USB serial number,\n"
                    "script, data files with SHA-256, bytes, result, message, seconds")
+        ->check(RefuseEmpty("file"))
         ->type_name("FILE")
         ->group(station);
     allPorts->excludes(port)->excludes(portsFrom)->excludes(com);
@@ -107,9 +115,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
                    "stdout; the operator texts then go to stderr): started, port opened,\n"
                    "waiting, connected, each command, progress, each data file sent, and\n"
                    "the end with its result and exit status. Runs in the terminal.")
-        ->check([](const std::string& file) {
-            return file.empty() ? std::string("the file must not be empty") : std::string();
-        })
+        ->check(RefuseEmpty("file"))
         ->type_name("FILE")
         ->group(diagnose);
     app.add_flag("--version", parsed.m_bVersion, "Print the version and exit")->group(diagnose);
