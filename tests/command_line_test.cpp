@@ -64,6 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Errors, CommandLineUsageTest,
                                            std::vector<std::string>{"--script"},
                                            std::vector<std::string>{"stray-argument"},
                                            std::vector<std::string>{"--units", "3"},
+                                           std::vector<std::string>{"--port", "/dev/ttyS0", "/dev/ttyS1"},
                                            std::vector<std::string>{"--all-ports", "--port", "/dev/ttyS0"}));
 
 TEST(CommandLineTest, ManyPortsMakeAStation) {

@@ -57,7 +57,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
                                 "download per port at the same time")
                      ->check(RefuseEmpty("device"))
                      ->type_name("DEVICE")
-                     ->expected(1)
+                     ->allow_extra_args(false)
                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
                      ->group(where);
     auto* com = app.add_option("--com", parsed.m_nCom, "COM port 1..4 (/dev/ttyS0../dev/ttyS3)")
