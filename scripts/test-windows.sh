@@ -25,7 +25,8 @@ cmake --build "$build_dir" -j"$(nproc)" --target windows_tests >/dev/null
 export WINEPREFIX=$root/$build_dir/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export PATH=/usr/lib/wine:$PATH
 [ -f "$WINEPREFIX/system.reg" ] || wine64 wineboot -i >/dev/null 2>&1
-wineserver -p
+# Keeps running until the cleanup stops it (one may run already: then that one).
+wineserver -p 2>/dev/null || true
 work=$(mktemp -d)
 pids=()
 cleanup() {
