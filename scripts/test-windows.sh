@@ -21,7 +21,10 @@ linux_build=${LINUX_BUILD_DIR:-build}
 
 scripts/build-windows.sh >/dev/null
 cmake --build "$build_dir" -j"$(nproc)" --target windows_tests >/dev/null
-[ -x "$linux_build/receiver-sim" ] || cmake --build "$linux_build" -j"$(nproc)" --target receiver-sim >/dev/null
+if [ ! -x "$linux_build/receiver-sim" ]; then
+  [ -f "$linux_build/CMakeCache.txt" ] || cmake -S . -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$linux_build" -j"$(nproc)" --target receiver-sim >/dev/null
+fi
 
 export WINEPREFIX=$root/$build_dir/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export PATH=/usr/lib/wine:$PATH
