@@ -112,7 +112,7 @@ int RunDemo(const CommandLine& commandLine, RunEvents* events, int argc, char** 
     std::fprintf(out, "Demo: sample script %s\n", demo->ScriptPath().c_str());
     if (!terminal)
         std::fprintf(out, "Demo: press Connect, then choose %s when asked for the script.\n",
-                     std::filesystem::path(demo->ScriptPath()).filename().c_str());
+                     std::filesystem::path(demo->ScriptPath()).filename().string().c_str());
     std::fflush(out);
 
     PortSettings settings = PortSettingsFor(commandLine);
@@ -195,7 +195,9 @@ int RunCommandLine(const CommandLine& commandLine, RunEvents* events, int argc, 
 int main(int argc, char** argv) {
     // A reader that went away (stdout into `head`, a trace FIFO) shows as a
     // failed write, which the output code tolerates: the download goes on.
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     // Until a front end handles them, these signals still put the port back.
     RestorePortsOnFatalSignals();
     CommandLine commandLine;

@@ -13,7 +13,7 @@
 
 namespace {
 
-bool EnvironmentSet(const char* name) {
+[[maybe_unused]] bool EnvironmentSet(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
 }
@@ -159,7 +159,12 @@ bool WantsStation(const CommandLine& commandLine) {
 bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt) {
     if (commandLine.m_bNoGui || !guiBuilt || !commandLine.m_strEventsFile.empty())
         return true;
+#ifdef _WIN32
+    // Windows always has its desktop.
+    return false;
+#else
     return !EnvironmentSet("DISPLAY") && !EnvironmentSet("WAYLAND_DISPLAY");
+#endif
 }
 
 std::FILE* OperatorStream(const CommandLine& commandLine) {

@@ -46,8 +46,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
 bool WantsStation(const CommandLine& commandLine);
 
 // True when the program should run in the terminal: --no-gui or --events was
-// given, or no display is available ($DISPLAY and $WAYLAND_DISPLAY unset or empty),
-// or the program was built without the GUI (guiBuilt false).
+// given, or no display is available ($DISPLAY and $WAYLAND_DISPLAY unset or
+// empty; on Windows there always is one), or the program was built without
+// the GUI (guiBuilt false). The one place where the run's front end is chosen.
 bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt);
 
 // Where the operator's texts go: stdout, or stderr when stdout carries the
