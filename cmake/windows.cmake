@@ -28,5 +28,13 @@ file(MAKE_DIRECTORY ${RD_CLI11_INCLUDE})
 file(CREATE_LINK /usr/include/CLI ${RD_CLI11_INCLUDE}/CLI SYMBOLIC)
 include_directories(SYSTEM ${RD_CLI11_INCLUDE})
 
+# nlohmann-json (the run's events) is header-only too: the same way, under
+# the target name its Debian package's CMake files give it.
+set(RD_JSON_INCLUDE ${CMAKE_BINARY_DIR}/json-include)
+file(MAKE_DIRECTORY ${RD_JSON_INCLUDE})
+file(CREATE_LINK /usr/include/nlohmann ${RD_JSON_INCLUDE}/nlohmann SYMBOLIC)
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+set_property(TARGET nlohmann_json::nlohmann_json PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${RD_JSON_INCLUDE})
+
 # The manifest: UTF-8 code page, common controls version 6, DPI aware.
 set(RD_WINDOWS_RESOURCES ${PROJECT_SOURCE_DIR}/cmake/windows/receiver-downloader.rc)

@@ -129,6 +129,12 @@ int UsageError(const std::string& text) { return Refuse(nullptr, kExitUsage, tex
 
 // Many ports at once, unit after unit: always in the terminal.
 int RunStationMode(const CommandLine& commandLine, const char* argv0) {
+#ifdef _WIN32
+    (void)argv0;
+    (void)commandLine;
+    return UsageError("several ports at once (the station) needs Linux for now; on Windows run one "
+                      "receiver-downloader per port");
+#else
     StationOptions options;
     options.m_ports = commandLine.m_ports;
     std::string reason;
@@ -153,6 +159,7 @@ int RunStationMode(const CommandLine& commandLine, const char* argv0) {
     options.m_strEventsFile = commandLine.m_strEventsFile;
     options.m_strProgram = StationChild::OwnProgramPath(argv0);
     return RunStation(options, OperatorStream(commandLine), stderr);
+#endif
 }
 
 // Everything after the options have been read and the events opened.
