@@ -12,7 +12,7 @@
 
 namespace {
 
-bool EnvironmentSet(const char* name) {
+[[maybe_unused]] bool EnvironmentSet(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
 }
@@ -101,7 +101,12 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
 bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt) {
     if (commandLine.m_bNoGui || !guiBuilt)
         return true;
+#ifdef _WIN32
+    // Every Windows session has its desktop: the GUI unless asked otherwise.
+    return false;
+#else
     return !EnvironmentSet("DISPLAY") && !EnvironmentSet("WAYLAND_DISPLAY");
+#endif
 }
 
 PortSettings PortSettingsFor(const CommandLine& commandLine) {

@@ -102,9 +102,14 @@ bool WxFrontEnd::ChooseScriptFile(std::string* path) {
                         kScriptFilter, wxFD_OPEN);
     if (dialog.ShowModal() != wxID_OK)
         return false;
-    // The path in the file system's own encoding, byte for byte.
     const wxString chosen = dialog.GetPath();
+#ifdef _WIN32
+    // Windows names files in UTF-16; the program's paths are UTF-8.
+    *path = AddDefaultExtension(std::string(chosen.ToUTF8()));
+#else
+    // The path in the file system's own encoding, byte for byte.
     *path = AddDefaultExtension(std::string(chosen.fn_str()));
+#endif
     return true;
 }
 
