@@ -8,7 +8,16 @@
 # configuration makes a ZIP of the one program.
 include(GNUInstallDirs)
 
-install(TARGETS receiver-downloader RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT terminal)
+if(WIN32)
+  # The ZIP for Windows users: the program, the README and the example
+  # scripts with their data files, side by side at the top.
+  install(TARGETS receiver-downloader RUNTIME DESTINATION . COMPONENT terminal)
+  file(GLOB RD_EXAMPLES ${PROJECT_SOURCE_DIR}/examples/*.cmd ${PROJECT_SOURCE_DIR}/examples/*.lzs)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT terminal)
+  install(FILES ${RD_EXAMPLES} DESTINATION examples COMPONENT terminal)
+else()
+  install(TARGETS receiver-downloader RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT terminal)
+endif()
 if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/receiver-downloader.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT terminal)
@@ -35,6 +44,7 @@ set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 else()
   set(CPACK_GENERATOR DEB)

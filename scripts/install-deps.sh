@@ -13,6 +13,10 @@ packages=(
   clang-14 libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick
   file groff-base
+  # The Windows build (scripts/build-windows.sh) and its tests under Wine
+  # (scripts/test-windows.sh): the cross compiler, GoogleTest's sources to
+  # build with it, Wine, and python3 for the test line's echo.
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest wine64 python3
 )
 
 missing=()

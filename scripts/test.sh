@@ -8,8 +8,9 @@
 #               ends' event delivery (the wx tests under Xvfb) among it
 #   build-asan  AddressSanitizer + UndefinedBehaviorSanitizer over the whole
 #               suite
-#   build       the whole suite as shipped, last, so that its summary closes
-#               the output
+#   build       the whole suite as shipped
+#   build-windows  the Windows program cross-built with mingw-w64 and its
+#               tests under Wine (scripts/test-windows.sh), last
 # Every section prints how long it took; docs/RELIABILITY.md has the figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -80,4 +81,8 @@ section_done
 section "The whole suite"
 scripts/build.sh
 (cd build && virtual_display ctest --output-on-failure -j2)
+section_done
+
+section "Windows: cross-built, its tests under Wine"
+scripts/test-windows.sh
 section_done

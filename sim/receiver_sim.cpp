@@ -1,6 +1,8 @@
 #include "sim/receiver_sim.h"
 
+#ifdef __linux__
 #include <sys/prctl.h>
+#endif
 
 #include <algorithm>
 #include <condition_variable>
@@ -168,7 +170,9 @@ void ReceiverSim::Impl::Run() {
     if (options.paced) {
         // Sleeps end within a microsecond rather than the default 50, so
         // that the line's timing is kept closely.
+#ifdef __linux__
         prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+#endif
     }
     NewSession();
     bool hangUp = false;

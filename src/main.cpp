@@ -87,7 +87,7 @@ int RunDemo(const CommandLine& commandLine, int argc, char** argv) {
     std::printf("Demo: sample script %s\n", demo->ScriptPath().c_str());
     if (!terminal)
         std::printf("Demo: press Connect, then choose %s when asked for the script.\n",
-                    std::filesystem::path(demo->ScriptPath()).filename().c_str());
+                    std::filesystem::path(demo->ScriptPath()).filename().string().c_str());
     std::fflush(stdout);
 
     PortSettings settings = PortSettingsFor(commandLine);
@@ -105,7 +105,9 @@ int RunDemo(const CommandLine& commandLine, int argc, char** argv) {
 int main(int argc, char** argv) {
     // A reader that went away (stdout into `head`, a trace FIFO) shows as a
     // failed write, which the output code tolerates: the download goes on.
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     // Until a front end handles them, these signals still put the port back.
     RestorePortsOnFatalSignals();
     CommandLine commandLine;

@@ -61,7 +61,11 @@ int ScriptReader::GetFirstCommand() {
 int ScriptReader::GetNextCommand() { return ReadCommand(); }
 
 std::string ScriptReader::ScriptDirectory() const {
-    std::size_t slash = m_strPath.rfind('/');
+#ifdef _WIN32
+    const std::size_t slash = m_strPath.find_last_of("\\/");
+#else
+    const std::size_t slash = m_strPath.rfind('/');
+#endif
     return slash == std::string::npos ? std::string() : m_strPath.substr(0, slash + 1);
 }
 

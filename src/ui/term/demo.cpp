@@ -1,6 +1,9 @@
 #include "ui/term/demo.h"
 
 #include <stdlib.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -25,6 +28,28 @@ bool WriteFile(const fs::path& path, const void* data, std::size_t size) {
     return static_cast<bool>(file);
 }
 
+// Replaces the XXXXXX that ends folderTemplate with a name that makes a new
+// folder, and creates it; false with errno set when none can be made.
+bool MakeTemporaryFolder(char* folderTemplate) {
+#ifdef _WIN32
+    // The C runtime's mktemp keeps only 26 names per template and process:
+    // try a few, the folder's creation deciding.
+    const std::string pattern = folderTemplate;
+    for (int attempt = 0; attempt < 26; ++attempt) {
+        std::strcpy(folderTemplate, pattern.c_str());
+        if (_mktemp_s(folderTemplate, pattern.size() + 1) != 0)
+            return false;
+        std::error_code error;
+        if (fs::create_directory(folderTemplate, error))
+            return true;
+        errno = error ? error.value() : EEXIST;
+    }
+    return false;
+#else
+    return mkdtemp(folderTemplate) != nullptr;
+#endif
+}
+
 }  // namespace
 
 std::vector<std::string> DemoSession::ExpectedCommands() { return {"E123456", "Q", "X"}; }
@@ -45,7 +70,7 @@ std::vector<unsigned char> DemoSession::DemoData() {
 std::unique_ptr<DemoSession> DemoSession::Create(std::string* reason) {
     std::unique_ptr<DemoSession> session(new DemoSession);
     std::string folderTemplate = (fs::temp_directory_path() / "receiver-downloader-demo.XXXXXX").string();
-    if (mkdtemp(folderTemplate.data()) == nullptr) {
+    if (!MakeTemporaryFolder(folderTemplate.data())) {
         *reason = std::string("cannot create a temporary folder: ") + std::strerror(errno);
         return nullptr;
     }

@@ -1,6 +1,7 @@
 #include "ui/term/interrupt_watcher.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -109,6 +110,19 @@ int InterruptWatcher::TakeInterrupt() {
         [[maybe_unused]] ssize_t ignored = read(m_nWakeFd, &count, sizeof count);
     }
     return signal;
+}
+
+bool InterruptWatcher::WaitForInput() {
+    for (;;) {
+        if (m_nPendingSignal.load() != 0)
+            return false;
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {m_nWakeFd, POLLIN, 0}};
+        const int ready = poll(fds, 2, -1);
+        if (ready < 0 && errno != EINTR)
+            return true;  // let the read itself report the problem
+        if (ready > 0 && fds[0].revents != 0)
+            return true;
+    }
 }
 
 void InterruptWatcher::Watch() {

@@ -1,5 +1,7 @@
 // InterruptWatcher: turns Ctrl-C (SIGINT), SIGTERM and SIGHUP into a cancel
-// request for the terminal's modal loop.
+// request for the terminal's modal loop. (On Windows: Ctrl-C and Ctrl-Break,
+// through the console control handler, count as SIGINT; closing the console
+// as SIGHUP. See interrupt_watcher_win32.cpp.)
 //
 // The signal handler only writes the signal's number to a pipe; a helper
 // thread reads it, keeps the request and wakes the modal loop
@@ -31,16 +33,25 @@ public:
     // or 0 when none is pending.
     int TakeInterrupt();
 
-    // Readable while a request is pending (until TakeInterrupt), for a wait
-    // in poll() that must also end on a cancel request. -1 before Start().
-    int WakeFd() const { return m_nWakeFd; }
+    // Sleeps until standard input has something to read (true) or a cancel
+    // request is pending (false). Before Start(), waits for input alone.
+    bool WaitForInput();
+
+#ifdef _WIN32
+    // Takes a request from the console control handler's thread.
+    void Deliver(int signal);
+#endif
 
 private:
     void Watch();
 
+#ifdef _WIN32
+    void* m_hWakeEvent = nullptr;  // set while a request is pending
+#else
     int m_anPipe[2] = {-1, -1};
-    int m_nWakeFd = -1;
+    int m_nWakeFd = -1;  // readable while a request is pending
     std::thread m_thread;
+#endif
     std::atomic<int> m_nPendingSignal{0};
     std::atomic<int> m_nReceived{0};
     bool m_bStarted = false;

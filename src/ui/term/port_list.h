@@ -14,6 +14,9 @@ struct SerialDeviceInfo {
 // /dev/ttyACM* and the links in /dev/serial/by-id, sorted, with the USB
 // adapter's maker, product and ids from sysfs where the system has them.
 // devRoot and sysRoot are the roots of /dev and /sys (tests give others).
+// On Windows (port_list_win32.cpp): the COM ports SetupAPI knows, with the
+// names Device Manager shows ("USB Serial Port (COM7)"), and any other COM
+// name the system defines; the roots are not used.
 std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& devRoot = "/dev",
                                                 const std::string& sysRoot = "/sys");
 

@@ -1,10 +1,6 @@
 #include "ui/term/terminal_front_end.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <utility>
@@ -259,11 +255,7 @@ bool TerminalFrontEnd::ChooseScriptFile(std::string* path) {
                 m_display.Line(NothingSentText());
                 return false;
             }
-            pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {m_pInterrupts ? m_pInterrupts->WakeFd() : -1, POLLIN, 0}};
-            const int ready = poll(fds, 2, -1);
-            if (ready < 0 && errno != EINTR)
-                return false;
-            if (ready > 0 && fds[0].revents != 0)
+            if (!m_pInterrupts || m_pInterrupts->WaitForInput())
                 break;
         }
         char buffer[4096];

@@ -1,0 +1,32 @@
+# What differs when the tool is built for Windows (cross-compiled through
+# cmake/toolchain-mingw-w64.cmake, see scripts/build-windows.sh). Included
+# by the top-level CMakeLists.txt before the layers are defined.
+#
+# Each layer's foo_win32.cpp replaces its foo.cpp on Windows (rd_layer
+# picks one of the two), so that each system's code lives in one file.
+
+enable_language(RC)
+
+# Windows 7 API level; UTF-8 is the process code page (the manifest), so
+# that the -A calls and the C runtime take the tool's UTF-8 strings.
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX
+                        _POSIX_THREAD_SAFE_FUNCTIONS)
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# Libraries the Linux build names that Windows lacks or has under another
+# name: openpty's (none needed), the simulator's SHA-256 (the system's own
+# CNG, bcrypt), the port listing's SetupAPI.
+add_library(util INTERFACE)
+add_library(OpenSSL::Crypto INTERFACE IMPORTED)
+set_property(TARGET OpenSSL::Crypto PROPERTY INTERFACE_LINK_LIBRARIES bcrypt)
+link_libraries(setupapi advapi32)
+
+# CLI11 is header-only and portable: its Debian headers, without the rest of
+# /usr/include.
+set(RD_CLI11_INCLUDE ${CMAKE_BINARY_DIR}/cli11-include)
+file(MAKE_DIRECTORY ${RD_CLI11_INCLUDE})
+file(CREATE_LINK /usr/include/CLI ${RD_CLI11_INCLUDE}/CLI SYMBOLIC)
+include_directories(SYSTEM ${RD_CLI11_INCLUDE})
+
+# The manifest: UTF-8 code page, common controls version 6, DPI aware.
+set(RD_WINDOWS_RESOURCES ${PROJECT_SOURCE_DIR}/cmake/windows/receiver-downloader.rc)

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Builds the Windows program and its tests (scripts/build-windows.sh) and runs
+# them under Wine:
+#   1. the core's tests that run on both systems, and the Win32 serial tests,
+#      the latter on COM5 mapped to a pseudo-terminal whose far end echoes
+#      every byte after a 0x00 (scripts/pty-echo.py);
+#   2. the terminal contract end to end: receiver-downloader.exe --no-gui on
+#      COM5 against the Linux simulated receiver (build/receiver-sim) on a
+#      pseudo-terminal: a download (exit 0, the success text, SHA-256 equal),
+#      Ctrl-C while waiting for the receiver, and a missing script, each with
+#      the exit status the Linux program gives.
+# Wine runs in a prefix of its own inside the build folder, made once; one
+# wineserver is kept up for the run (a cold start per program now and then
+# fails to load it, c0000135) and stopped at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build_dir=${BUILD_DIR:-build-windows}
+linux_build=${LINUX_BUILD_DIR:-build}
+
+scripts/build-windows.sh >/dev/null
+cmake --build "$build_dir" -j"$(nproc)" --target windows_tests >/dev/null
+[ -x "$linux_build/receiver-sim" ] || cmake --build "$linux_build" -j"$(nproc)" --target receiver-sim >/dev/null
+
+export WINEPREFIX=$root/$build_dir/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export PATH=/usr/lib/wine:$PATH
+[ -f "$WINEPREFIX/system.reg" ] || wine64 wineboot -i >/dev/null 2>&1
+# Keeps running until the cleanup stops it (one may run already: then that one).
+wineserver -p 2>/dev/null || true
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failed=0
+passed=0
+result() {  # name, status
+  if [ "$2" -eq 0 ]; then
+    passed=$((passed + 1))
+    echo "passed: $1"
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $1"
+  fi
+}
+
+# Waits until file has a line starting with prefix and prints the rest of it.
+line_after() {
+  local file=$1 prefix=$2
+  for _ in $(seq 100); do
+    if grep -q "^$prefix" "$file" 2>/dev/null; then
+      sed -n "s/^$prefix//p" "$file" | head -1
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Points COM5 of the prefix at a pseudo-terminal.
+map_com5() { ln -sfn "$1" "$WINEPREFIX/dosdevices/com5"; }
+
+# 1. Unit tests.
+for t in $(cat "$build_dir/windows-tests.txt" | tr ';' ' '); do
+  [ "$t" = serial_win32_test ] && continue
+  status=0
+  wine64 "$build_dir/tests/windows/$t.exe" --gtest_brief=1 >"$work/$t.log" 2>&1 || status=$?
+  [ $status -eq 0 ] || cat "$work/$t.log"
+  grep -E '^\[  PASSED  \]' "$work/$t.log" | sed "s/^/$t: /" || true
+  result "$t" $status
+done
+
+exec {echo_stdin}> >(exec python3 scripts/pty-echo.py >"$work/echo.path")
+echo_pty=$(for _ in $(seq 100); do [ -s "$work/echo.path" ] && break; sleep 0.1; done; head -1 "$work/echo.path")
+map_com5 "$echo_pty"
+status=0
+RD_TEST_COM_PORT=COM5 timeout 120 wine64 "$build_dir/tests/windows/serial_win32_test.exe" --gtest_brief=1 \
+  >"$work/serial.log" 2>&1 || status=$?
+[ $status -eq 0 ] || cat "$work/serial.log"
+grep -E '^\[  PASSED  \]' "$work/serial.log" | sed 's/^/serial_win32_test on COM5: /' || true
+result "serial_win32_test on COM5" $status
+exec {echo_stdin}>&-
+
+# 2. The terminal contract end to end. Each run gets a simulated receiver of
+# its own on a fresh pseudo-terminal.
+start_sim() {  # log, options...
+  local log=$1
+  shift
+  "$linux_build/receiver-sim" -q "$@" >"$log" 2>&1 &
+  sim_pid=$!
+  pids+=("$sim_pid")
+  map_com5 "$(line_after "$log" 'Tool port: ')"
+}
+stop_sim() {
+  kill -INT "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+}
+tool() { timeout 180 wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 "$@"; }
+
+# A download, with NUL bytes on the line for the port to drop.
+cp examples/load.cmd examples/code.lzs "$work/"
+start_sim "$work/sim.log" --nul-bytes
+status=0
+tool --timeout 60 --script "$work/load.cmd" >"$work/tool.log" 2>&1 || status=$?
+stop_sim
+sha=$(sha256sum "$work/code.lzs" | cut -c1-64)
+if [ $status -eq 0 ] && grep -q "Download completed successfully" "$work/tool.log" &&
+   grep -q "SHA-256 $sha, complete" "$work/sim.log"; then
+  result "download under Wine: exit 0, success text, SHA-256 equal" 0
+else
+  echo "status $status"; cat "$work/tool.log" "$work/sim.log"
+  result "download under Wine: exit 0, success text, SHA-256 equal" 1
+fi
+
+# Ctrl-C while the tool waits for a receiver that stays silent: the cancel
+# text and exit 130, as on Linux. Wine turns SIGINT into the console's Ctrl-C
+# event. (No `timeout` around it: it would pass the signal on to its whole
+# process group, the wineserver among it.)
+start_sim "$work/silent.log" --silent
+wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --script "$work/load.cmd" \
+  >"$work/cancel.log" 2>&1 &
+tool_pid=$!
+pids+=("$tool_pid")
+line_after "$work/cancel.log" 'Waiting for Connection' >/dev/null || true
+kill -INT "$tool_pid"
+status=0
+wait "$tool_pid" || status=$?
+stop_sim
+if [ $status -eq 130 ] && grep -q "Connection Cancelled" "$work/cancel.log"; then
+  result "Ctrl-C while waiting: cancel text, exit 130" 0
+else
+  echo "status $status"; cat "$work/cancel.log"
+  result "Ctrl-C while waiting: cancel text, exit 130" 1
+fi
+
+# A missing script: refused before the port is opened, exit 1.
+status=0
+tool --script "$work/missing.cmd" >"$work/missing.log" 2>&1 || status=$?
+if [ $status -eq 1 ] && grep -q "Unable to open the script file" "$work/missing.log"; then
+  result "missing script: exit 1" 0
+else
+  echo "status $status"; cat "$work/missing.log"
+  result "missing script: exit 1" 1
+fi
+
+echo "Windows tests under Wine: $passed passed, $failed failed"
+[ $failed -eq 0 ]
