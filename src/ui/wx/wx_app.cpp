@@ -15,7 +15,7 @@
 
 #include <wx/log.h>
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/system_win32.h"
 #endif
 
 bool WxDownloaderApp::OnInit() {
