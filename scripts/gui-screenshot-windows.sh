@@ -37,14 +37,16 @@ export PATH=/usr/lib/wine:$PATH
 [ -f "$WINEPREFIX/system.reg" ] || wine64 wineboot -i >/dev/null 2>&1
 # No window manager here: Wine draws the windows' frames and captions itself.
 wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-wineserver -p
+# One wineserver for the run (a caller's, when one is up for this prefix).
+own_server=0
+wineserver -p 2>/dev/null && own_server=1
 
 work=$(mktemp -d)
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
+  [ $own_server -eq 0 ] || wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -8,7 +8,8 @@
 #      COM5 against the Linux simulated receiver (build/receiver-sim) on a
 #      pseudo-terminal: a download (exit 0, the success text, SHA-256 equal),
 #      Ctrl-C while waiting for the receiver, and a missing script, each with
-#      the exit status the Linux program gives.
+#      the exit status the Linux program gives;
+#   3. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
 # Wine runs in a prefix of its own inside the build folder, made once; one
 # wineserver is kept up for the run (a cold start per program now and then
 # fails to load it, c0000135) and stopped at the end.
@@ -146,6 +147,15 @@ if [ $status -eq 1 ] && grep -q "Unable to open the script file" "$work/missing.
 else
   echo "status $status"; cat "$work/missing.log"
   result "missing script: exit 1" 1
+fi
+
+# 3. The GUI: each dialog shown and a whole download through them (the demo,
+# over the line inside the process), on a virtual display of its own.
+if grep -q "^RD_WITH_GUI:BOOL=ON" "$build_dir/CMakeCache.txt"; then
+  status=0
+  timeout 300 scripts/gui-screenshot-windows.sh "$work/screenshots" >"$work/gui.log" 2>&1 || status=$?
+  [ $status -eq 0 ] || cat "$work/gui.log"
+  result "GUI under Wine: the three dialogs and the demo's download" $status
 fi
 
 echo "Windows tests under Wine: $passed passed, $failed failed"

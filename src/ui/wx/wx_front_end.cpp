@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 
+#include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
 #include <wx/stattext.h>
@@ -132,6 +133,9 @@ bool WxFrontEnd::WaitForWorkerThreads(std::chrono::milliseconds timeout) {
         if (Clock::now() >= deadline)
             return false;
         wxEventLoopBase::GetActive()->DispatchTimeout(20);
+#ifdef __WXMSW__
+        wxTheApp->ProcessPendingEvents();  // as in WxDialogView::RunModal
+#endif
     }
     return true;
 }
