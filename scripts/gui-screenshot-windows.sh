@@ -79,6 +79,8 @@ await() {
   echo "no window \"$1\" within $2 s" >&2
   return 1
 }
+# The number of the next message box's picture (callers run in subshells).
+next_box() { echo $(($(ls "$out"/windows-box-*.png 2>/dev/null | wc -l) + 1)); }
 # Dismisses message boxes ("Receiver Downloader") until a window titled $1
 # shows, and prints its id.
 await_past_boxes() {
@@ -88,8 +90,7 @@ await_past_boxes() {
     [ -n "$id" ] && { echo "$id"; return 0; }
     box=$(window "Receiver Downloader")
     if [ -n "$box" ]; then
-      boxes=$((boxes + 1))
-      shot "$box" "windows-box-$boxes" >&2
+      shot "$box" "windows-box-$(next_box)" >&2
       keys "$box" key Return
       sleep 0.5
     fi
@@ -107,7 +108,6 @@ ln -sfn "$(sed -n 's/^Tool port: //p' "$work/sim.log")" "$WINEPREFIX/dosdevices/
 wine64 "$exe" --port COM5 >"$work/setup.log" 2>&1 &
 tool=$!
 pids+=($tool)
-boxes=0
 setup=$(await_past_boxes "Port Setup")
 shot "$setup" windows-1-port-setup
 keys "$setup" key Return  # Connect is the default button
@@ -138,8 +138,7 @@ for _ in $(seq 600); do
   kill -0 "$tool" 2>/dev/null || break
   box=$(window "Receiver Downloader")
   if [ -n "$box" ]; then
-    boxes=$((boxes + 1))
-    shot "$box" "windows-box-$boxes"
+    shot "$box" "windows-box-$(next_box)"
     keys "$box" key Return
     sleep 0.5
   fi
