@@ -152,6 +152,9 @@ fi
 # 3. The GUI: each dialog shown and a whole download through them (the demo,
 # over the line inside the process), on a virtual display of its own.
 if grep -q "^RD_WITH_GUI:BOOL=ON" "$build_dir/CMakeCache.txt"; then
+  # Wine's windows go to the display its server was started on: the GUI's
+  # run starts one of its own on its virtual display.
+  wineserver -k 2>/dev/null || true
   status=0
   timeout 300 scripts/gui-screenshot-windows.sh "$work/screenshots" >"$work/gui.log" 2>&1 || status=$?
   [ $status -eq 0 ] || cat "$work/gui.log"
