@@ -7,8 +7,9 @@
 #   2. the terminal contract end to end: receiver-downloader.exe --no-gui on
 #      COM5 against the Linux simulated receiver (build/receiver-sim) on a
 #      pseudo-terminal: a download (exit 0, the success text, SHA-256 equal),
-#      Ctrl-C while waiting for the receiver, and a missing script, each with
-#      the exit status the Linux program gives;
+#      the line hung up during the upload, Ctrl-C while waiting for the
+#      receiver, and a missing script, each with the text and exit status the
+#      Linux program gives;
 #   3. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
 # Wine runs in a prefix of its own inside the build folder, made once; one
 # wineserver is kept up for the run (a cold start per program now and then
@@ -21,7 +22,10 @@ linux_build=${LINUX_BUILD_DIR:-build}
 
 scripts/build-windows.sh >/dev/null
 cmake --build "$build_dir" -j"$(nproc)" --target windows_tests >/dev/null
-[ -x "$linux_build/receiver-sim" ] || cmake --build "$linux_build" -j"$(nproc)" --target receiver-sim >/dev/null
+if [ ! -x "$linux_build/receiver-sim" ]; then
+  [ -f "$linux_build/CMakeCache.txt" ] || cmake -S . -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$linux_build" -j"$(nproc)" --target receiver-sim >/dev/null
+fi
 
 export WINEPREFIX=$root/$build_dir/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export PATH=/usr/lib/wine:$PATH
@@ -116,6 +120,19 @@ if [ $status -eq 0 ] && grep -q "Download completed successfully" "$work/tool.lo
 else
   echo "status $status"; cat "$work/tool.log" "$work/sim.log"
   result "download under Wine: exit 0, success text, SHA-256 equal" 1
+fi
+
+# The line hung up during the upload: the port is found dead, the
+# communication error shown, exit 1, as on Linux.
+start_sim "$work/hangup.log" --hangup-after 5
+status=0
+tool --timeout 60 --script "$work/load.cmd" >"$work/hangup-tool.log" 2>&1 || status=$?
+stop_sim
+if [ $status -eq 1 ] && grep -q "Communication error" "$work/hangup-tool.log"; then
+  result "line hung up during the upload: communication error, exit 1" 0
+else
+  echo "status $status"; cat "$work/hangup-tool.log" "$work/hangup.log"
+  result "line hung up during the upload: communication error, exit 1" 1
 fi
 
 # Ctrl-C while the tool waits for a receiver that stays silent: the cancel

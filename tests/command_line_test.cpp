@@ -75,6 +75,13 @@ TEST(CommandLineTest, HelpIsNotAnError) {
 
 TEST(CommandLineTest, TerminalWithoutDisplayOrWhenAsked) {
     CommandLine commandLine;
+#ifdef _WIN32
+    // Windows always has its desktop.
+    EXPECT_FALSE(WantsTerminal(commandLine, true));
+    EXPECT_TRUE(WantsTerminal(commandLine, false));
+    commandLine.m_bNoGui = true;
+    EXPECT_TRUE(WantsTerminal(commandLine, true));
+#else
     setenv("DISPLAY", ":99", 1);
     EXPECT_FALSE(WantsTerminal(commandLine, true));
     EXPECT_TRUE(WantsTerminal(commandLine, false));
@@ -84,4 +91,5 @@ TEST(CommandLineTest, TerminalWithoutDisplayOrWhenAsked) {
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     EXPECT_TRUE(WantsTerminal(commandLine, true));
+#endif
 }

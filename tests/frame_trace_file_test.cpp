@@ -43,6 +43,7 @@ TEST(FrameTraceFileTest, WritesEachTracedFrameAndStopsWhenClosed) {
     std::ifstream file(path);
     std::stringstream content;
     content << file.rdbuf();
+    file.close();  // Windows removes no file that is open
     std::filesystem::remove(path);
     const std::string text = content.str();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);

@@ -8,19 +8,24 @@
 
 namespace {
 
-// Runs write(display) on a display over a memory stream; returns the text.
+// Runs write(display) on a display over a temporary file (binary: no line
+// end translation on any system); returns the text.
 template <typename Write>
 std::string Capture(bool live, Write write) {
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* stream = open_memstream(&buffer, &size);
+    std::FILE* stream = std::tmpfile();
+    if (stream == nullptr)
+        return "(no temporary file)";
     {
         ProgressDisplay display(stream, live);
         write(display);
     }
+    std::fflush(stream);
+    std::rewind(stream);
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stream)) > 0;)
+        text.append(buffer, n);
     std::fclose(stream);
-    std::string text(buffer, size);
-    std::free(buffer);
     return text;
 }
 

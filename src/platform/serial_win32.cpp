@@ -411,6 +411,12 @@ Win32PortState::Filled Win32PortState::FillInput() {
         });
         if (!done)
             return Filled::Failed;
+        if (count == 0 && wokenBy == WAIT_OBJECT_0) {
+            // Without a read time-out a read ends early only at end of file,
+            // which a serial driver reports once the device is gone.
+            MarkDead("device disconnected (end of file)");
+            return Filled::Failed;
+        }
         // NUL bytes are line noise to this protocol: a frame never carries
         // one, so the port drops them before anyone sees them.
         BYTE* const end = std::remove(m_abyInput, m_abyInput + count, BYTE{0});

@@ -102,7 +102,7 @@ bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt) {
     if (commandLine.m_bNoGui || !guiBuilt)
         return true;
 #ifdef _WIN32
-    // Every Windows session has its desktop: the GUI unless asked otherwise.
+    // Windows always has its desktop.
     return false;
 #else
     return !EnvironmentSet("DISPLAY") && !EnvironmentSet("WAYLAND_DISPLAY");

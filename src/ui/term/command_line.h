@@ -29,9 +29,9 @@ struct CommandLine {
 bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exitStatus);
 
 // True when the program should run in the terminal: --no-gui was given, or
-// no display is available ($DISPLAY and $WAYLAND_DISPLAY unset or empty; on
-// Windows there always is one), or the program was built without the GUI
-// (guiBuilt false).
+// no display is available ($DISPLAY and $WAYLAND_DISPLAY unset or empty;
+// on Windows there always is one), or the program was built without the GUI
+// (guiBuilt false). The one place where the run's front end is chosen.
 bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt);
 
 // "Receiver Downloader  Version 1.1" style line for --version.
