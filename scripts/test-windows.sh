@@ -9,7 +9,8 @@
 #      pseudo-terminal: a download (exit 0, the success text, SHA-256 equal),
 #      the line hung up during the upload, Ctrl-C while waiting for the
 #      receiver, and a missing script, each with the text and exit status the
-#      Linux program gives.
+#      Linux program gives;
+#   3. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
 # Wine runs in a prefix of its own inside the build folder, made once; one
 # wineserver is kept up for the run (a cold start per program now and then
 # fails to load it, c0000135) and stopped at the end.
@@ -163,6 +164,18 @@ if [ $status -eq 1 ] && grep -q "Unable to open the script file" "$work/missing.
 else
   echo "status $status"; cat "$work/missing.log"
   result "missing script: exit 1" 1
+fi
+
+# 3. The GUI: each dialog shown and a whole download through them (the demo,
+# over the line inside the process), on a virtual display of its own.
+if grep -q "^RD_WITH_GUI:BOOL=ON" "$build_dir/CMakeCache.txt"; then
+  # Wine's windows go to the display its server was started on: the GUI's
+  # run starts one of its own on its virtual display.
+  wineserver -k 2>/dev/null || true
+  status=0
+  timeout 300 scripts/gui-screenshot-windows.sh "$work/screenshots" >"$work/gui.log" 2>&1 || status=$?
+  [ $status -eq 0 ] || cat "$work/gui.log"
+  result "GUI under Wine: the three dialogs and the demo's download" $status
 fi
 
 echo "Windows tests under Wine: $passed passed, $failed failed"

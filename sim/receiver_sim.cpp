@@ -516,7 +516,7 @@ void ReceiverSim::Impl::AfterAnswerTime(const SentFrame& current) {
 }
 
 void ReceiverSim::Impl::CheckToolSwitched() {
-    if (!line->IsPty())
+    if (!line->SeesToolSide())
         return;
     // The tool switches once its answer has gone out; give it the answer time
     // to get there.
@@ -560,6 +560,11 @@ std::unique_ptr<ReceiverSim> ReceiverSim::CreatePty(SimOptions options, std::str
 std::unique_ptr<ReceiverSim> ReceiverSim::OpenDevice(const std::string& path, SimOptions options,
                                                      std::string* reason) {
     return Create(SimLine::OpenDevice(path, reason), std::move(options));
+}
+
+std::unique_ptr<ReceiverSim> ReceiverSim::CreateMemoryLine(const std::string& name, SimOptions options,
+                                                           std::string* reason) {
+    return Create(SimLine::CreateMemoryLine(name, reason), std::move(options));
 }
 
 const std::string& ReceiverSim::ToolPath() const {

@@ -1,7 +1,9 @@
 // ReceiverSim: a simulated receiver on the far end of the tool's serial line.
 //
 // It talks over a pseudo-terminal it creates (the tool opens the slave side,
-// ToolPath()) or over a serial device it is given. It leads the dialogue the
+// ToolPath()), over a serial device it is given, or over a line inside the
+// process that it creates (the tool opens the line's name; see
+// platform/serial_memory.h), which needs no pseudo-terminals. It leads the dialogue the
 // way the receiver does and records everything the tool sends.
 //
 // The session, from power-on:
@@ -31,9 +33,10 @@
 //    waits for the next chunk of a data file). Frames older than the one it
 //    answers are taken as dropped by the tool. An answer whose tags match no
 //    unanswered frame, or a second answer to one frame, is an error.
-//  - On a pty, when more than 512 bytes it sent are still unread by the tool
-//    (its port is closed, or it has not been started yet), they are dropped
-//    before the next frame, as a line with nobody listening loses them.
+//  - On a pty or memory line, when more than 512 bytes it sent are still
+//    unread by the tool (its port is closed, or it has not been started
+//    yet), they are dropped before the next frame, as a line with nobody
+//    listening loses them.
 //  - After "ERROR" the simulator stops talking until PowerOff()/PowerOn()
 //    (the receiver waits for the operator to restart it). It keeps reading.
 //  - hangupAfter N: once frame N has been sent and its answer time is over,
@@ -59,8 +62,8 @@
 //    of that answer's wire time, so that the simulator's own late wake-ups
 //    (up to SimLine::kCatchUp) do not slow the line down.
 //
-// Speed checks (pseudo-terminal only, where the tool's termios is visible
-// through the master): an error is recorded if the tool's port is already at
+// Speed checks (pseudo-terminal or memory line, where the tool's speed is
+// visible from the simulator's end): an error is recorded if the tool's port is already at
 // 38400 baud when the handshake "OK:" is sent (switched before the "OK:"),
 // or if it is not at 38400 within answerTimeoutMs after the answer to that
 // "OK:" came in (it never switched). Whether the switch came after the last
@@ -111,12 +114,18 @@ public:
     // bit). nullptr on failure, with *reason set.
     static std::unique_ptr<ReceiverSim> OpenDevice(const std::string& path, SimOptions options,
                                                    std::string* reason = nullptr);
+    // Creates a line inside the process registered under name; the tool
+    // opens name (SerialPort::Open). nullptr when the name is taken, with
+    // *reason set. The line hangs up when the simulator is destroyed.
+    static std::unique_ptr<ReceiverSim> CreateMemoryLine(const std::string& name, SimOptions options,
+                                                         std::string* reason = nullptr);
 
     ~ReceiverSim();  // stops and joins
     ReceiverSim(const ReceiverSim&) = delete;
     ReceiverSim& operator=(const ReceiverSim&) = delete;
 
-    // The path the tool should open (pty slave), or the device given.
+    // The path the tool should open (pty slave), the device given, or the
+    // memory line's name.
     const std::string& ToolPath() const;
 
     // Runs the receiver on its own thread. Call once.

@@ -47,6 +47,8 @@ std::string Sha256Hex(const std::string& bytes) {
 struct E2eCase {
     const char* name;
     SimOptions options;
+    // Over a line inside the process instead of a pseudo-terminal.
+    bool memoryLine = false;
 };
 
 void PrintTo(const E2eCase& c, std::ostream* out) { *out << c.name; }
@@ -86,7 +88,9 @@ TEST_P(UploadEndToEndTest, WholeScriptArrivesByteForByte) {
                                 "CX\r\n");
 
     std::string reason;
-    std::unique_ptr<ReceiverSim> sim = ReceiverSim::CreatePty(GetParam().options, &reason);
+    std::unique_ptr<ReceiverSim> sim = GetParam().memoryLine
+                                           ? ReceiverSim::CreateMemoryLine("e2e line", GetParam().options, &reason)
+                                           : ReceiverSim::CreatePty(GetParam().options, &reason);
     ASSERT_TRUE(sim) << reason;
     sim->Start();
     ASSERT_TRUE(OpenToolPort(sim->ToolPath()));
@@ -131,9 +135,70 @@ SimOptions NoisyLine() {
     return options;
 }
 
+SimOptions PacedLine() {
+    SimOptions options;
+    options.paced = true;
+    return options;
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, UploadEndToEndTest,
-                         ::testing::Values(E2eCase{"Clean", SimOptions{}}, E2eCase{"Noisy", NoisyLine()}),
+                         ::testing::Values(E2eCase{"Clean", SimOptions{}}, E2eCase{"Noisy", NoisyLine()},
+                                           E2eCase{"MemoryLine", NoisyLine(), true},
+                                           E2eCase{"MemoryLinePaced", PacedLine(), true}),
                          [](const ::testing::TestParamInfo<E2eCase>& info) { return std::string(info.param.name); });
+
+// The receiver's faults reach the tool over a line inside the process as
+// over a pseudo-terminal: the run ends in the communication error, and the
+// receiver never gets the closing 'X'.
+struct MemoryLineFaultCase {
+    const char* name;
+    SimFault fault;
+};
+
+class MemoryLineFaultTest : public ::testing::TestWithParam<MemoryLineFaultCase> {
+protected:
+    SharedStateReset m_reset;
+    InstalledRecordingMessageBox m_messages;
+    PostedMessageLog m_linkWindow;
+    PostedMessageLog m_uploadWindow;
+};
+
+TEST_P(MemoryLineFaultTest, EndsInTheCommunicationError) {
+    TempFolder temp{"memory_fault_"};
+    std::ofstream(temp.Slash() + "code.lzs", std::ios::binary) << TestFileString(6 + 64 * 8, 5);
+    std::ofstream(temp.Slash() + "load.cmd") << "CE000001\r\nFcode.lzs\r\nCX\r\n";
+    g_strScriptPath = temp.Slash() + "load.cmd";
+    SimOptions options;
+    options.fault = GetParam().fault;
+    options.faultAfterUploadFrames = 4;  // the command, the header, two chunks
+
+    std::string reason;
+    std::unique_ptr<ReceiverSim> sim = ReceiverSim::CreateMemoryLine("fault line", options, &reason);
+    ASSERT_TRUE(sim) << reason;
+    sim->Start();
+    ASSERT_TRUE(OpenToolPort(sim->ToolPath()));
+    ASSERT_TRUE(StartLinkThread(m_linkWindow));
+    ASSERT_TRUE(m_linkWindow.PumpUntilCount(WM_LINK_READY, 1)) << sim->Report().Summary();
+    ASSERT_TRUE(AfxBeginThread(UploadThread, m_uploadWindow.ThreadParam()));
+    ASSERT_TRUE(m_messages.WaitForCount(1, kHangGuard));
+    ASSERT_TRUE(m_uploadWindow.PumpUntilCount(WM_UPLOAD_DONE, 1));
+    g_bUploadFinished.Set();
+    ASSERT_TRUE(m_linkWindow.PumpUntilCount(WM_LINK_CLOSED, 1));
+    ASSERT_TRUE(JoinWorkerThreads(kHangGuard));
+
+    EXPECT_EQ(m_messages.Texts(), std::vector<std::string>{LoadResString(IDS_COMMUNICATION_ERROR)});
+    EXPECT_TRUE(g_bAbort.IsSet());
+    sim->Stop();
+    EXPECT_EQ(sim->Report().commands, std::vector<std::string>{"E000001"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, MemoryLineFaultTest,
+                         ::testing::Values(MemoryLineFaultCase{"HangUp", SimFault::HangUp},
+                                           MemoryLineFaultCase{"LineCut", SimFault::HangUpAfterNextFrame},
+                                           MemoryLineFaultCase{"Error", SimFault::Error}),
+                         [](const ::testing::TestParamInfo<MemoryLineFaultCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // The line dies while the last chunk of the script goes out (the adapter is
 // unplugged with the chunk stuck behind a full line): the frame was not

@@ -88,36 +88,46 @@ void RestoreOpenPortsNow();
 // afterwards and falls back to these when it removes them.
 void RestorePortsOnFatalSignals();
 
+// A serial port: the system's own (OpenSystemPort, defined in the system's
+// file) or one end of a line inside the process (platform/serial_memory.h).
+// Both keep the contract described above; callers hold a SerialPort and need
+// not know which they have.
 class SerialPort {
 public:
-    // Opens the port in raw mode, keeping its current line settings, with the
-    // normal read profile. On failure returns nullptr, leaves nothing open and
-    // sets *reason (if given) to the system's reason, e.g. "device busy",
-    // "no such device", "permission denied (add the user to the 'dialout'
-    // group)", "not a terminal".
+    // Opens the port by name: the near end of the memory line registered
+    // under that name when there is one (see MemoryLine), else the system's
+    // port (OpenSystemPort). Same failure contract as OpenSystemPort.
     static std::unique_ptr<SerialPort> Open(const std::string& name, std::string* reason = nullptr);
 
-    ~SerialPort();
+    // Opens the system's port in raw mode, keeping its current line
+    // settings, with the normal read profile. On failure returns nullptr,
+    // leaves nothing open and sets *reason (if given) to the system's reason,
+    // e.g. "device busy", "no such device", "permission denied (add the user
+    // to the 'dialout' group)", "not a terminal".
+    static std::unique_ptr<SerialPort> OpenSystemPort(const std::string& name, std::string* reason = nullptr);
+
+    // Closes the port (see Close).
+    virtual ~SerialPort() = default;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Reads the current line settings. False if the port is closed or dead or
     // the settings cannot be read.
-    bool GetLineSettings(LineSettings* settings);
+    virtual bool GetLineSettings(LineSettings* settings) = 0;
 
     // Applies settings in raw mode with no software flow control, after the
     // output already written has left the port. Output stuck for
     // kDrainStallLimitMs behind a stalled line is discarded rather than sent
     // under the new settings. On failure the port keeps its previous
     // settings and stays open.
-    bool SetLineSettings(const LineSettings& settings);
+    virtual bool SetLineSettings(const LineSettings& settings) = 0;
 
     // Changes only the speed (in and out), after the output already written
     // has left the port. On failure the port keeps its speed.
-    bool SetBaudRate(DWORD baudRate);
+    virtual bool SetBaudRate(DWORD baudRate) = 0;
 
-    void SetReadProfile(ReadProfile profile);
-    ReadProfile GetReadProfile() const;
+    virtual void SetReadProfile(ReadProfile profile) = 0;
+    virtual ReadProfile GetReadProfile() const = 0;
 
     // Reads one byte: at once from the port's buffer, or else sleeps until
     // the line delivers, Wake() is called, or the port is closed or fails.
@@ -125,43 +135,40 @@ public:
     // false with *count 0 when the port is closed or dead. Bytes already
     // buffered are handed out before a pending wake-up is reported. One
     // thread reads at a time.
-    bool ReadByte(BYTE* byte, DWORD* count);
+    virtual bool ReadByte(BYTE* byte, DWORD* count) = 0;
 
     // Makes the ReadByte that is sleeping, or else the next one that would
     // sleep, return at once with *count 0, so that its caller can look at
     // the state it waits on. A wake-up is kept until a read reports it;
     // several before that report count as one. Any thread; never blocks; a
     // no-op on a closed port.
-    void Wake();
+    virtual void Wake() = 0;
 
     // Writes all size bytes, looping over partial writes and retrying
     // interrupted calls; returns when the bytes have been handed to the
     // driver. *written is the count actually written; false if it is less
     // than size, which happens only when the port is closed or has failed
     // (IsClosed() or IsDead() then says which).
-    bool Write(const void* data, DWORD size, DWORD* written);
+    virtual bool Write(const void* data, DWORD size, DWORD* written) = 0;
 
     // Blocks until everything written has physically left the port. Gives up
     // (false) when the output queue has made no progress for
     // kDrainStallLimitMs (a line stalled by hardware flow control), or when
     // the port is closed or dead.
-    bool Drain();
+    virtual bool Drain() = 0;
 
     // Idempotent. See the file comment for what it waits for.
-    void Close();
+    virtual void Close() = 0;
 
-    bool IsClosed() const;
-    bool IsDead() const;
+    virtual bool IsClosed() const = 0;
+    virtual bool IsDead() const = 0;
     // Why the port went dead ("device disconnected (hang-up)", "device
     // disconnected (I/O error)", ...); "" while alive.
-    std::string DeadReason() const;
+    virtual std::string DeadReason() const = 0;
 
-    // The device path that was opened.
-    const std::string& DevicePath() const;
+    // The device path that was opened (a memory line's name).
+    virtual const std::string& DevicePath() const = 0;
 
-    struct Impl;  // opaque: defined in the system's own file
-
-private:
-    explicit SerialPort(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> m_impl;
+protected:
+    SerialPort() = default;
 };

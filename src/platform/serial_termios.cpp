@@ -341,7 +341,7 @@ std::string ResolvePortName(const std::string& name) {
     return {};
 }
 
-struct SerialPort::Impl {
+struct TermiosPortState {
     std::string m_strDevicePath;
     int m_nFd = -1;
     // Readable from the start of Close() on, so that a read or write waiting
@@ -390,13 +390,38 @@ struct SerialPort::Impl {
     void Release();
 };
 
+// The port as callers see it; its state is TermiosPortState.
+class TermiosPort final : public SerialPort {
+public:
+    explicit TermiosPort(std::unique_ptr<TermiosPortState> impl);
+    ~TermiosPort() override;
+
+    bool GetLineSettings(LineSettings* settings) override;
+    bool SetLineSettings(const LineSettings& settings) override;
+    bool SetBaudRate(DWORD baudRate) override;
+    void SetReadProfile(ReadProfile profile) override;
+    ReadProfile GetReadProfile() const override;
+    bool ReadByte(BYTE* byte, DWORD* count) override;
+    void Wake() override;
+    bool Write(const void* data, DWORD size, DWORD* written) override;
+    bool Drain() override;
+    void Close() override;
+    bool IsClosed() const override;
+    bool IsDead() const override;
+    std::string DeadReason() const override;
+    const std::string& DevicePath() const override;
+
+private:
+    std::unique_ptr<TermiosPortState> m_impl;
+};
+
 namespace {
 
 // Counts an I/O call as in progress for its lifetime, unless the port is
 // already closed or dead.
 class IoScope {
 public:
-    explicit IoScope(SerialPort::Impl& port) : m_port(port) {
+    explicit IoScope(TermiosPortState& port) : m_port(port) {
         std::lock_guard lock(m_port.m_mutex);
         m_bEntered = !m_port.m_bClosed && !m_port.m_bDead;
         if (m_bEntered)
@@ -414,13 +439,13 @@ public:
     explicit operator bool() const { return m_bEntered; }
 
 private:
-    SerialPort::Impl& m_port;
+    TermiosPortState& m_port;
     bool m_bEntered;
 };
 
 }  // namespace
 
-void SerialPort::Impl::MarkDead(const std::string& reason) {
+void TermiosPortState::MarkDead(const std::string& reason) {
     std::lock_guard lock(m_mutex);
     if (m_bDead)
         return;
@@ -433,7 +458,7 @@ void SerialPort::Impl::MarkDead(const std::string& reason) {
 // is there is taken before a wake-up is reported, and a wake-up is left
 // pending while data is handed out, so that the caller sees it at its next
 // read even if that read would otherwise sleep.
-SerialPort::Impl::Filled SerialPort::Impl::FillInput() {
+TermiosPortState::Filled TermiosPortState::FillInput() {
     for (;;) {
         pollfd fds[3] = {{m_nFd, POLLIN, 0}, {m_nCloseFd, POLLIN, 0}, {m_nWakeFd, POLLIN, 0}};
         if (poll(fds, 3, -1) < 0) {
@@ -457,7 +482,7 @@ SerialPort::Impl::Filled SerialPort::Impl::FillInput() {
 }
 
 // One read() after poll() reported the port: Bytes, Nothing or Failed.
-SerialPort::Impl::Filled SerialPort::Impl::ReadInput(short revents) {
+TermiosPortState::Filled TermiosPortState::ReadInput(short revents) {
     if (revents & POLLNVAL) {
         MarkDead("port descriptor is no longer valid");
         return Filled::Failed;
@@ -488,14 +513,14 @@ SerialPort::Impl::Filled SerialPort::Impl::ReadInput(short revents) {
     return Filled::Failed;
 }
 
-void SerialPort::Impl::TakeWake() {
+void TermiosPortState::TakeWake() {
     std::uint64_t count = 0;
     [[maybe_unused]] ssize_t ignored = read(m_nWakeFd, &count, sizeof count);
 }
 
 // Waits until the port can take more output. False when the port is being
 // closed or has gone dead. No time limit: a write completes or Close() ends it.
-bool SerialPort::Impl::WaitWritable() {
+bool TermiosPortState::WaitWritable() {
     for (;;) {
         pollfd fds[2] = {{m_nFd, POLLOUT, 0}, {m_nCloseFd, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
@@ -516,7 +541,7 @@ bool SerialPort::Impl::WaitWritable() {
 }
 
 // How long queued bytes take to leave at the line's present speed.
-int SerialPort::Impl::DrainWaitMs(int queued) const {
+int TermiosPortState::DrainWaitMs(int queued) const {
     termios tio{};
     const int characterUs = tcgetattr(m_nFd, &tio) == 0 ? CharacterTimeMicroseconds(tio) : 0;
     if (characterUs == 0)
@@ -531,7 +556,7 @@ int SerialPort::Impl::DrainWaitMs(int queued) const {
 // has not shrunk for kDrainStallLimitMs: tcdrain() alone could wait forever
 // on a line stalled by hardware flow control. With stopOnClose, also gives
 // up when Close() starts.
-bool SerialPort::Impl::WaitOutputDrained(bool stopOnClose) {
+bool TermiosPortState::WaitOutputDrained(bool stopOnClose) {
     int lastQueued = -1;
     Clock::time_point lastProgress = Clock::now();
     for (;;) {
@@ -557,7 +582,7 @@ bool SerialPort::Impl::WaitOutputDrained(bool stopOnClose) {
 // a speed change never garbles bytes still queued at the old speed. Output
 // stuck behind a stalled line is discarded rather than sent at the new
 // speed.
-bool SerialPort::Impl::ApplyTermios(const termios& tio) {
+bool TermiosPortState::ApplyTermios(const termios& tio) {
     int when = TCSADRAIN;
     if (!WaitOutputDrained(true)) {
         if (m_bClosed)
@@ -573,14 +598,14 @@ bool SerialPort::Impl::ApplyTermios(const termios& tio) {
 
 // DTR and RTS up while the port is open (with CRTSCTS the driver then drives
 // RTS itself). A pseudo-terminal has no modem lines, so failure is ignored.
-void SerialPort::Impl::RaiseModemLines() {
+void TermiosPortState::RaiseModemLines() {
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(m_nFd, TIOCMBIS, &lines);
 }
 
 // Gives the device back: bounded drain, original settings, exclusivity and
 // lock released, descriptors closed. Runs with no I/O call in progress.
-void SerialPort::Impl::Release() {
+void TermiosPortState::Release() {
     if (m_nFd >= 0) {
         if (!m_bDead) {
             if (!WaitOutputDrained(false))
@@ -603,13 +628,13 @@ void SerialPort::Impl::Release() {
     }
 }
 
-SerialPort::SerialPort(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+TermiosPort::TermiosPort(std::unique_ptr<TermiosPortState> impl) : m_impl(std::move(impl)) {}
 
-SerialPort::~SerialPort() {
+TermiosPort::~TermiosPort() {
     Close();
 }
 
-std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::string* reason) {
+std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, std::string* reason) {
     auto fail = [reason](const std::string& why) -> std::unique_ptr<SerialPort> {
         if (reason)
             *reason = why;
@@ -664,17 +689,17 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::strin
         if ((eventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0)
             return failOpen(std::strerror(errno));
 
-    auto impl = std::make_unique<Impl>();
+    auto impl = std::make_unique<TermiosPortState>();
     impl->m_strDevicePath = path;
     impl->m_nFd = fd;
     impl->m_nCloseFd = eventFds[0];
     impl->m_nWakeFd = eventFds[1];
     impl->m_tioOriginal = original;
     impl->m_nRestoreSlot = restoreSlot;
-    return std::unique_ptr<SerialPort>(new SerialPort(std::move(impl)));
+    return std::make_unique<TermiosPort>(std::move(impl));
 }
 
-bool SerialPort::GetLineSettings(LineSettings* settings) {
+bool TermiosPort::GetLineSettings(LineSettings* settings) {
     IoScope io(*m_impl);
     if (!io)
         return false;
@@ -690,7 +715,7 @@ namespace {
 // Reads the port's termios, lets change derive the wanted record from it and
 // applies that; nothing is written when change refuses (nullopt).
 template <typename Change>
-bool ChangeTermios(SerialPort::Impl& impl, int fd, Change change) {
+bool ChangeTermios(TermiosPortState& impl, int fd, Change change) {
     termios current{};
     if (tcgetattr(fd, &current) != 0)
         return false;
@@ -700,29 +725,29 @@ bool ChangeTermios(SerialPort::Impl& impl, int fd, Change change) {
 
 }  // namespace
 
-bool SerialPort::SetLineSettings(const LineSettings& settings) {
+bool TermiosPort::SetLineSettings(const LineSettings& settings) {
     IoScope io(*m_impl);
     return io && ChangeTermios(*m_impl, m_impl->m_nFd,
                                [&](const termios& current) { return ApplyLineSettings(current, settings); });
 }
 
-bool SerialPort::SetBaudRate(DWORD baudRate) {
+bool TermiosPort::SetBaudRate(DWORD baudRate) {
     IoScope io(*m_impl);
     return io && ChangeTermios(*m_impl, m_impl->m_nFd,
                                [&](const termios& current) { return WithBaudRate(current, baudRate); });
 }
 
-void SerialPort::SetReadProfile(ReadProfile profile) {
+void TermiosPort::SetReadProfile(ReadProfile profile) {
     m_impl->m_readProfile.store(profile, std::memory_order_release);
 }
 
-ReadProfile SerialPort::GetReadProfile() const {
+ReadProfile TermiosPort::GetReadProfile() const {
     return m_impl->m_readProfile.load(std::memory_order_acquire);
 }
 
-bool SerialPort::ReadByte(BYTE* byte, DWORD* count) {
+bool TermiosPort::ReadByte(BYTE* byte, DWORD* count) {
     *count = 0;
-    Impl& port = *m_impl;
+    TermiosPortState& port = *m_impl;
     // A byte already buffered costs no system call and no lock: the buffer
     // is the reading thread's alone, and Close() never frees it.
     if (!port.Usable())
@@ -732,12 +757,12 @@ bool SerialPort::ReadByte(BYTE* byte, DWORD* count) {
         if (!io)
             return false;
         switch (port.FillInput()) {
-        case Impl::Filled::Bytes:
+        case TermiosPortState::Filled::Bytes:
             break;
-        case Impl::Filled::Woken:
+        case TermiosPortState::Filled::Woken:
             return true;
-        case Impl::Filled::Nothing:
-        case Impl::Filled::Failed:
+        case TermiosPortState::Filled::Nothing:
+        case TermiosPortState::Filled::Failed:
             return false;
         }
     }
@@ -746,18 +771,18 @@ bool SerialPort::ReadByte(BYTE* byte, DWORD* count) {
     return true;
 }
 
-void SerialPort::Wake() {
+void TermiosPort::Wake() {
     IoScope io(*m_impl);
     if (io)
         Signal(m_impl->m_nWakeFd);
 }
 
-bool SerialPort::Write(const void* data, DWORD size, DWORD* written) {
+bool TermiosPort::Write(const void* data, DWORD size, DWORD* written) {
     *written = 0;
     IoScope io(*m_impl);
     if (!io)
         return false;
-    Impl& port = *m_impl;
+    TermiosPortState& port = *m_impl;
     std::lock_guard writeLock(port.m_writeMutex);
     const BYTE* bytes = static_cast<const BYTE*>(data);
     while (*written < size) {
@@ -779,15 +804,15 @@ bool SerialPort::Write(const void* data, DWORD size, DWORD* written) {
     return true;
 }
 
-bool SerialPort::Drain() {
+bool TermiosPort::Drain() {
     IoScope io(*m_impl);
     if (!io)
         return false;
     return m_impl->WaitOutputDrained(true);
 }
 
-void SerialPort::Close() {
-    Impl& port = *m_impl;
+void TermiosPort::Close() {
+    TermiosPortState& port = *m_impl;
     {
         std::unique_lock lock(port.m_mutex);
         if (port.m_bClosed) {
@@ -807,19 +832,19 @@ void SerialPort::Close() {
     port.m_idle.notify_all();
 }
 
-bool SerialPort::IsClosed() const {
+bool TermiosPort::IsClosed() const {
     return m_impl->m_bClosed.load(std::memory_order_acquire);
 }
 
-bool SerialPort::IsDead() const {
+bool TermiosPort::IsDead() const {
     return m_impl->m_bDead.load(std::memory_order_acquire);
 }
 
-std::string SerialPort::DeadReason() const {
+std::string TermiosPort::DeadReason() const {
     std::lock_guard lock(m_impl->m_mutex);
     return m_impl->m_strDeadReason;
 }
 
-const std::string& SerialPort::DevicePath() const {
+const std::string& TermiosPort::DevicePath() const {
     return m_impl->m_strDevicePath;
 }

@@ -226,7 +226,7 @@ std::string ResolvePortName(const std::string& name) {
     return number == 0 ? std::string() : kDevicePrefix + ("COM" + std::to_string(number));
 }
 
-struct SerialPort::Impl {
+struct Win32PortState {
     std::string m_strDevicePath;
     HANDLE m_hPort = INVALID_HANDLE_VALUE;
     // Set from the start of Close() on, so that a wait returns at once.
@@ -276,13 +276,38 @@ struct SerialPort::Impl {
     void CloseHandles();
 };
 
+// The port as callers see it; its state is Win32PortState.
+class Win32Port final : public SerialPort {
+public:
+    explicit Win32Port(std::unique_ptr<Win32PortState> impl);
+    ~Win32Port() override;
+
+    bool GetLineSettings(LineSettings* settings) override;
+    bool SetLineSettings(const LineSettings& settings) override;
+    bool SetBaudRate(DWORD baudRate) override;
+    void SetReadProfile(ReadProfile profile) override;
+    ReadProfile GetReadProfile() const override;
+    bool ReadByte(BYTE* byte, DWORD* count) override;
+    void Wake() override;
+    bool Write(const void* data, DWORD size, DWORD* written) override;
+    bool Drain() override;
+    void Close() override;
+    bool IsClosed() const override;
+    bool IsDead() const override;
+    std::string DeadReason() const override;
+    const std::string& DevicePath() const override;
+
+private:
+    std::unique_ptr<Win32PortState> m_impl;
+};
+
 namespace {
 
 // Counts an I/O call as in progress for its lifetime, unless the port is
 // already closed or dead.
 class IoScope {
 public:
-    explicit IoScope(SerialPort::Impl& port) : m_port(port) {
+    explicit IoScope(Win32PortState& port) : m_port(port) {
         std::lock_guard lock(m_port.m_mutex);
         m_bEntered = !m_port.m_bClosed && !m_port.m_bDead;
         if (m_bEntered)
@@ -300,13 +325,13 @@ public:
     explicit operator bool() const { return m_bEntered; }
 
 private:
-    SerialPort::Impl& m_port;
+    Win32PortState& m_port;
     bool m_bEntered;
 };
 
 }  // namespace
 
-void SerialPort::Impl::MarkDead(const std::string& reason) {
+void Win32PortState::MarkDead(const std::string& reason) {
     std::lock_guard lock(m_mutex);
     if (m_bDead)
         return;
@@ -316,7 +341,7 @@ void SerialPort::Impl::MarkDead(const std::string& reason) {
 
 // A transfer that fails while the port is open: an unplugged USB adapter
 // completes its pending requests with one of the first group.
-void SerialPort::Impl::MarkFailed(DWORD error) {
+void Win32PortState::MarkFailed(DWORD error) {
     if (m_bClosed.load(std::memory_order_acquire))
         return;
     switch (error) {
@@ -338,7 +363,7 @@ void SerialPort::Impl::MarkFailed(DWORD error) {
 // cancelled and waited out. True when the request completed (*transferred
 // bytes, possibly fewer after a cancel); false when it failed (the port is
 // then marked) or Close() started. *wokenBy is the wait's result.
-bool SerialPort::Impl::Transfer(HANDLE event, bool wakeable, DWORD* transferred, DWORD* wokenBy,
+bool Win32PortState::Transfer(HANDLE event, bool wakeable, DWORD* transferred, DWORD* wokenBy,
                                 const std::function<BOOL(OVERLAPPED*)>& start) {
     OVERLAPPED overlapped{};
     overlapped.hEvent = event;
@@ -370,7 +395,7 @@ bool SerialPort::Impl::Transfer(HANDLE event, bool wakeable, DWORD* transferred,
 // device fails, and moves what has arrived into the input buffer. Bytes that
 // came are taken before a wake-up is reported; the wake-up is then kept for
 // the next read that would sleep.
-SerialPort::Impl::Filled SerialPort::Impl::FillInput() {
+Win32PortState::Filled Win32PortState::FillInput() {
     for (;;) {
         DWORD errors = 0;
         COMSTAT status{};
@@ -413,7 +438,7 @@ SerialPort::Impl::Filled SerialPort::Impl::FillInput() {
 // (false) when the queue has not shrunk for kDrainStallLimitMs (a line
 // stalled by hardware flow control), or, with stopOnClose, when Close()
 // starts.
-bool SerialPort::Impl::WaitOutputDrained(bool stopOnClose) {
+bool Win32PortState::WaitOutputDrained(bool stopOnClose) {
     DWORD lastQueued = MAXDWORD;
     Clock::time_point lastProgress = Clock::now();
     for (;;) {
@@ -449,7 +474,7 @@ bool SerialPort::Impl::WaitOutputDrained(bool stopOnClose) {
 // output stuck behind a stalled line is discarded rather than sent under the
 // new settings. On failure puts the previous record back, since SetCommState
 // may have applied part of it.
-bool SerialPort::Impl::ApplyState(const DCB& wanted) {
+bool Win32PortState::ApplyState(const DCB& wanted) {
     DCB previous{};
     previous.DCBlength = sizeof(DCB);
     if (!GetCommState(m_hPort, &previous))
@@ -471,7 +496,7 @@ bool SerialPort::Impl::ApplyState(const DCB& wanted) {
 // them all, and a driver may refuse one it cannot keep though the speed
 // alone would do: Wine's pseudo-terminal ports refuse a second parity
 // setting.)
-bool SerialPort::Impl::SetSpeed(DWORD baudRate) {
+bool Win32PortState::SetSpeed(DWORD baudRate) {
     if (!WaitOutputDrained(true)) {
         if (m_bClosed.load(std::memory_order_acquire))
             return false;
@@ -488,7 +513,7 @@ bool SerialPort::Impl::SetSpeed(DWORD baudRate) {
     });
 }
 
-void SerialPort::Impl::CloseHandles() {
+void Win32PortState::CloseHandles() {
     for (HANDLE* handle : {&m_hReadEvent, &m_hWriteEvent, &m_hWakeEvent, &m_hCloseEvent}) {
         if (*handle)
             CloseHandle(*handle);
@@ -501,7 +526,7 @@ void SerialPort::Impl::CloseHandles() {
 
 // Gives the port back: bounded drain, the original state and time-outs,
 // handles closed. Runs with no I/O call in progress.
-void SerialPort::Impl::Release() {
+void Win32PortState::Release() {
     if (m_hPort != INVALID_HANDLE_VALUE && !m_bDead) {
         if (!WaitOutputDrained(false))
             PurgeComm(m_hPort, PURGE_TXABORT | PURGE_TXCLEAR);
@@ -515,11 +540,11 @@ void SerialPort::Impl::Release() {
     CloseHandles();
 }
 
-SerialPort::SerialPort(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+Win32Port::Win32Port(std::unique_ptr<Win32PortState> impl) : m_impl(std::move(impl)) {}
 
-SerialPort::~SerialPort() { Close(); }
+Win32Port::~Win32Port() { Close(); }
 
-std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::string* reason) {
+std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, std::string* reason) {
     auto fail = [reason](const std::string& why) -> std::unique_ptr<SerialPort> {
         if (reason)
             *reason = why;
@@ -529,7 +554,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::strin
     if (path.empty())
         return fail("no such port");
 
-    auto impl = std::make_unique<Impl>();
+    auto impl = std::make_unique<Win32PortState>();
     impl->m_strDevicePath = path;
     // Share mode 0: exclusive, a second open fails while this one lasts.
     impl->m_hPort = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -570,10 +595,10 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::strin
     impl->m_hWriteEvent = NewManualEvent();
     if (!impl->m_hCloseEvent || !impl->m_hWakeEvent || !impl->m_hReadEvent || !impl->m_hWriteEvent)
         return failOpen(SystemErrorText(GetLastError()));
-    return std::unique_ptr<SerialPort>(new SerialPort(std::move(impl)));
+    return std::make_unique<Win32Port>(std::move(impl));
 }
 
-bool SerialPort::GetLineSettings(LineSettings* settings) {
+bool Win32Port::GetLineSettings(LineSettings* settings) {
     IoScope io(*m_impl);
     if (!io)
         return false;
@@ -585,7 +610,7 @@ bool SerialPort::GetLineSettings(LineSettings* settings) {
     return true;
 }
 
-bool SerialPort::SetLineSettings(const LineSettings& settings) {
+bool Win32Port::SetLineSettings(const LineSettings& settings) {
     IoScope io(*m_impl);
     if (!io)
         return false;
@@ -597,20 +622,20 @@ bool SerialPort::SetLineSettings(const LineSettings& settings) {
     return wanted && m_impl->ApplyState(*wanted);
 }
 
-bool SerialPort::SetBaudRate(DWORD baudRate) {
+bool Win32Port::SetBaudRate(DWORD baudRate) {
     IoScope io(*m_impl);
     return io && baudRate != 0 && m_impl->SetSpeed(baudRate);
 }
 
-void SerialPort::SetReadProfile(ReadProfile profile) {
+void Win32Port::SetReadProfile(ReadProfile profile) {
     m_impl->m_readProfile.store(profile, std::memory_order_release);
 }
 
-ReadProfile SerialPort::GetReadProfile() const { return m_impl->m_readProfile.load(std::memory_order_acquire); }
+ReadProfile Win32Port::GetReadProfile() const { return m_impl->m_readProfile.load(std::memory_order_acquire); }
 
-bool SerialPort::ReadByte(BYTE* byte, DWORD* count) {
+bool Win32Port::ReadByte(BYTE* byte, DWORD* count) {
     *count = 0;
-    Impl& port = *m_impl;
+    Win32PortState& port = *m_impl;
     // A byte already buffered costs no system call and no lock: the buffer
     // is the reading thread's alone, and Close() never frees it.
     if (!port.Usable())
@@ -620,11 +645,11 @@ bool SerialPort::ReadByte(BYTE* byte, DWORD* count) {
         if (!io)
             return false;
         switch (port.FillInput()) {
-        case Impl::Filled::Bytes:
+        case Win32PortState::Filled::Bytes:
             break;
-        case Impl::Filled::Woken:
+        case Win32PortState::Filled::Woken:
             return true;
-        case Impl::Filled::Failed:
+        case Win32PortState::Filled::Failed:
             return false;
         }
     }
@@ -633,18 +658,18 @@ bool SerialPort::ReadByte(BYTE* byte, DWORD* count) {
     return true;
 }
 
-void SerialPort::Wake() {
+void Win32Port::Wake() {
     IoScope io(*m_impl);
     if (io)
         SetEvent(m_impl->m_hWakeEvent);
 }
 
-bool SerialPort::Write(const void* data, DWORD size, DWORD* written) {
+bool Win32Port::Write(const void* data, DWORD size, DWORD* written) {
     *written = 0;
     IoScope io(*m_impl);
     if (!io)
         return false;
-    Impl& port = *m_impl;
+    Win32PortState& port = *m_impl;
     std::lock_guard writeLock(port.m_writeMutex);
     const BYTE* bytes = static_cast<const BYTE*>(data);
     while (*written < size) {
@@ -666,13 +691,13 @@ bool SerialPort::Write(const void* data, DWORD size, DWORD* written) {
     return true;
 }
 
-bool SerialPort::Drain() {
+bool Win32Port::Drain() {
     IoScope io(*m_impl);
     return io && m_impl->WaitOutputDrained(true);
 }
 
-void SerialPort::Close() {
-    Impl& port = *m_impl;
+void Win32Port::Close() {
+    Win32PortState& port = *m_impl;
     {
         std::unique_lock lock(port.m_mutex);
         if (port.m_bClosed) {
@@ -693,13 +718,13 @@ void SerialPort::Close() {
     port.m_idle.notify_all();
 }
 
-bool SerialPort::IsClosed() const { return m_impl->m_bClosed.load(std::memory_order_acquire); }
+bool Win32Port::IsClosed() const { return m_impl->m_bClosed.load(std::memory_order_acquire); }
 
-bool SerialPort::IsDead() const { return m_impl->m_bDead.load(std::memory_order_acquire); }
+bool Win32Port::IsDead() const { return m_impl->m_bDead.load(std::memory_order_acquire); }
 
-std::string SerialPort::DeadReason() const {
+std::string Win32Port::DeadReason() const {
     std::lock_guard lock(m_impl->m_mutex);
     return m_impl->m_strDeadReason;
 }
 
-const std::string& SerialPort::DevicePath() const { return m_impl->m_strDevicePath; }
+const std::string& Win32Port::DevicePath() const { return m_impl->m_strDevicePath; }

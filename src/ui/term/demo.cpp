@@ -18,6 +18,9 @@ namespace {
 constexpr char kScriptName[] = "demo.cmd";
 constexpr char kDataName[] = "demo.lzs";
 constexpr std::size_t kDataSize = 20000;
+#ifdef _WIN32
+constexpr char kDemoLineName[] = "DEMO";
+#endif
 
 bool WriteFile(const fs::path& path, const void* data, std::size_t size) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -87,7 +90,15 @@ std::unique_ptr<DemoSession> DemoSession::Create(std::string* reason) {
     SimOptions options;
     // At a real line's pace, so that the progress can be watched.
     options.paced = true;
+#ifdef _WIN32
+    // Windows has no pseudo-terminals: the receiver sits on the far end of a
+    // line inside the process, which the tool opens by its name.
+    session->m_pSim = ReceiverSim::CreateMemoryLine(kDemoLineName, options, reason);
+#else
+    // A pseudo-terminal, so that the demo runs through the system's own
+    // serial code.
     session->m_pSim = ReceiverSim::CreatePty(options, reason);
+#endif
     if (!session->m_pSim)
         return nullptr;
     session->m_pSim->Start();

@@ -1,6 +1,6 @@
 // DemoSession: everything `receiver-downloader --demo` needs besides the
-// front end: a simulated receiver on a pseudo-terminal inside the process
-// and, in a temporary folder, a sample script and the data file it names.
+// front end: a simulated receiver inside the process, on a pseudo-terminal
+// (or, on Windows, on a line inside the process named "DEMO") and, in a temporary folder, a sample script and the data file it names.
 //
 // The script: an 'E' command, a 'Q', the data file (about 20 KB of
 // reproducible bytes) and an 'X'.
@@ -23,7 +23,8 @@ public:
     DemoSession(const DemoSession&) = delete;
     DemoSession& operator=(const DemoSession&) = delete;
 
-    // The device the tool opens (the pseudo-terminal's tool side).
+    // The device the tool opens (the pseudo-terminal's tool side, or the
+    // line's name).
     const std::string& Device() const;
     const std::string& Folder() const { return m_strFolder; }
     const std::string& ScriptPath() const { return m_strScriptPath; }

@@ -14,6 +14,9 @@
 #include <vector>
 
 #include <wx/log.h>
+#ifdef _WIN32
+#include "platform/system_win32.h"
+#endif
 
 bool WxDownloaderApp::OnInit() {
     // No command line of wx's own: main() has parsed the program's options.
@@ -59,7 +62,26 @@ bool WxToolkitSession::Start(const std::string& programName) {
     return wxTheApp->CallOnInit();
 }
 
+#ifdef _WIN32
+namespace {
+
+// The program is a console program, so that the terminal mode writes to the
+// console it was started from and that console waits for it. Started from
+// Explorer, the system gives it a console window of its own, which the GUI
+// does not want: a console shared with no other process is given back.
+void ReleaseOwnConsole() {
+    DWORD processes[2];
+    if (GetConsoleProcessList(processes, 2) == 1)
+        FreeConsole();
+}
+
+}  // namespace
+#endif
+
 int RunGui(const GuiOptions& options) {
+#ifdef _WIN32
+    ReleaseOwnConsole();
+#endif
     WxToolkitSession session;
     const std::string programName = options.m_argc > 0 && options.m_argv ? options.m_argv[0] : "";
     if (!session.Start(programName)) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/evtloop.h>
 #include <wx/gauge.h>
@@ -148,8 +149,14 @@ int WxDialogView::RunModal(const std::function<void(WxDialogView&)>& onShown) {
         wxGUIEventLoop loop;
         wxEventLoopActivator activator(&loop);
         ScheduleDispatchOfPostedMessages();  // a dispatch may be held up below this run
-        while (!m_bEnded)
+        while (!m_bEnded) {
             loop.Dispatch();
+#ifdef __WXMSW__
+            // On Windows events queued from other threads (CallAfter) wait
+            // for idle time, which a loop run by Dispatch() never has.
+            wxTheApp->ProcessPendingEvents();
+#endif
+        }
     }
     Hide();
     const int result = m_dialog.Result();

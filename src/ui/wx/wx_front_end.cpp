@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 
+#include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
 #include <wx/stattext.h>
@@ -102,9 +103,14 @@ bool WxFrontEnd::ChooseScriptFile(std::string* path) {
                         kScriptFilter, wxFD_OPEN);
     if (dialog.ShowModal() != wxID_OK)
         return false;
-    // The path in the file system's own encoding, byte for byte.
     const wxString chosen = dialog.GetPath();
+#ifdef _WIN32
+    // Windows names files in UTF-16; the program's paths are UTF-8.
+    *path = AddDefaultExtension(std::string(chosen.ToUTF8()));
+#else
+    // The path in the file system's own encoding, byte for byte.
     *path = AddDefaultExtension(std::string(chosen.fn_str()));
+#endif
     return true;
 }
 
@@ -127,6 +133,9 @@ bool WxFrontEnd::WaitForWorkerThreads(std::chrono::milliseconds timeout) {
         if (Clock::now() >= deadline)
             return false;
         wxEventLoopBase::GetActive()->DispatchTimeout(20);
+#ifdef __WXMSW__
+        wxTheApp->ProcessPendingEvents();  // as in WxDialogView::RunModal
+#endif
     }
     return true;
 }

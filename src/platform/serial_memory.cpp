@@ -1,0 +1,439 @@
+// The line inside the process: one mutex and one condition variable per line
+// guard both queues, both ends' flags and settings. Every change notifies
+// all waiters, and each waits on a predicate over the state it needs, so no
+// wait polls and none can miss a change.
+#include "platform/serial_memory.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using End = MemoryLine::End;
+
+constexpr char kHangUpReason[] = "device disconnected (hang-up)";
+// Bytes a port takes off its queue per wait: more than the largest frame.
+constexpr std::size_t kReadBlock = 300;
+
+int Index(End end) { return end == End::Near ? 0 : 1; }
+End Other(End end) { return end == End::Near ? End::Far : End::Near; }
+
+bool ValidSettings(const LineSettings& settings) {
+    return settings.baudRate > 0 && (settings.dataBits == 7 || settings.dataBits == 8) &&
+           (settings.stopBits == 1 || settings.stopBits == 2);
+}
+
+}  // namespace
+
+struct MemoryLine::Shared {
+    struct Side {
+        std::deque<std::uint8_t> inbox;  // bytes that have arrived at this end
+        std::uint64_t taken = 0;         // bytes this end has read so far
+        LineSettings settings;
+        bool open = false;  // a port holds this end
+        bool wake = false;  // a wake-up waits for this end's reader
+    };
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    Side sides[2];
+    // Output of the near end that is held back (HoldNearOutput): it stays
+    // on the line and never arrives.
+    bool nearHeld = false;
+    std::deque<std::uint8_t> nearHeldBytes;
+    std::atomic<bool> hungUp{false};
+
+    Side& At(End end) { return sides[Index(end)]; }
+    // Room on the line from `from` towards the other end.
+    std::size_t Room(End from) {
+        const std::size_t queued =
+            from == End::Near && nearHeld ? nearHeldBytes.size() : At(Other(from)).inbox.size();
+        return kLineCapacity - std::min(queued, kLineCapacity);
+    }
+    // Bytes written by `from` that have not been taken by the other end.
+    std::size_t Undelivered(End from) {
+        return At(Other(from)).inbox.size() + (from == End::Near ? nearHeldBytes.size() : 0);
+    }
+    void Put(End from, const std::uint8_t* data, std::size_t size) {
+        std::deque<std::uint8_t>& queue = from == End::Near && nearHeld ? nearHeldBytes : At(Other(from)).inbox;
+        queue.insert(queue.end(), data, data + size);
+        changed.notify_all();
+    }
+    void DiscardUndelivered(End from) {
+        At(Other(from)).inbox.clear();
+        if (from == End::Near)
+            nearHeldBytes.clear();
+        changed.notify_all();
+    }
+    // Moves up to max bytes that arrived at `end` to out.
+    template <typename Out>
+    std::size_t Take(End end, Out out, std::size_t max) {
+        Side& side = At(end);
+        const std::size_t count = std::min(max, side.inbox.size());
+        std::copy_n(side.inbox.begin(), count, out);
+        side.inbox.erase(side.inbox.begin(), side.inbox.begin() + static_cast<std::ptrdiff_t>(count));
+        side.taken += count;
+        changed.notify_all();
+        return count;
+    }
+    // Waits until ready() or deadline (none: no limit); ready()'s last value.
+    template <typename Ready>
+    bool WaitUntil(std::unique_lock<std::mutex>& lock, const MemoryLine::Deadline& deadline, Ready ready) {
+        if (!deadline) {
+            changed.wait(lock, ready);
+            return true;
+        }
+        return changed.wait_until(lock, *deadline, ready);
+    }
+    // Waits until the other end has taken everything `from` wrote. False
+    // when nothing was taken for kDrainStallLimitMs, or stop() became true.
+    template <typename Stop>
+    bool WaitDelivered(std::unique_lock<std::mutex>& lock, End from, Stop stop) {
+        const std::chrono::milliseconds stallLimit(kDrainStallLimitMs);
+        std::uint64_t lastTaken = At(Other(from)).taken;
+        Clock::time_point lastProgress = Clock::now();
+        for (;;) {
+            if (Undelivered(from) == 0)
+                return true;
+            if (stop() || hungUp)
+                return false;
+            const std::uint64_t taken = At(Other(from)).taken;
+            if (taken != lastTaken) {
+                lastTaken = taken;
+                lastProgress = Clock::now();
+            } else if (Clock::now() - lastProgress >= stallLimit) {
+                return false;
+            }
+            changed.wait_until(lock, lastProgress + stallLimit);
+        }
+    }
+};
+
+namespace {
+
+std::mutex g_registryMutex;
+std::map<std::string, std::shared_ptr<MemoryLine::Shared>> g_lines;
+
+// One end of a memory line as a SerialPort.
+class MemoryPort final : public SerialPort {
+public:
+    MemoryPort(std::shared_ptr<MemoryLine::Shared> shared, End end, std::string name)
+        : m_shared(std::move(shared)), m_end(end), m_strName(std::move(name)),
+          m_original(m_shared->At(end).settings) {}
+    ~MemoryPort() override { Close(); }
+
+    bool GetLineSettings(LineSettings* settings) override {
+        Lock lock(*this);
+        if (!lock.usable)
+            return false;
+        *settings = m_shared->At(m_end).settings;
+        return true;
+    }
+
+    bool SetLineSettings(const LineSettings& settings) override {
+        return ValidSettings(settings) && Apply([&](LineSettings& current) { current = settings; });
+    }
+
+    bool SetBaudRate(DWORD baudRate) override {
+        return baudRate > 0 && Apply([&](LineSettings& current) { current.baudRate = baudRate; });
+    }
+
+    void SetReadProfile(ReadProfile profile) override { m_readProfile.store(profile, std::memory_order_release); }
+    ReadProfile GetReadProfile() const override { return m_readProfile.load(std::memory_order_acquire); }
+
+    bool ReadByte(BYTE* byte, DWORD* count) override {
+        *count = 0;
+        if (!IsUsable())
+            return false;
+        // The buffer is the reading thread's own: no lock for a byte in it.
+        if (m_nInputHead == m_input.size()) {
+            if (!Fill())
+                return false;
+            if (m_nInputHead == m_input.size())
+                return true;  // woken
+        }
+        *byte = m_input[m_nInputHead++];
+        *count = 1;
+        return true;
+    }
+
+    void Wake() override {
+        Lock lock(*this);
+        if (!lock.usable)
+            return;
+        m_shared->At(m_end).wake = true;
+        m_shared->changed.notify_all();
+    }
+
+    bool Write(const void* data, DWORD size, DWORD* written) override {
+        *written = 0;
+        Lock lock(*this);
+        if (!lock.usable)
+            return false;
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        while (*written < size) {
+            m_shared->changed.wait(lock.lock, [&] { return Stopped() || m_shared->Room(m_end) > 0; });
+            if (Stopped())
+                return false;
+            const std::size_t count = std::min<std::size_t>(size - *written, m_shared->Room(m_end));
+            m_shared->Put(m_end, bytes + *written, count);
+            *written += static_cast<DWORD>(count);
+        }
+        return true;
+    }
+
+    bool Drain() override {
+        Lock lock(*this);
+        return lock.usable && m_shared->WaitDelivered(lock.lock, m_end, [&] { return m_bClosed.load(); });
+    }
+
+    void Close() override {
+        std::unique_lock lock(m_shared->mutex);
+        if (m_bClosed) {
+            m_shared->changed.wait(lock, [&] { return m_bReleased; });
+            return;
+        }
+        m_bClosed.store(true, std::memory_order_release);
+        m_shared->changed.notify_all();
+        m_shared->changed.wait(lock, [&] { return m_nActive == 0; });
+        // Bounded drain, then the end is given back as it was found.
+        if (!m_shared->WaitDelivered(lock, m_end, [] { return false; }))
+            m_shared->DiscardUndelivered(m_end);
+        MemoryLine::Shared::Side& side = m_shared->At(m_end);
+        side.settings = m_original;
+        side.wake = false;
+        side.open = false;
+        m_bReleased = true;
+        m_shared->changed.notify_all();
+    }
+
+    bool IsClosed() const override { return m_bClosed.load(std::memory_order_acquire); }
+    bool IsDead() const override { return m_shared->hungUp.load(std::memory_order_acquire); }
+    std::string DeadReason() const override { return IsDead() ? kHangUpReason : ""; }
+    const std::string& DevicePath() const override { return m_strName; }
+
+private:
+    // The line's lock, counting the call as in progress (so that Close()
+    // waits for it) when the port is usable.
+    struct Lock {
+        explicit Lock(MemoryPort& port) : port(port), lock(port.m_shared->mutex), usable(port.IsUsable()) {
+            if (usable)
+                ++port.m_nActive;
+        }
+        ~Lock() {
+            if (usable && --port.m_nActive == 0)
+                port.m_shared->changed.notify_all();
+        }
+        MemoryPort& port;
+        std::unique_lock<std::mutex> lock;
+        bool usable;
+    };
+
+    bool IsUsable() const { return !IsClosed() && !IsDead(); }
+    // Under the lock: a wait must end.
+    bool Stopped() const { return m_bClosed.load() || m_shared->hungUp.load(); }
+
+    // Sleeps until bytes arrive, a wake-up or the port's end, and moves the
+    // bytes into the input buffer, NULs dropped. False when the port is
+    // closed or dead; true with an empty buffer when woken.
+    bool Fill() {
+        Lock lock(*this);
+        if (!lock.usable)
+            return false;
+        MemoryLine::Shared::Side& side = m_shared->At(m_end);
+        for (;;) {
+            m_shared->changed.wait(lock.lock, [&] { return Stopped() || !side.inbox.empty() || side.wake; });
+            if (!side.inbox.empty() && !Stopped()) {
+                m_input.resize(kReadBlock);
+                m_input.resize(m_shared->Take(m_end, m_input.begin(), kReadBlock));
+                // NUL bytes are line noise to this protocol: dropped here as
+                // the system's port drops them.
+                m_input.erase(std::remove(m_input.begin(), m_input.end(), std::uint8_t{0}), m_input.end());
+                m_nInputHead = 0;
+                if (!m_input.empty())
+                    return true;
+                continue;
+            }
+            if (Stopped())
+                return false;
+            side.wake = false;
+            m_input.clear();
+            m_nInputHead = 0;
+            return true;
+        }
+    }
+
+    // Changes this end's settings once its output has been taken; output
+    // stuck on a stalled line is discarded rather than sent under the new
+    // settings.
+    template <typename Change>
+    bool Apply(Change change) {
+        Lock lock(*this);
+        if (!lock.usable)
+            return false;
+        if (!m_shared->WaitDelivered(lock.lock, m_end, [&] { return m_bClosed.load(); })) {
+            if (Stopped())
+                return false;
+            m_shared->DiscardUndelivered(m_end);
+        }
+        change(m_shared->At(m_end).settings);
+        m_shared->changed.notify_all();
+        return true;
+    }
+
+    const std::shared_ptr<MemoryLine::Shared> m_shared;
+    const End m_end;
+    const std::string m_strName;
+    const LineSettings m_original;
+    std::atomic<ReadProfile> m_readProfile{ReadProfile::Normal};
+    // Under the line's lock.
+    std::atomic<bool> m_bClosed{false};
+    bool m_bReleased = false;
+    int m_nActive = 0;
+    // The reading thread's own.
+    std::vector<std::uint8_t> m_input;
+    std::size_t m_nInputHead = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::string* reason) {
+    std::shared_ptr<MemoryLine::Shared> line;
+    {
+        std::lock_guard lock(g_registryMutex);
+        if (const auto found = g_lines.find(name); found != g_lines.end())
+            line = found->second;
+    }
+    if (!line)
+        return OpenSystemPort(name, reason);
+    std::lock_guard lock(line->mutex);
+    const char* why = line->hungUp ? "no such device"
+                      : line->At(End::Near).open ? "device busy (in use by another program)"
+                                                 : nullptr;
+    if (why) {
+        if (reason)
+            *reason = why;
+        return nullptr;
+    }
+    line->At(End::Near).open = true;
+    return std::make_unique<MemoryPort>(line, End::Near, name);
+}
+
+MemoryLine::MemoryLine(std::string name, std::shared_ptr<Shared> shared)
+    : m_strName(std::move(name)), m_shared(std::move(shared)) {}
+
+std::unique_ptr<MemoryLine> MemoryLine::Create(const std::string& name, std::string* reason) {
+    std::lock_guard lock(g_registryMutex);
+    if (name.empty() || g_lines.count(name) != 0) {
+        if (reason)
+            *reason = name.empty() ? "a memory line needs a name" : "a line named " + name + " exists already";
+        return nullptr;
+    }
+    auto shared = std::make_shared<Shared>();
+    g_lines.emplace(name, shared);
+    return std::unique_ptr<MemoryLine>(new MemoryLine(name, std::move(shared)));
+}
+
+MemoryLine::~MemoryLine() {
+    HangUp();
+    std::lock_guard lock(g_registryMutex);
+    g_lines.erase(m_strName);
+}
+
+std::unique_ptr<SerialPort> MemoryLine::OpenEnd(End end, std::string* reason) {
+    if (end == End::Near)
+        return SerialPort::Open(m_strName, reason);
+    std::lock_guard lock(m_shared->mutex);
+    const char* why = m_shared->hungUp ? "no such device"
+                      : m_shared->At(end).open ? "device busy (in use by another program)"
+                                               : nullptr;
+    if (why) {
+        if (reason)
+            *reason = why;
+        return nullptr;
+    }
+    m_shared->At(end).open = true;
+    return std::make_unique<MemoryPort>(m_shared, end, m_strName);
+}
+
+MemoryLine::Wait MemoryLine::ReadFar(std::vector<std::uint8_t>* out, Deadline deadline) {
+    std::unique_lock lock(m_shared->mutex);
+    Shared::Side& far = m_shared->At(End::Far);
+    auto ready = [&] { return m_shared->hungUp || far.wake || !far.inbox.empty(); };
+    if (!m_shared->WaitUntil(lock, deadline, ready))
+        return Wait::TimedOut;
+    if (m_shared->hungUp)
+        return Wait::HungUp;
+    if (far.wake) {
+        far.wake = false;
+        return Wait::Woken;
+    }
+    m_shared->Take(End::Far, std::back_inserter(*out), far.inbox.size());
+    return Wait::Done;
+}
+
+MemoryLine::Wait MemoryLine::WriteFar(const std::uint8_t* data, std::size_t size, std::size_t* written,
+                                      Deadline deadline) {
+    *written = 0;
+    std::unique_lock lock(m_shared->mutex);
+    Shared::Side& far = m_shared->At(End::Far);
+    auto ready = [&] { return m_shared->hungUp || far.wake || m_shared->Room(End::Far) > 0; };
+    if (!m_shared->WaitUntil(lock, deadline, ready))
+        return Wait::TimedOut;
+    if (m_shared->hungUp)
+        return Wait::HungUp;
+    if (far.wake) {
+        far.wake = false;
+        return Wait::Woken;
+    }
+    *written = std::min(size, m_shared->Room(End::Far));
+    m_shared->Put(End::Far, data, *written);
+    return Wait::Done;
+}
+
+void MemoryLine::WakeFar() {
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->At(End::Far).wake = true;
+    m_shared->changed.notify_all();
+}
+
+LineSettings MemoryLine::Settings(End end) const {
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->At(end).settings;
+}
+
+void MemoryLine::SetFarSettings(const LineSettings& settings) {
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->At(End::Far).settings = settings;
+    m_shared->changed.notify_all();
+}
+
+std::size_t MemoryLine::UnreadByNear() const {
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->At(End::Near).inbox.size();
+}
+
+void MemoryLine::DiscardUnreadByNear() {
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->DiscardUndelivered(End::Far);
+}
+
+void MemoryLine::HoldNearOutput() {
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->nearHeld = true;
+}
+
+void MemoryLine::HangUp() {
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->hungUp.store(true, std::memory_order_release);
+    m_shared->changed.notify_all();
+}
+
+bool MemoryLine::IsHungUp() const { return m_shared->hungUp.load(std::memory_order_acquire); }
