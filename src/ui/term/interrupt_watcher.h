@@ -46,6 +46,10 @@ public:
 #ifdef _WIN32
     // Takes a request from the console control handler's thread.
     void Deliver(int signal);
+#else
+    // Readable while a cancel request is pending, for a caller that waits in
+    // poll() on descriptors of its own as well (the station). -1 before Start().
+    int WakeFd() const { return m_nWakeFd; }
 #endif
 
 private:
