@@ -10,6 +10,8 @@
 //    for good and one that Wake() makes readable until the reader takes it.
 #include "platform/serial_termios.h"
 
+#include "platform/serial_activity.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -341,7 +343,7 @@ std::string ResolvePortName(const std::string& name) {
     return {};
 }
 
-struct TermiosPortState {
+struct TermiosPortState : SerialActivity {
     std::string m_strDevicePath;
     int m_nFd = -1;
     // Readable from the start of Close() on, so that a read or write waiting
@@ -353,17 +355,6 @@ struct TermiosPortState {
     int m_nRestoreSlot = -1;
     std::atomic<ReadProfile> m_readProfile{ReadProfile::Normal};
 
-    // Guards the fields below. Close() sets m_bClosed, then waits until no
-    // operation is in progress (m_nActive back to 0) before it touches the
-    // descriptors.
-    mutable std::mutex m_mutex;
-    std::condition_variable m_idle;
-    int m_nActive = 0;
-    std::atomic<bool> m_bClosed{false};
-    bool m_bReleased = false;
-    std::atomic<bool> m_bDead{false};
-    std::string m_strDeadReason;
-
     std::mutex m_writeMutex;
     // What the last read() brought, NULs removed; the reading thread's own.
     BYTE m_abyInput[kInputBufferSize];
@@ -374,11 +365,7 @@ struct TermiosPortState {
     // (only NULs, say), a wake-up, or a closed or failed port.
     enum class Filled { Bytes, Nothing, Woken, Failed };
 
-    bool Usable() const {
-        return !m_bClosed.load(std::memory_order_acquire) && !m_bDead.load(std::memory_order_acquire);
-    }
     bool InputEmpty() const { return m_nInputHead == m_nInputTail; }
-    void MarkDead(const std::string& reason);
     Filled FillInput();
     Filled ReadInput(short revents);
     void TakeWake();
@@ -414,44 +401,6 @@ public:
 private:
     std::unique_ptr<TermiosPortState> m_impl;
 };
-
-namespace {
-
-// Counts an I/O call as in progress for its lifetime, unless the port is
-// already closed or dead.
-class IoScope {
-public:
-    explicit IoScope(TermiosPortState& port) : m_port(port) {
-        std::lock_guard lock(m_port.m_mutex);
-        m_bEntered = !m_port.m_bClosed && !m_port.m_bDead;
-        if (m_bEntered)
-            ++m_port.m_nActive;
-    }
-    ~IoScope() {
-        if (!m_bEntered)
-            return;
-        std::lock_guard lock(m_port.m_mutex);
-        if (--m_port.m_nActive == 0)
-            m_port.m_idle.notify_all();
-    }
-    IoScope(const IoScope&) = delete;
-    IoScope& operator=(const IoScope&) = delete;
-    explicit operator bool() const { return m_bEntered; }
-
-private:
-    TermiosPortState& m_port;
-    bool m_bEntered;
-};
-
-}  // namespace
-
-void TermiosPortState::MarkDead(const std::string& reason) {
-    std::lock_guard lock(m_mutex);
-    if (m_bDead)
-        return;
-    m_strDeadReason = reason;
-    m_bDead = true;
-}
 
 // Sleeps until the line delivers, Wake() is called, Close() starts or the
 // device fails, and moves what has arrived into the input buffer. Data that

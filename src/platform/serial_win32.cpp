@@ -15,6 +15,8 @@
 // dropped here too: not every driver honours fNull (Wine passes them).
 #include "platform/serial_win32.h"
 
+#include "platform/serial_activity.h"
+
 #include <winioctl.h>
 
 #include <algorithm>
@@ -226,7 +228,7 @@ std::string ResolvePortName(const std::string& name) {
     return number == 0 ? std::string() : kDevicePrefix + ("COM" + std::to_string(number));
 }
 
-struct Win32PortState {
+struct Win32PortState : SerialActivity {
     std::string m_strDevicePath;
     HANDLE m_hPort = INVALID_HANDLE_VALUE;
     // Set from the start of Close() on, so that a wait returns at once.
@@ -240,16 +242,6 @@ struct Win32PortState {
     int m_nRestoreSlot = -1;
     std::atomic<ReadProfile> m_readProfile{ReadProfile::Normal};
 
-    // Guards the fields below; Close() sets m_bClosed, then waits until no
-    // call is in progress before it touches the handles.
-    mutable std::mutex m_mutex;
-    std::condition_variable m_idle;
-    int m_nActive = 0;
-    std::atomic<bool> m_bClosed{false};
-    bool m_bReleased = false;
-    std::atomic<bool> m_bDead{false};
-    std::string m_strDeadReason;
-
     // Writes and device requests (the speed switch) take turns on the
     // write event.
     std::mutex m_writeMutex;
@@ -260,11 +252,7 @@ struct Win32PortState {
 
     enum class Filled { Bytes, Woken, Failed };
 
-    bool Usable() const {
-        return !m_bClosed.load(std::memory_order_acquire) && !m_bDead.load(std::memory_order_acquire);
-    }
     bool InputEmpty() const { return m_nInputHead == m_nInputTail; }
-    void MarkDead(const std::string& reason);
     void MarkFailed(DWORD error);
     Filled FillInput();
     bool Transfer(HANDLE event, bool wakeable, DWORD* transferred, DWORD* wokenBy,
@@ -300,44 +288,6 @@ public:
 private:
     std::unique_ptr<Win32PortState> m_impl;
 };
-
-namespace {
-
-// Counts an I/O call as in progress for its lifetime, unless the port is
-// already closed or dead.
-class IoScope {
-public:
-    explicit IoScope(Win32PortState& port) : m_port(port) {
-        std::lock_guard lock(m_port.m_mutex);
-        m_bEntered = !m_port.m_bClosed && !m_port.m_bDead;
-        if (m_bEntered)
-            ++m_port.m_nActive;
-    }
-    ~IoScope() {
-        if (!m_bEntered)
-            return;
-        std::lock_guard lock(m_port.m_mutex);
-        if (--m_port.m_nActive == 0)
-            m_port.m_idle.notify_all();
-    }
-    IoScope(const IoScope&) = delete;
-    IoScope& operator=(const IoScope&) = delete;
-    explicit operator bool() const { return m_bEntered; }
-
-private:
-    Win32PortState& m_port;
-    bool m_bEntered;
-};
-
-}  // namespace
-
-void Win32PortState::MarkDead(const std::string& reason) {
-    std::lock_guard lock(m_mutex);
-    if (m_bDead)
-        return;
-    m_strDeadReason = reason;
-    m_bDead = true;
-}
 
 // A transfer that fails while the port is open: an unplugged USB adapter
 // completes its pending requests with one of the first group.
