@@ -33,14 +33,6 @@ void OnSignal(int signal) {
     errno = savedErrno;
 }
 
-sigset_t WatchedSignalSet() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal : kWatchedSignals)
-        sigaddset(&set, signal);
-    return set;
-}
-
 void CloseIfOpen(int* fd) {
     if (*fd >= 0)
         close(*fd);
@@ -77,12 +69,9 @@ bool InterruptWatcher::Start() {
         CloseIfOpen(&m_anPipe[1]);
         return false;
     }
-    const sigset_t watched = WatchedSignalSet();
-    pthread_sigmask(SIG_BLOCK, &watched, &m_previousMask);
     try {
         m_thread = std::thread([this] { Watch(); });
     } catch (...) {
-        pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
         CloseIfOpen(&m_anPipe[0]);
         CloseIfOpen(&m_anPipe[1]);
         CloseIfOpen(&m_nWakeFd);
@@ -108,9 +97,6 @@ void InterruptWatcher::Stop() {
     const char byte = kStopByte;
     [[maybe_unused]] ssize_t written = write(m_anPipe[1], &byte, 1);
     m_thread.join();
-    // A signal that came after the handlers were put back is delivered now,
-    // with its previous effect.
-    pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
     CloseIfOpen(&m_anPipe[0]);
     CloseIfOpen(&m_anPipe[1]);
     CloseIfOpen(&m_nWakeFd);
@@ -140,8 +126,6 @@ bool InterruptWatcher::WaitForInput() {
 }
 
 void InterruptWatcher::Watch() {
-    const sigset_t watched = WatchedSignalSet();
-    pthread_sigmask(SIG_UNBLOCK, &watched, nullptr);
     for (;;) {
         char byte = 0;
         const ssize_t n = read(m_anPipe[0], &byte, 1);

@@ -12,10 +12,6 @@
 // always has a way out and the device is never left raw.
 #pragma once
 
-#ifndef _WIN32
-#include <signal.h>
-#endif
-
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -29,10 +25,7 @@ public:
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
     // Installs the handlers and starts the helper thread. Only one watcher
-    // may run at a time. The signals are blocked on the calling thread (and
-    // so on every thread it starts afterwards) and taken by the helper thread
-    // alone, so that a signal never lands on a thread sleeping in a wait it
-    // would not leave for it. Stop() must be called on the same thread. False when the pipe or thread cannot be made (the
+    // may run at a time. False when the pipe or thread cannot be made (the
     // signals then keep their previous effect).
     bool Start();
     // Called on the helper thread just before a second signal ends the
@@ -68,7 +61,6 @@ private:
     int m_anPipe[2] = {-1, -1};
     int m_nWakeFd = -1;  // readable while a request is pending
     std::thread m_thread;
-    sigset_t m_previousMask{};  // the starting thread's, given back by Stop()
 #endif
     std::atomic<int> m_nPendingSignal{0};
     std::atomic<int> m_nReceived{0};
