@@ -33,6 +33,14 @@ void OnSignal(int signal) {
     errno = savedErrno;
 }
 
+sigset_t WatchedSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kWatchedSignals)
+        sigaddset(&set, signal);
+    return set;
+}
+
 void CloseIfOpen(int* fd) {
     if (*fd >= 0)
         close(*fd);
@@ -69,14 +77,23 @@ bool InterruptWatcher::Start() {
         CloseIfOpen(&m_anPipe[1]);
         return false;
     }
+    // The helper thread is started with the signals blocked and keeps them
+    // so: the handler must never run on the thread that reads the pipe it
+    // writes into (a handler held back until that read returns, as under a
+    // thread sanitizer, would wait for itself).
+    const sigset_t watched = WatchedSignalSet();
+    sigset_t previousMask;
+    pthread_sigmask(SIG_BLOCK, &watched, &previousMask);
     try {
         m_thread = std::thread([this] { Watch(); });
     } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
         CloseIfOpen(&m_anPipe[0]);
         CloseIfOpen(&m_anPipe[1]);
         CloseIfOpen(&m_nWakeFd);
         return false;
     }
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     g_nInterruptFd = m_anPipe[1];
     struct sigaction action {};
     action.sa_handler = OnSignal;
