@@ -107,9 +107,10 @@ protected:
         EXPECT_TRUE(report.commands.empty() || report.commands == Texts{"E123456"}) << report.Summary();
     }
 
-    SimReport ReportAfterSettling(std::size_t commands) {
-        m_sim->WaitUntil([commands](const SimReport& r) { return r.commands.size() >= commands; },
-                         std::chrono::seconds(2));
+    // Waits for that many commands; `settle` is the whole wait when fewer
+    // are expected, and only a bound when they are.
+    SimReport ReportAfterSettling(std::size_t commands, std::chrono::seconds settle = std::chrono::seconds(2)) {
+        m_sim->WaitUntil([commands](const SimReport& r) { return r.commands.size() >= commands; }, settle);
         return m_sim->Report();
     }
 
@@ -143,7 +144,7 @@ TEST_F(ConnectSequenceTest, CompleteDownload) {
     EXPECT_TRUE(g_bUploadFinished.IsSet());
     ExpectCleanEnd();
 
-    const SimReport report = ReportAfterSettling(3);
+    const SimReport report = ReportAfterSettling(3, std::chrono::seconds(30));
     EXPECT_EQ(report.commands, (Texts{"E123456", "Q", "X"}));
     ASSERT_EQ(report.files.size(), 1u);
     EXPECT_TRUE(report.files[0].complete);
