@@ -70,12 +70,7 @@ section "ThreadSanitizer: the whole suite (every threaded test among it)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="-fsanitize=thread" \
       -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 cmake --build build-tsan -j"$jobs"
-# The tests that send SIGINT/SIGTERM/SIGHUP to a running program are left to
-# the other two passes: ThreadSanitizer holds an asynchronous signal's
-# handler back until the thread it landed on leaves its current call, and
-# now and then one was seen held for good (the program then never learns of
-# the signal). The program built without it takes them at once.
-sanitizer_ctest build-tsan -E '/Sig(Int|Term|Hup)|TerminalSignalTest|CtrlC'
+sanitizer_ctest build-tsan
 section_done
 
 section "AddressSanitizer + UndefinedBehaviorSanitizer: the whole suite"

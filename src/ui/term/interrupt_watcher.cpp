@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,31 +70,30 @@ InterruptWatcher::~InterruptWatcher() { Stop(); }
 bool InterruptWatcher::Start() {
     if (m_bStarted)
         return true;
-    if (pipe2(m_anPipe, O_CLOEXEC) != 0)
-        return false;
-    m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_nWakeFd < 0) {
-        CloseIfOpen(&m_anPipe[0]);
-        CloseIfOpen(&m_anPipe[1]);
-        return false;
-    }
-    // The helper thread is started with the signals blocked and keeps them
-    // so: the handler must never run on the thread that reads the pipe it
-    // writes into (a handler held back until that read returns, as under a
-    // thread sanitizer, would wait for itself).
+    // Blocked in the starting thread before the run's workers exist, so that
+    // every thread started from here on inherits the mask and the signals
+    // wait for the helper thread's signalfd: no handler has to run on a
+    // thread that may be asleep in a wait it would not leave for it.
     const sigset_t watched = WatchedSignalSet();
-    sigset_t previousMask;
-    pthread_sigmask(SIG_BLOCK, &watched, &previousMask);
-    try {
-        m_thread = std::thread([this] { Watch(); });
-    } catch (...) {
-        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-        CloseIfOpen(&m_anPipe[0]);
-        CloseIfOpen(&m_anPipe[1]);
-        CloseIfOpen(&m_nWakeFd);
+    if (pthread_sigmask(SIG_BLOCK, &watched, &m_previousMask) != 0)
+        return false;
+    m_nSignalFd = signalfd(-1, &watched, SFD_CLOEXEC);
+    m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    bool ready = m_nSignalFd >= 0 && m_nWakeFd >= 0 && pipe2(m_anPipe, O_CLOEXEC) == 0;
+    if (ready) {
+        try {
+            m_thread = std::thread([this] { Watch(); });
+        } catch (...) {
+            ready = false;
+        }
+    }
+    if (!ready) {
+        CloseAll();
+        pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
         return false;
     }
-    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    // Threads that were running before (the demo's simulated receiver) may
+    // still take a signal: their handler passes it on through the pipe.
     g_nInterruptFd = m_anPipe[1];
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -114,10 +114,23 @@ void InterruptWatcher::Stop() {
     const char byte = kStopByte;
     [[maybe_unused]] ssize_t written = write(m_anPipe[1], &byte, 1);
     m_thread.join();
+    // A signal that came after the helper's last read is dropped here rather
+    // than taking its old effect once unblocked: the run it was meant for is
+    // over.
+    const sigset_t watched = WatchedSignalSet();
+    const timespec now{};
+    while (sigtimedwait(&watched, nullptr, &now) > 0) {
+    }
+    pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
+    CloseAll();
+    m_bStarted = false;
+}
+
+void InterruptWatcher::CloseAll() {
     CloseIfOpen(&m_anPipe[0]);
     CloseIfOpen(&m_anPipe[1]);
+    CloseIfOpen(&m_nSignalFd);
     CloseIfOpen(&m_nWakeFd);
-    m_bStarted = false;
 }
 
 int InterruptWatcher::TakeInterrupt() {
@@ -142,15 +155,32 @@ bool InterruptWatcher::WaitForInput() {
     }
 }
 
-void InterruptWatcher::Watch() {
+// The next watched signal, from the signalfd or from a handler through the
+// pipe; 0 when Stop() asks the thread to end.
+int InterruptWatcher::NextSignal() {
     for (;;) {
-        char byte = 0;
+        pollfd fds[2] = {{m_nSignalFd, POLLIN, 0}, {m_anPipe[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return 0;
+        }
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info{};
+            if (read(m_nSignalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+                return static_cast<int>(info.ssi_signo);
+            continue;
+        }
+        char byte = kStopByte;
         const ssize_t n = read(m_anPipe[0], &byte, 1);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0 || byte == kStopByte)
-            return;
-        const int signal = static_cast<unsigned char>(byte);
+        return n == 1 ? static_cast<unsigned char>(byte) : 0;
+    }
+}
+
+void InterruptWatcher::Watch() {
+    for (int signal = NextSignal(); signal != 0; signal = NextSignal()) {
         if (m_nReceived.fetch_add(1) >= 1) {
             // The first request has not ended the run: stop now, but never
             // leave a port raw.

@@ -3,14 +3,20 @@
 // through the console control handler, count as SIGINT; closing the console
 // as SIGHUP. See interrupt_watcher_win32.cpp.)
 //
-// The signal handler only writes the signal's number to a pipe; a helper
-// thread reads it, keeps the request and wakes the modal loop
-// (WakeMessageLoop), which then cancels the dialog that is open. A second
+// On POSIX systems the signals are blocked from Start() to Stop() and a
+// helper thread takes them from a signalfd (threads that were running before
+// Start() and do not block them get a handler that passes the signal to the
+// helper through a pipe). The helper keeps the request and wakes the modal
+// loop (WakeMessageLoop), which then cancels the dialog that is open. A second
 // signal while the first is still being acted on ends the process at once
 // with 128 + that signal, after every open port has been put back to the
 // settings it was found with (RestoreOpenPortsNow), so that the operator
 // always has a way out and the device is never left raw.
 #pragma once
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 #include <atomic>
 #include <functional>
@@ -24,15 +30,18 @@ public:
     InterruptWatcher(const InterruptWatcher&) = delete;
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
-    // Installs the handlers and starts the helper thread. Only one watcher
-    // may run at a time. False when the pipe or thread cannot be made (the
-    // signals then keep their previous effect).
+    // Blocks the signals in the calling thread (threads it starts afterwards
+    // inherit that), installs the handlers and starts the helper thread. Call
+    // it before starting the run's threads, and Stop() from the same thread.
+    // Only one watcher may run at a time. False when the descriptors or the
+    // thread cannot be made (the signals then keep their previous effect).
     bool Start();
     // Called on the helper thread just before a second signal ends the
     // process, with the exit status. It must not wait for the UI thread.
     // Set before Start().
     void SetForcedExitHook(std::function<void(int status)> hook) { m_forcedExitHook = std::move(hook); }
-    // Restores the previous dispositions and stops the helper thread.
+    // Stops the helper thread, drops signals that are still pending, and
+    // restores the previous dispositions and the calling thread's mask.
     void Stop();
 
     // Consumes the pending cancel request: returns the signal that made it,
@@ -54,11 +63,17 @@ public:
 
 private:
     void Watch();
+#ifndef _WIN32
+    int NextSignal();
+    void CloseAll();
+#endif
 
 #ifdef _WIN32
     void* m_hWakeEvent = nullptr;  // set while a request is pending
 #else
-    int m_anPipe[2] = {-1, -1};
+    sigset_t m_previousMask{};
+    int m_nSignalFd = -1;
+    int m_anPipe[2] = {-1, -1};  // from the handlers; a 0 byte asks the helper to end
     int m_nWakeFd = -1;  // readable while a request is pending
     std::thread m_thread;
 #endif
