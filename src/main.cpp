@@ -119,7 +119,7 @@ int RunDemo(const CommandLine& commandLine, RunEvents* events, int argc, char** 
     settings.m_strDevice = demo->Device();
     const int status =
         RunFrontEnd(commandLine, settings, demo->ScriptPath(), demo->Folder(), true, events, argc, argv);
-    const bool received = demo->Finish(out);
+    const bool received = demo->Finish(out, status == kExitSuccess);
     if (status == kExitSuccess && !received)
         return kExitFailure;
     return status;

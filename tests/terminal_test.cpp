@@ -507,3 +507,14 @@ TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {
     EXPECT_NE(child.Out().find(kSuccess), std::string::npos) << child.Out();
     EXPECT_NE(child.Out().find("SHA-256 equal"), std::string::npos) << child.Out();
 }
+
+// The demo's receiver thread runs before the signals are taken over: a
+// Ctrl-C that lands on it still cancels the run.
+TEST_F(TerminalTest, DemoCancelledMidFile) {
+    ChildProcess child({"--demo", "--no-gui"});
+    ASSERT_TRUE(child.WaitForOutput("Command: S", 60s)) << child.Out() << child.Err();
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
+    EXPECT_NE(child.Out().find(TerminalFrontEnd::DownloadCancelledText() + "\n"), std::string::npos) << child.Out();
+    EXPECT_NE(child.Out().find("the download did not complete"), std::string::npos) << child.Out();
+}

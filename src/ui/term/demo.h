@@ -33,10 +33,11 @@ public:
     static std::vector<std::string> ExpectedCommands();
     static std::vector<unsigned char> DemoData();
 
-    // Waits briefly for the receiver to take the last frame, then prints its
-    // record (commands, files, SHA-256) and a verdict to out. True when the
-    // receiver got every command and the data file whole and unchanged.
-    bool Finish(std::FILE* out);
+    // Prints the receiver's record (commands, files, SHA-256) and a verdict
+    // to out, after waiting briefly for it to take the last frame when the
+    // run succeeded. True when the receiver got every command and the data
+    // file whole and unchanged.
+    bool Finish(std::FILE* out, bool runSucceeded);
 
 private:
     DemoSession() = default;
