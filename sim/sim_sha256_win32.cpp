@@ -5,6 +5,8 @@
 // after <windows.h>
 #include <bcrypt.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr const char* kUnavailable = "(SHA-256 unavailable)";
@@ -46,9 +48,15 @@ Sha256Stream::Sha256Stream(Sha256Stream&&) noexcept = default;
 Sha256Stream& Sha256Stream::operator=(Sha256Stream&&) noexcept = default;
 
 void Sha256Stream::Update(const std::uint8_t* data, std::size_t size) {
-    if (m_pContext->ok && size > 0)
+    // BCryptHashData takes a 32-bit length: larger blocks go in pieces.
+    constexpr std::size_t kMaxPiece = 1u << 30;
+    while (m_pContext->ok && size > 0) {
+        const std::size_t piece = std::min(size, kMaxPiece);
         m_pContext->ok =
-            BCryptHashData(m_pContext->hash, const_cast<PUCHAR>(data), static_cast<ULONG>(size), 0) == 0;
+            BCryptHashData(m_pContext->hash, const_cast<PUCHAR>(data), static_cast<ULONG>(piece), 0) == 0;
+        data += piece;
+        size -= piece;
+    }
 }
 
 std::string Sha256Stream::Hex() const {
