@@ -92,6 +92,22 @@ struct MemoryLine::Shared {
         }
         return changed.wait_until(lock, *deadline, ready);
     }
+    // The far end's wait: until it can go on (Done, the lock still held),
+    // is woken (the wake-up is consumed), the line hangs up, or deadline.
+    template <typename CanGoOn>
+    MemoryLine::Wait AwaitFar(std::unique_lock<std::mutex>& lock, const MemoryLine::Deadline& deadline,
+                              CanGoOn canGoOn) {
+        Side& far = At(End::Far);
+        if (!WaitUntil(lock, deadline, [&] { return hungUp || far.wake || canGoOn(); }))
+            return MemoryLine::Wait::TimedOut;
+        if (hungUp)
+            return MemoryLine::Wait::HungUp;
+        if (far.wake) {
+            far.wake = false;
+            return MemoryLine::Wait::Woken;
+        }
+        return MemoryLine::Wait::Done;
+    }
     // Waits until the other end has taken everything `from` wrote. False
     // when nothing was taken for kDrainStallLimitMs, or stop() became true.
     template <typename Stop>
@@ -366,36 +382,22 @@ std::unique_ptr<SerialPort> MemoryLine::OpenEnd(End end, std::string* reason) {
 MemoryLine::Wait MemoryLine::ReadFar(std::vector<std::uint8_t>* out, Deadline deadline) {
     std::unique_lock lock(m_shared->mutex);
     Shared::Side& far = m_shared->At(End::Far);
-    auto ready = [&] { return m_shared->hungUp || far.wake || !far.inbox.empty(); };
-    if (!m_shared->WaitUntil(lock, deadline, ready))
-        return Wait::TimedOut;
-    if (m_shared->hungUp)
-        return Wait::HungUp;
-    if (far.wake) {
-        far.wake = false;
-        return Wait::Woken;
-    }
-    m_shared->Take(End::Far, std::back_inserter(*out), far.inbox.size());
-    return Wait::Done;
+    const Wait wait = m_shared->AwaitFar(lock, deadline, [&] { return !far.inbox.empty(); });
+    if (wait == Wait::Done)
+        m_shared->Take(End::Far, std::back_inserter(*out), far.inbox.size());
+    return wait;
 }
 
 MemoryLine::Wait MemoryLine::WriteFar(const std::uint8_t* data, std::size_t size, std::size_t* written,
                                       Deadline deadline) {
     *written = 0;
     std::unique_lock lock(m_shared->mutex);
-    Shared::Side& far = m_shared->At(End::Far);
-    auto ready = [&] { return m_shared->hungUp || far.wake || m_shared->Room(End::Far) > 0; };
-    if (!m_shared->WaitUntil(lock, deadline, ready))
-        return Wait::TimedOut;
-    if (m_shared->hungUp)
-        return Wait::HungUp;
-    if (far.wake) {
-        far.wake = false;
-        return Wait::Woken;
+    const Wait wait = m_shared->AwaitFar(lock, deadline, [&] { return m_shared->Room(End::Far) > 0; });
+    if (wait == Wait::Done) {
+        *written = std::min(size, m_shared->Room(End::Far));
+        m_shared->Put(End::Far, data, *written);
     }
-    *written = std::min(size, m_shared->Room(End::Far));
-    m_shared->Put(End::Far, data, *written);
-    return Wait::Done;
+    return wait;
 }
 
 void MemoryLine::WakeFar() {
