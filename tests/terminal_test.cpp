@@ -508,8 +508,8 @@ TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {
     EXPECT_NE(child.Out().find("SHA-256 equal"), std::string::npos) << child.Out();
 }
 
-// The demo's receiver thread runs before the signals are taken over: a
-// Ctrl-C that lands on it still cancels the run.
+// The demo's receiver thread runs before the watcher starts: Ctrl-C still
+// cancels the run.
 TEST_F(TerminalTest, DemoCancelledMidFile) {
     ChildProcess child({"--demo", "--no-gui"});
     ASSERT_TRUE(child.WaitForOutput("Command: S", 60s)) << child.Out() << child.Err();

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ui/term/interrupt_watcher.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -101,6 +103,8 @@ std::unique_ptr<DemoSession> DemoSession::Create(std::string* reason) {
 #endif
     if (!session->m_pSim)
         return nullptr;
+    // Ctrl-C is the operator's, for the run: the receiver's thread never takes it.
+    const WatchedSignalsBlocked signalsForTheRun;
     session->m_pSim->Start();
     return session;
 }

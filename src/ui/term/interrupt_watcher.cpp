@@ -1,6 +1,5 @@
 #include "ui/term/interrupt_watcher.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -18,21 +17,6 @@
 namespace {
 
 constexpr int kWatchedSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr char kStopByte = 0;
-
-// The write end of the running watcher's pipe, for the signal handler.
-volatile sig_atomic_t g_nInterruptFd = -1;
-struct sigaction g_previousActions[sizeof kWatchedSignals / sizeof kWatchedSignals[0]];
-
-void OnSignal(int signal) {
-    const int savedErrno = errno;
-    const int fd = g_nInterruptFd;
-    if (fd >= 0) {
-        const char byte = static_cast<char>(signal);
-        [[maybe_unused]] ssize_t written = write(fd, &byte, 1);
-    }
-    errno = savedErrno;
-}
 
 sigset_t WatchedSignalSet() {
     sigset_t set;
@@ -65,6 +49,13 @@ void SayExitingAgain(int signal) {
 
 }  // namespace
 
+WatchedSignalsBlocked::WatchedSignalsBlocked() {
+    const sigset_t watched = WatchedSignalSet();
+    pthread_sigmask(SIG_BLOCK, &watched, &m_previousMask);
+}
+
+WatchedSignalsBlocked::~WatchedSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr); }
+
 InterruptWatcher::~InterruptWatcher() { Stop(); }
 
 bool InterruptWatcher::Start() {
@@ -73,13 +64,16 @@ bool InterruptWatcher::Start() {
     // Blocked in the starting thread before the run's workers exist, so that
     // every thread started from here on inherits the mask and the signals
     // wait for the helper thread's signalfd: no handler has to run on a
-    // thread that may be asleep in a wait it would not leave for it.
+    // thread that may be asleep in a wait it would not leave for it. (A
+    // thread started earlier that does not block them takes them with the
+    // handlers set before, which put the ports back and end the process.)
     const sigset_t watched = WatchedSignalSet();
     if (pthread_sigmask(SIG_BLOCK, &watched, &m_previousMask) != 0)
         return false;
     m_nSignalFd = signalfd(-1, &watched, SFD_CLOEXEC);
+    m_nStopFd = eventfd(0, EFD_CLOEXEC);
     m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    bool ready = m_nSignalFd >= 0 && m_nWakeFd >= 0 && pipe2(m_anPipe, O_CLOEXEC) == 0;
+    bool ready = m_nSignalFd >= 0 && m_nStopFd >= 0 && m_nWakeFd >= 0;
     if (ready) {
         try {
             m_thread = std::thread([this] { Watch(); });
@@ -92,15 +86,6 @@ bool InterruptWatcher::Start() {
         pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
         return false;
     }
-    // Threads that were running before (the demo's simulated receiver) may
-    // still take a signal: their handler passes it on through the pipe.
-    g_nInterruptFd = m_anPipe[1];
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < std::size(kWatchedSignals); ++i)
-        sigaction(kWatchedSignals[i], &action, &g_previousActions[i]);
     m_bStarted = true;
     return true;
 }
@@ -108,11 +93,8 @@ bool InterruptWatcher::Start() {
 void InterruptWatcher::Stop() {
     if (!m_bStarted)
         return;
-    for (std::size_t i = 0; i < std::size(kWatchedSignals); ++i)
-        sigaction(kWatchedSignals[i], &g_previousActions[i], nullptr);
-    g_nInterruptFd = -1;
-    const char byte = kStopByte;
-    [[maybe_unused]] ssize_t written = write(m_anPipe[1], &byte, 1);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = write(m_nStopFd, &one, sizeof one);
     m_thread.join();
     // A signal that came after the helper's last read is dropped here rather
     // than taking its old effect once unblocked: the run it was meant for is
@@ -127,9 +109,8 @@ void InterruptWatcher::Stop() {
 }
 
 void InterruptWatcher::CloseAll() {
-    CloseIfOpen(&m_anPipe[0]);
-    CloseIfOpen(&m_anPipe[1]);
     CloseIfOpen(&m_nSignalFd);
+    CloseIfOpen(&m_nStopFd);
     CloseIfOpen(&m_nWakeFd);
 }
 
@@ -155,27 +136,20 @@ bool InterruptWatcher::WaitForInput() {
     }
 }
 
-// The next watched signal, from the signalfd or from a handler through the
-// pipe; 0 when Stop() asks the thread to end.
+// The next watched signal; 0 once Stop() asks the thread to end.
 int InterruptWatcher::NextSignal() {
     for (;;) {
-        pollfd fds[2] = {{m_nSignalFd, POLLIN, 0}, {m_anPipe[0], POLLIN, 0}};
+        pollfd fds[2] = {{m_nSignalFd, POLLIN, 0}, {m_nStopFd, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return 0;
         }
-        if (fds[0].revents & POLLIN) {
-            signalfd_siginfo info{};
-            if (read(m_nSignalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
-                return static_cast<int>(info.ssi_signo);
-            continue;
-        }
-        char byte = kStopByte;
-        const ssize_t n = read(m_anPipe[0], &byte, 1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n == 1 ? static_cast<unsigned char>(byte) : 0;
+        if (fds[1].revents != 0)
+            return 0;
+        signalfd_siginfo info{};
+        if (read(m_nSignalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+            return static_cast<int>(info.ssi_signo);
     }
 }
 

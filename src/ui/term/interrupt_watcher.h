@@ -4,10 +4,9 @@
 // as SIGHUP. See interrupt_watcher_win32.cpp.)
 //
 // On POSIX systems the signals are blocked from Start() to Stop() and a
-// helper thread takes them from a signalfd (threads that were running before
-// Start() and do not block them get a handler that passes the signal to the
-// helper through a pipe). The helper keeps the request and wakes the modal
-// loop (WakeMessageLoop), which then cancels the dialog that is open. A second
+// helper thread takes them from a signalfd; it keeps the request and wakes
+// the modal loop (WakeMessageLoop), which then cancels the dialog that is
+// open. A second
 // signal while the first is still being acted on ends the process at once
 // with 128 + that signal, after every open port has been put back to the
 // settings it was found with (RestoreOpenPortsNow), so that the operator
@@ -23,6 +22,23 @@
 #include <thread>
 #include <utility>
 
+// Threads started while one of these exists leave the watched signals to
+// the watcher (on POSIX systems a thread inherits the mask it was started
+// with). For threads that must exist before the watcher starts, such as the
+// demo's simulated receiver. Nothing on Windows, where no thread takes them.
+class WatchedSignalsBlocked {
+public:
+    WatchedSignalsBlocked();
+    ~WatchedSignalsBlocked();
+    WatchedSignalsBlocked(const WatchedSignalsBlocked&) = delete;
+    WatchedSignalsBlocked& operator=(const WatchedSignalsBlocked&) = delete;
+
+#ifndef _WIN32
+private:
+    sigset_t m_previousMask{};
+#endif
+};
+
 class InterruptWatcher {
 public:
     InterruptWatcher() = default;
@@ -31,7 +47,7 @@ public:
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
     // Blocks the signals in the calling thread (threads it starts afterwards
-    // inherit that), installs the handlers and starts the helper thread. Call
+    // inherit that) and starts the helper thread. Call
     // it before starting the run's threads, and Stop() from the same thread.
     // Only one watcher may run at a time. False when the descriptors or the
     // thread cannot be made (the signals then keep their previous effect).
@@ -41,7 +57,7 @@ public:
     // Set before Start().
     void SetForcedExitHook(std::function<void(int status)> hook) { m_forcedExitHook = std::move(hook); }
     // Stops the helper thread, drops signals that are still pending, and
-    // restores the previous dispositions and the calling thread's mask.
+    // restores the calling thread's mask.
     void Stop();
 
     // Consumes the pending cancel request: returns the signal that made it,
@@ -73,7 +89,7 @@ private:
 #else
     sigset_t m_previousMask{};
     int m_nSignalFd = -1;
-    int m_anPipe[2] = {-1, -1};  // from the handlers; a 0 byte asks the helper to end
+    int m_nStopFd = -1;  // readable once Stop() asks the helper to end
     int m_nWakeFd = -1;  // readable while a request is pending
     std::thread m_thread;
 #endif

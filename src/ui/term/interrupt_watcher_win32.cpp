@@ -41,6 +41,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
+WatchedSignalsBlocked::WatchedSignalsBlocked() = default;
+WatchedSignalsBlocked::~WatchedSignalsBlocked() = default;
+
 InterruptWatcher::~InterruptWatcher() { Stop(); }
 
 bool InterruptWatcher::Start() {
