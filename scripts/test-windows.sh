@@ -8,8 +8,8 @@
 #      COM5 against the Linux simulated receiver (build/receiver-sim) on a
 #      pseudo-terminal: a download (exit 0, the success text, SHA-256 equal),
 #      the line hung up during the upload, Ctrl-C while waiting for the
-#      receiver, and a missing script, each with the text and exit status the
-#      Linux program gives;
+#      receiver, names beyond ASCII, and a missing script, each with the
+#      text and exit status the Linux program gives;
 #   3. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
 # Wine runs in a prefix of its own inside the build folder, made once; one
 # wineserver is kept up for the run (a cold start per program now and then
@@ -154,6 +154,24 @@ if [ $status -eq 130 ] && grep -q "Connection Cancelled" "$work/cancel.log"; the
 else
   echo "status $status"; cat "$work/cancel.log"
   result "Ctrl-C while waiting: cancel text, exit 130" 1
+fi
+
+# Names beyond ASCII: the folder, the script and the data file it names (the
+# script's bytes are UTF-8). Wine takes the arguments in the Unix locale's
+# character set, so it is set to UTF-8 here.
+named="$work/Ladung für Empfänger"
+mkdir -p "$named"
+cp examples/code.lzs "$named/daten-ü.lzs"
+printf 'CE000001\r\nSdaten-ü.lzs\r\nCX\r\n' >"$named/lädt.cmd"
+start_sim "$work/names.log"
+status=0
+LC_ALL=C.UTF-8 tool --timeout 60 --script "$named/lädt.cmd" >"$work/names-tool.log" 2>&1 || status=$?
+stop_sim
+if [ $status -eq 0 ] && grep -q "SHA-256 $sha, complete" "$work/names.log"; then
+  result "names beyond ASCII: the data file sent whole" 0
+else
+  echo "status $status"; cat "$work/names-tool.log" "$work/names.log"
+  result "names beyond ASCII: the data file sent whole" 1
 fi
 
 # A missing script: refused before the port is opened, exit 1.

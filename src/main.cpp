@@ -32,6 +32,7 @@
 #include "ui/term/station_ports.h"
 #include "ui/term/terminal_app.h"
 #include "upload/script_check.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ int RunDemo(const CommandLine& commandLine, RunEvents* events, int argc, char** 
     std::fprintf(out, "Demo: sample script %s\n", demo->ScriptPath().c_str());
     if (!terminal)
         std::fprintf(out, "Demo: press Connect, then choose %s when asked for the script.\n",
-                     std::filesystem::path(demo->ScriptPath()).filename().string().c_str());
+                     Utf8FromPath(PathFromUtf8(demo->ScriptPath()).filename()).c_str());
     std::fflush(out);
 
     PortSettings settings = PortSettingsFor(commandLine);
@@ -151,7 +152,7 @@ int RunStationMode(const CommandLine& commandLine, const char* argv0) {
         return UsageError("a station needs --script FILE.cmd");
     if (commandLine.m_bDemo || !commandLine.m_strTraceFile.empty())
         return UsageError(std::string(commandLine.m_bDemo ? "--demo" : "--trace") + " runs on one port only");
-    options.m_strScript = std::filesystem::absolute(commandLine.m_strScript).string();
+    options.m_strScript = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(commandLine.m_strScript)));
     options.m_nTimeoutSeconds = commandLine.m_nTimeoutSeconds;
     options.m_bRepeat = commandLine.m_bRepeat;
     options.m_nUnits = commandLine.m_nUnits;
@@ -192,7 +193,7 @@ int RunCommandLine(const CommandLine& commandLine, RunEvents* events, int argc, 
                       "--script FILE.cmd is needed in terminal mode when input is not a terminal\n(see --help)");
     std::string scriptFolder;
     if (!commandLine.m_strScript.empty())
-        scriptFolder = std::filesystem::absolute(commandLine.m_strScript).parent_path().string();
+        scriptFolder = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(commandLine.m_strScript)).parent_path());
     return RunFrontEnd(commandLine, PortSettingsFor(commandLine), commandLine.m_strScript, scriptFolder, false,
                        events, argc, argv);
 }

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "ui/term/interrupt_watcher.h"
+#include "platform/utf8_path.h"
 
 namespace fs = std::filesystem;
 
@@ -42,7 +43,7 @@ bool MakeTemporaryFolder(char* folderTemplate) {
         if (_mktemp_s(folderTemplate, pattern.size() + 1) != 0)
             return false;
         std::error_code error;
-        if (fs::create_directory(folderTemplate, error))
+        if (fs::create_directory(PathFromUtf8(folderTemplate), error))
             return true;
         errno = error ? error.value() : EEXIST;
     }
@@ -71,14 +72,14 @@ std::vector<unsigned char> DemoSession::DemoData() {
 
 std::unique_ptr<DemoSession> DemoSession::Create(std::string* reason) {
     std::unique_ptr<DemoSession> session(new DemoSession);
-    std::string folderTemplate = (fs::temp_directory_path() / "receiver-downloader-demo.XXXXXX").string();
+    std::string folderTemplate = Utf8FromPath(fs::temp_directory_path() / "receiver-downloader-demo.XXXXXX");
     if (!MakeTemporaryFolder(folderTemplate.data())) {
         *reason = std::string("cannot create a temporary folder: ") + std::strerror(errno);
         return nullptr;
     }
     session->m_strFolder = folderTemplate;
-    const fs::path folder(folderTemplate);
-    session->m_strScriptPath = (folder / kScriptName).string();
+    const fs::path folder = PathFromUtf8(folderTemplate);
+    session->m_strScriptPath = Utf8FromPath(folder / kScriptName);
 
     // Each command on a line of its own, CR LF line ends.
     const std::string script = std::string("CE123456\r\nCQ\r\nS") + kDataName + "\r\nCX\r\n";
@@ -114,7 +115,7 @@ DemoSession::~DemoSession() {
         m_pSim->Stop();
     if (!m_strFolder.empty()) {
         std::error_code error;
-        fs::remove_all(m_strFolder, error);
+        fs::remove_all(PathFromUtf8(m_strFolder), error);
     }
 }
 

@@ -20,6 +20,7 @@
 #include "sim/sim_report.h"
 #include "ui/run_outcome.h"
 #include "upload/script_check.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ double Millis(double seconds) { return std::round(seconds * 1000.0) / 1000.0; }
 // SHA-256 of the first length bytes of path (what the upload will send);
 // "" when the file cannot be read that far.
 std::string FileSha256(const std::string& path, std::uint64_t length) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     Sha256Stream hash;
     char buffer[65536];
     while (length > 0 && in) {
@@ -56,8 +57,8 @@ std::string FileSha256(const std::string& path, std::uint64_t length) {
 std::string ResolvedDevice(const std::string& name) {
     const std::string device = ResolvePortName(name);
     std::error_code error;
-    const std::filesystem::path canonical = std::filesystem::canonical(device, error);
-    return error || device.empty() ? device : canonical.string();
+    const std::filesystem::path canonical = std::filesystem::canonical(PathFromUtf8(device), error);
+    return error || device.empty() ? device : Utf8FromPath(canonical);
 }
 
 const char* ResultName(int exitStatus) {
@@ -165,7 +166,7 @@ struct RunEvents::Impl {
             // Not in the script as checked at the start (it changed since):
             // its length now is what the upload sends.
             std::error_code error;
-            const auto size = std::filesystem::file_size(path, error);
+            const auto size = std::filesystem::file_size(PathFromUtf8(path), error);
             file.known.size = error ? 0 : size;
         }
         openFile = std::move(file);

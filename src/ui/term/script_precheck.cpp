@@ -9,6 +9,7 @@
 #include "ui/run_outcome.h"
 #include "ui/upload_fault_text.h"
 #include "upload/script_check.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ bool ScriptPassesPrecheck(const std::string& script, MessageBoxPresenter& presen
 }
 
 int ReportScriptCheck(const std::string& script, std::FILE* out) {
-    const std::string path = std::filesystem::absolute(script).lexically_normal().string();
+    const std::string path = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(script)).lexically_normal());
     const ScriptCheckResult result = CheckScript(path);
     std::fprintf(out, "Script %s\n", path.c_str());
     std::size_t file = 0;

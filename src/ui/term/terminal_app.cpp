@@ -12,6 +12,7 @@
 #include "ui/term/progress_display.h"
 #include "ui/term/run_events.h"
 #include "upload/script_check.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -23,8 +24,8 @@ void ReportStart(const PortSettings& settings, const std::string& script, RunEve
     std::vector<ScriptDataFile> files;
     if (!script.empty()) {
         std::error_code error;
-        const std::filesystem::path absolute = std::filesystem::absolute(script, error);
-        fullPath = error ? script : absolute.lexically_normal().string();
+        const std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(script), error);
+        fullPath = error ? script : Utf8FromPath(absolute.lexically_normal());
         files = CheckScript(fullPath).m_dataFiles;
     }
     events.Started(fullPath, files);

@@ -15,6 +15,7 @@
 #include "ui/term/progress_display.h"
 #include "ui/term/run_events.h"
 #include "ui/term/script_precheck.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -64,8 +65,8 @@ private:
 // file dialog would give it.
 std::string FullScriptPath(const std::string& chosen) {
     std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(chosen, error);
-    return error ? chosen : absolute.lexically_normal().string();
+    const std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(chosen), error);
+    return error ? chosen : Utf8FromPath(absolute.lexically_normal());
 }
 
 }  // namespace
@@ -302,7 +303,7 @@ bool TerminalFrontEnd::ChooseScriptFile(std::string* path) {
         if (chosen.empty())
             return false;
         // As the file dialog does: a typed name without extension gets ".cmd".
-        if (!std::filesystem::path(chosen).has_extension())
+        if (!PathFromUtf8(chosen).has_extension())
             chosen += ".cmd";
     }
     *path = FullScriptPath(chosen);

@@ -7,6 +7,7 @@
 #include "res/resource.h"
 #include "ui/run_outcome.h"
 #include "ui/wx/wx_dialog_view.h"
+#include "platform/utf8_path.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -85,7 +86,7 @@ void WxFrontEnd::ShowDetail(const std::string& text) {
 
 std::string WxFrontEnd::AddDefaultExtension(const std::string& path) {
     namespace fs = std::filesystem;
-    const fs::path chosen(path);
+    const fs::path chosen = PathFromUtf8(path);
     if (path.empty() || chosen.has_extension() || !chosen.has_filename())
         return path;
     std::error_code error;

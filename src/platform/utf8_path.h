@@ -1,0 +1,19 @@
+// File names are UTF-8 strings everywhere inside the program. On Windows,
+// std::filesystem::path converts a plain std::string through the C library's
+// locale rather than as UTF-8 (a name beyond ASCII comes out garbled and is
+// not found), so every conversion between the two goes through these.
+// Elsewhere they pass the bytes through unchanged.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+inline std::filesystem::path PathFromUtf8(std::string_view text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+inline std::string Utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
