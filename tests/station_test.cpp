@@ -193,8 +193,12 @@ TEST_F(StationTest, EightReceiversThreeFaultsEachReportedWithItsReason) {
     ASSERT_EQ(record.size(), 8u);
     for (std::size_t i = 0; i < m_sims.size(); ++i) {
         const std::string port = m_sims[i]->ToolPath();
-        const SimReport report = m_sims[i]->Report();
         const bool clean = expected[i].first == Role::Clean;
+        // A child may end before its receiver has read the last frame.
+        if (clean)
+            m_sims[i]->WaitUntil([](const SimReport& r) { return !r.commands.empty() && r.commands.back() == "X"; },
+                                 kBound);
+        const SimReport report = m_sims[i]->Report();
         SCOPED_TRACE(port + " receiver: " + report.Summary());
         // The summary's line of the port: its result and, for a failure, why.
         const std::size_t at = out.find("\n" + port + " ", out.find("Summary:"));
@@ -237,6 +241,7 @@ TEST_F(StationTest, RepeatLoadsThreeUnitsPerPort) {
     for (const auto& unit : record)
         EXPECT_EQ(unit[6], "success");
     for (const auto& sim : m_sims) {
+        sim->WaitUntil([](const SimReport& r) { return r.units.size() >= 3; }, kBound);
         const SimReport report = sim->Report();
         ASSERT_EQ(report.units.size(), 3u) << report.Summary();
         for (const SimUnit& unit : report.units) {
