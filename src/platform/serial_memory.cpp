@@ -13,14 +13,14 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/serial_activity.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using End = MemoryLine::End;
 
 constexpr char kHangUpReason[] = "device disconnected (hang-up)";
-// Bytes a port takes off its queue per wait: more than the largest frame.
-constexpr std::size_t kReadBlock = 300;
 
 int Index(End end) { return end == End::Near ? 0 : 1; }
 End Other(End end) { return end == End::Near ? End::Far : End::Near; }
@@ -169,13 +169,13 @@ public:
         if (!IsUsable())
             return false;
         // The buffer is the reading thread's own: no lock for a byte in it.
-        if (m_nInputHead == m_input.size()) {
+        if (m_input.Empty()) {
             if (!Fill())
                 return false;
-            if (m_nInputHead == m_input.size())
+            if (m_input.Empty())
                 return true;  // woken
         }
-        *byte = m_input[m_nInputHead++];
+        *byte = m_input.Take();
         *count = 1;
         return true;
     }
@@ -267,21 +267,14 @@ private:
         for (;;) {
             m_shared->changed.wait(lock.lock, [&] { return Stopped() || !side.inbox.empty() || side.wake; });
             if (!side.inbox.empty() && !Stopped()) {
-                m_input.resize(kReadBlock);
-                m_input.resize(m_shared->Take(m_end, m_input.begin(), kReadBlock));
-                // NUL bytes are line noise to this protocol: dropped here as
-                // the system's port drops them.
-                m_input.erase(std::remove(m_input.begin(), m_input.end(), std::uint8_t{0}), m_input.end());
-                m_nInputHead = 0;
-                if (!m_input.empty())
+                m_input.Keep(m_shared->Take(m_end, m_input.m_abyBytes, SerialInput::kSize));
+                if (!m_input.Empty())
                     return true;
                 continue;
             }
             if (Stopped())
                 return false;
             side.wake = false;
-            m_input.clear();
-            m_nInputHead = 0;
             return true;
         }
     }
@@ -313,9 +306,7 @@ private:
     std::atomic<bool> m_bClosed{false};
     bool m_bReleased = false;
     int m_nActive = 0;
-    // The reading thread's own.
-    std::vector<std::uint8_t> m_input;
-    std::size_t m_nInputHead = 0;
+    SerialInput m_input;
 };
 
 }  // namespace

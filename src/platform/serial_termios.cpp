@@ -177,9 +177,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Bytes taken from the driver per read() call: more than the largest frame,
-// so that a whole frame that has arrived is taken in one call.
-constexpr std::size_t kInputBufferSize = 300;
 // How long the output queue is waited on between two looks at it when the
 // line's speed is not known.
 constexpr int kDrainGuessMs = 10;
@@ -356,18 +353,10 @@ struct TermiosPortState : SerialActivity {
     std::atomic<ReadProfile> m_readProfile{ReadProfile::Normal};
 
     std::mutex m_writeMutex;
-    // What the last read() brought, NULs removed; the reading thread's own.
-    BYTE m_abyInput[kInputBufferSize];
-    std::size_t m_nInputHead = 0;
-    std::size_t m_nInputTail = 0;
+    SerialInput m_input;
 
-    // What a wait for input ended with: bytes in the buffer, nothing usable
-    // (only NULs, say), a wake-up, or a closed or failed port.
-    enum class Filled { Bytes, Nothing, Woken, Failed };
-
-    bool InputEmpty() const { return m_nInputHead == m_nInputTail; }
-    Filled FillInput();
-    Filled ReadInput(short revents);
+    InputFill FillInput();
+    InputFill ReadInput(short revents);
     void TakeWake();
     bool WaitWritable();
     int DrainWaitMs(int queued) const;
@@ -407,59 +396,56 @@ private:
 // is there is taken before a wake-up is reported, and a wake-up is left
 // pending while data is handed out, so that the caller sees it at its next
 // read even if that read would otherwise sleep.
-TermiosPortState::Filled TermiosPortState::FillInput() {
+InputFill TermiosPortState::FillInput() {
     for (;;) {
         pollfd fds[3] = {{m_nFd, POLLIN, 0}, {m_nCloseFd, POLLIN, 0}, {m_nWakeFd, POLLIN, 0}};
         if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             MarkDead(std::strerror(errno));
-            return Filled::Failed;
+            return InputFill::Failed;
         }
         if (fds[1].revents != 0)
-            return Filled::Failed;
+            return InputFill::Failed;
         if (fds[0].revents != 0) {
-            const Filled filled = ReadInput(fds[0].revents);
-            if (filled != Filled::Nothing)
+            const InputFill filled = ReadInput(fds[0].revents);
+            if (filled != InputFill::Nothing)
                 return filled;
         }
         if (fds[2].revents != 0) {
             TakeWake();
-            return Filled::Woken;
+            return InputFill::Woken;
         }
     }
 }
 
 // One read() after poll() reported the port: Bytes, Nothing or Failed.
-TermiosPortState::Filled TermiosPortState::ReadInput(short revents) {
+InputFill TermiosPortState::ReadInput(short revents) {
     if (revents & POLLNVAL) {
         MarkDead("port descriptor is no longer valid");
-        return Filled::Failed;
+        return InputFill::Failed;
     }
-    const ssize_t count = RetryOnInterrupt([&] { return read(m_nFd, m_abyInput, sizeof m_abyInput); });
+    const ssize_t count =
+        RetryOnInterrupt([&] { return read(m_nFd, m_input.m_abyBytes, sizeof m_input.m_abyBytes); });
     if (count > 0) {
-        // NUL bytes are line noise to this protocol: a frame never carries
-        // one, so the port drops them before anyone sees them.
-        BYTE* const end = std::remove(m_abyInput, m_abyInput + count, BYTE{0});
-        m_nInputHead = 0;
-        m_nInputTail = static_cast<std::size_t>(end - m_abyInput);
-        return InputEmpty() ? Filled::Nothing : Filled::Bytes;
+        m_input.Keep(static_cast<std::size_t>(count));
+        return m_input.Empty() ? InputFill::Nothing : InputFill::Bytes;
     }
     if (count == 0) {
         // poll() said readable and the driver has nothing: end of file,
         // which a terminal reports only once the device is gone.
         MarkDead("device disconnected (end of file)");
-        return Filled::Failed;
+        return InputFill::Failed;
     }
     if (errno == EAGAIN) {
         if (revents & (POLLHUP | POLLERR)) {
             MarkDead("device disconnected (hang-up)");
-            return Filled::Failed;
+            return InputFill::Failed;
         }
-        return Filled::Nothing;
+        return InputFill::Nothing;
     }
     MarkDead(errno == EIO ? "device disconnected (I/O error)" : std::strerror(errno));
-    return Filled::Failed;
+    return InputFill::Failed;
 }
 
 void TermiosPortState::TakeWake() {
@@ -694,31 +680,7 @@ ReadProfile TermiosPort::GetReadProfile() const {
     return m_impl->m_readProfile.load(std::memory_order_acquire);
 }
 
-bool TermiosPort::ReadByte(BYTE* byte, DWORD* count) {
-    *count = 0;
-    TermiosPortState& port = *m_impl;
-    // A byte already buffered costs no system call and no lock: the buffer
-    // is the reading thread's alone, and Close() never frees it.
-    if (!port.Usable())
-        return false;
-    if (port.InputEmpty()) {
-        IoScope io(port);
-        if (!io)
-            return false;
-        switch (port.FillInput()) {
-        case TermiosPortState::Filled::Bytes:
-            break;
-        case TermiosPortState::Filled::Woken:
-            return true;
-        case TermiosPortState::Filled::Nothing:
-        case TermiosPortState::Filled::Failed:
-            return false;
-        }
-    }
-    *byte = port.m_abyInput[port.m_nInputHead++];
-    *count = 1;
-    return true;
-}
+bool TermiosPort::ReadByte(BYTE* byte, DWORD* count) { return ReadBufferedByte(*m_impl, byte, count); }
 
 void TermiosPort::Wake() {
     IoScope io(*m_impl);

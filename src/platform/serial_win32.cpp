@@ -99,9 +99,8 @@ COMMTIMEOUTS PortTimeouts() {
 
 namespace {
 
-// Bytes taken from the driver per read, and the queues asked for: more than
-// the largest frame.
-constexpr DWORD kInputBufferSize = 300;
+// The driver's output queue asked for: more than the largest frame (the
+// input queue asked for is as large as the port's own input buffer).
 constexpr DWORD kOutputQueueSize = 300;
 // How long the output queue is waited on between two looks at it when the
 // line's speed is not known.
@@ -245,16 +244,10 @@ struct Win32PortState : SerialActivity {
     // Writes and device requests (the speed switch) take turns on the
     // write event.
     std::mutex m_writeMutex;
-    // What the last read brought, NULs removed; the reading thread's own.
-    BYTE m_abyInput[kInputBufferSize];
-    std::size_t m_nInputHead = 0;
-    std::size_t m_nInputTail = 0;
+    SerialInput m_input;
 
-    enum class Filled { Bytes, Woken, Failed };
-
-    bool InputEmpty() const { return m_nInputHead == m_nInputTail; }
     void MarkFailed(DWORD error);
-    Filled FillInput();
+    InputFill FillInput();
     bool Transfer(HANDLE event, bool wakeable, DWORD* transferred, DWORD* wokenBy,
                   const std::function<BOOL(OVERLAPPED*)>& start);
     bool WaitOutputDrained(bool stopOnClose);
@@ -345,41 +338,37 @@ bool Win32PortState::Transfer(HANDLE event, bool wakeable, DWORD* transferred, D
 // device fails, and moves what has arrived into the input buffer. Bytes that
 // came are taken before a wake-up is reported; the wake-up is then kept for
 // the next read that would sleep.
-Win32PortState::Filled Win32PortState::FillInput() {
+InputFill Win32PortState::FillInput() {
     for (;;) {
         DWORD errors = 0;
         COMSTAT status{};
         if (!ClearCommError(m_hPort, &errors, &status)) {
             MarkFailed(GetLastError());
-            return Filled::Failed;
+            return InputFill::Failed;
         }
-        const DWORD wanted = std::clamp<DWORD>(status.cbInQue, 1, kInputBufferSize);
+        const DWORD wanted = std::clamp<DWORD>(status.cbInQue, 1, SerialInput::kSize);
         DWORD count = 0;
         DWORD wokenBy = WAIT_OBJECT_0;
         const bool done = Transfer(m_hReadEvent, true, &count, &wokenBy, [&](OVERLAPPED* overlapped) {
-            return ReadFile(m_hPort, m_abyInput, wanted, nullptr, overlapped);
+            return ReadFile(m_hPort, m_input.m_abyBytes, wanted, nullptr, overlapped);
         });
         if (!done)
-            return Filled::Failed;
+            return InputFill::Failed;
         if (count == 0 && wokenBy == WAIT_OBJECT_0) {
             // Without a read time-out a read ends early only at end of file,
             // which a serial driver reports once the device is gone.
             MarkDead("device disconnected (end of file)");
-            return Filled::Failed;
+            return InputFill::Failed;
         }
-        // NUL bytes are line noise to this protocol: a frame never carries
-        // one, so the port drops them before anyone sees them.
-        BYTE* const end = std::remove(m_abyInput, m_abyInput + count, BYTE{0});
-        m_nInputHead = 0;
-        m_nInputTail = static_cast<std::size_t>(end - m_abyInput);
+        m_input.Keep(count);
         const bool woken = wokenBy == WAIT_OBJECT_0 + 2;
-        if (!InputEmpty()) {
+        if (!m_input.Empty()) {
             if (woken)
                 SetEvent(m_hWakeEvent);  // reported at the next read that would sleep
-            return Filled::Bytes;
+            return InputFill::Bytes;
         }
         if (woken)
-            return Filled::Woken;
+            return InputFill::Woken;
     }
 }
 
@@ -528,7 +517,7 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
     if (GetFileType(impl->m_hPort) != FILE_TYPE_CHAR || !GetCommState(impl->m_hPort, &impl->m_dcbOriginal) ||
         !GetCommTimeouts(impl->m_hPort, &impl->m_ctoOriginal))
         return failOpen("not a serial port");
-    if (!SetupComm(impl->m_hPort, kInputBufferSize, kOutputQueueSize))
+    if (!SetupComm(impl->m_hPort, SerialInput::kSize, kOutputQueueSize))
         return failOpen(SystemErrorText(GetLastError()));
     // From the first change on, an emergency exit must be able to undo it.
     impl->m_nRestoreSlot = RegisterForRestore(impl->m_hPort, impl->m_dcbOriginal, impl->m_ctoOriginal);
@@ -583,30 +572,7 @@ void Win32Port::SetReadProfile(ReadProfile profile) {
 
 ReadProfile Win32Port::GetReadProfile() const { return m_impl->m_readProfile.load(std::memory_order_acquire); }
 
-bool Win32Port::ReadByte(BYTE* byte, DWORD* count) {
-    *count = 0;
-    Win32PortState& port = *m_impl;
-    // A byte already buffered costs no system call and no lock: the buffer
-    // is the reading thread's alone, and Close() never frees it.
-    if (!port.Usable())
-        return false;
-    if (port.InputEmpty()) {
-        IoScope io(port);
-        if (!io)
-            return false;
-        switch (port.FillInput()) {
-        case Win32PortState::Filled::Bytes:
-            break;
-        case Win32PortState::Filled::Woken:
-            return true;
-        case Win32PortState::Filled::Failed:
-            return false;
-        }
-    }
-    *byte = port.m_abyInput[port.m_nInputHead++];
-    *count = 1;
-    return true;
-}
+bool Win32Port::ReadByte(BYTE* byte, DWORD* count) { return ReadBufferedByte(*m_impl, byte, count); }
 
 void Win32Port::Wake() {
     IoScope io(*m_impl);
