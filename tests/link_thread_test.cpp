@@ -103,17 +103,19 @@ TEST_F(LinkThreadTest, NormalRunFrameByFrame) {
     const auto frames = DataFileFrames(file);
     ASSERT_EQ(frames.size(), 3u);
     g_bTransferActive.Set();
-    for (std::size_t i = 0; i < frames.size(); ++i) {
+    for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
         tags = receiver.Send("OK:");
         // The answer is held until the frame is queued.
         ASSERT_TRUE(OutboxFeeder::Queue(frames[i]));
-        if (i + 1 == frames.size())
-            g_bTransferDone.Set();
         ExpectAnswer(receiver.ReadFrame(), tags, std::string(frames[i].begin(), frames[i].end()));
-        if (i + 1 < frames.size()) {
-            EXPECT_EQ(ToolPort()->GetReadProfile(), ReadProfile::Transfer);
-        }
+        EXPECT_EQ(ToolPort()->GetReadProfile(), ReadProfile::Transfer);
     }
+    // The last chunk and the end of the file are both known before its
+    // "OK:" arrives, so that "OK:" is the one that ends the transfer (set
+    // after the frame is taken, the end would only be seen at the next one).
+    ASSERT_TRUE(OutboxFeeder::Queue(frames.back()));
+    g_bTransferDone.Set();
+    ExpectAnswer(receiver.Exchange("OK:", &tags), tags, std::string(frames.back().begin(), frames.back().end()));
     ASSERT_TRUE(WaitForStateFor([] { return !g_bTransferActive.IsSet(); }, kHangGuard));
     EXPECT_EQ(ToolPort()->GetReadProfile(), ReadProfile::Normal);
 
