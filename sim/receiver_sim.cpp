@@ -32,6 +32,9 @@ constexpr std::size_t kOutstandingKept = 64;
 // least 8 bytes, so whatever is left in the queue belongs to the last
 // kOutstandingKept frames, whose late answers are still recognised.
 constexpr std::size_t kUnreadLimit = 512;
+// How long after the handshake the tool's port may take to show 38400 baud
+// before that counts as "did not switch".
+constexpr milliseconds kSwitchSeenWithin{5000};
 // Stray bytes in front of a frame: no 0xFE (it would start a frame on the
 // tool's side and take the real frame's first byte with it) and no 0x00.
 const std::vector<std::uint8_t> kStrayBytes = {0x55, 0xAA, 0x13, 0xFF, 0x0D};
@@ -50,6 +53,7 @@ struct SentFrame {
     bool expectAnswer = true;   // false for a bad checksum or "ERROR"
     bool answered = false;
     bool beforePowerCycle = false;  // sent in an earlier session
+    bool handshakeOk = false;       // the "OK:" whose answer completes the handshake
     Answer answer = Answer::Other;  // if answered
 };
 
@@ -97,6 +101,10 @@ struct ReceiverSim::Impl {
     // powers on (while it is set, the simulator is off).
     bool unitDone = false;
     std::optional<Clock::time_point> nextUnitAt;
+    // The handshake "OK:" was answered after its answer time, when the
+    // simulator had already gone back to "MON:": the tool has switched, so
+    // the handshake is completed at the end of the current answer time.
+    bool lateHandshake = false;
 
     void Run();
     void NewSession();
@@ -140,6 +148,7 @@ struct ReceiverSim::Impl {
     void TakeInput();
     void HandleToolFrame(const ToolFrame& frame);
     void AfterAnswerTime(const SentFrame& current);
+    void CompleteHandshake();
     void CheckToolSwitched();
     void DoHangUp();
 };
@@ -148,6 +157,7 @@ void ReceiverSim::Impl::NewSession() {
     phase = Phase::Boot;
     bootFramesSent = 0;
     stoppedAfterError = false;
+    lateHandshake = false;
     // An answer to a frame of the last session may still be on its way (or
     // the tool may only now read a frame sent while its port was closed);
     // it is ignored, as a receiver that has restarted would.
@@ -278,6 +288,7 @@ void ReceiverSim::Impl::SendFrame() {
                                                : Word::Other;
     const bool badChecksum = options.badChecksumEvery != 0 && number % options.badChecksumEvery == 0;
     sent.expectAnswer = !badChecksum && sent.word != Word::Error;
+    sent.handshakeOk = phase == Phase::Handshake && sent.word == Word::Ok;
     tags.Next(sent.text, &sent.tag0, &sent.tag1);
 
     std::vector<std::uint8_t> frameBytes = BuildReceiverFrame(sent.tag0, sent.tag1, sent.text, badChecksum);
@@ -451,6 +462,8 @@ void ReceiverSim::Impl::HandleToolFrame(const ToolFrame& frame) {
             AddError("\"OK:\" answered \"FAST\"");
             break;
         }
+        if (answered.handshakeOk && phase == Phase::Mon)
+            lateHandshake = true;
         std::string problem;
         {
             std::lock_guard lock(reportMutex);
@@ -478,7 +491,13 @@ void ReceiverSim::Impl::CountUploadFrame() {
 }
 
 void ReceiverSim::Impl::AfterAnswerTime(const SentFrame& current) {
-    if (!current.expectAnswer || Interrupted())
+    if (Interrupted())
+        return;
+    if (std::exchange(lateHandshake, false) && phase != Phase::Fast) {
+        Log("late answer to the handshake \"OK:\"");
+        CompleteHandshake();
+    }
+    if (!current.expectAnswer)
         return;
     switch (phase) {
     case Phase::Boot:
@@ -490,18 +509,10 @@ void ReceiverSim::Impl::AfterAnswerTime(const SentFrame& current) {
             phase = Phase::Handshake;
         break;
     case Phase::Handshake:
-        if (current.answered && current.answer != Answer::Fast) {
-            line->SetBaud(kFastBaud);
-            phase = Phase::Fast;
-            Log("handshake done: now at 38400 baud");
-            UpdateReport([](SimReport& r) {
-                r.handshakeDone = true;
-                ++r.handshakes;
-            });
-            CheckToolSwitched();
-        } else {
+        if (current.answered && current.answer != Answer::Fast)
+            CompleteHandshake();
+        else
             phase = Phase::Mon;
-        }
         break;
     case Phase::Fast:
         break;
@@ -515,12 +526,24 @@ void ReceiverSim::Impl::AfterAnswerTime(const SentFrame& current) {
     }
 }
 
+void ReceiverSim::Impl::CompleteHandshake() {
+    line->SetBaud(kFastBaud);
+    phase = Phase::Fast;
+    Log("handshake done: now at 38400 baud");
+    UpdateReport([](SimReport& r) {
+        r.handshakeDone = true;
+        ++r.handshakes;
+    });
+    CheckToolSwitched();
+}
+
 void ReceiverSim::Impl::CheckToolSwitched() {
     if (!line->SeesToolSide())
         return;
-    // The tool switches once its answer has gone out; give it the answer time
-    // to get there.
-    const auto deadline = Clock::now() + milliseconds(std::max(options.answerTimeoutMs, 1));
+    // The tool switches once its answer has gone out. It usually has by now;
+    // a loaded machine may hold it back for a while, so the bound is generous
+    // (the check ends as soon as the switch is seen).
+    const auto deadline = Clock::now() + std::max(milliseconds(options.answerTimeoutMs), kSwitchSeenWithin);
     for (;;) {
         const std::optional<unsigned> toolBaud = line->ToolBaud();
         if (toolBaud && *toolBaud == kFastBaud)

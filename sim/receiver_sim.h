@@ -14,7 +14,8 @@
 //  3. "OK:" at the old speed, expected to be answered ";" or with a queued
 //     command/data frame. Once that answer is in, the simulator moves its own
 //     side to 38400 baud and counts a handshake. Without an answer it goes
-//     back to step 2.
+//     back to step 2; an answer that comes late (while the next "MON:" waits
+//     for its own) still completes the handshake, as the tool has switched.
 //  4. "OK:" frames for as long as it runs, each answered ";" or with the next
 //     command/data frame, which it records.
 // Every frame carries new tag bytes. Tag bytes and checksum never contain
@@ -65,8 +66,8 @@
 // Speed checks (pseudo-terminal or memory line, where the tool's speed is
 // visible from the simulator's end): an error is recorded if the tool's port is already at
 // 38400 baud when the handshake "OK:" is sent (switched before the "OK:"),
-// or if it is not at 38400 within answerTimeoutMs after the answer to that
-// "OK:" came in (it never switched). Whether the switch came after the last
+// or if it is not at 38400 within 5 s (or answerTimeoutMs, if longer) after
+// the answer to that "OK:" came in (it never switched). Whether the switch came after the last
 // byte of the answer cannot be observed through a pty, whose drain returns at
 // once; on a real device a switch in mid-answer shows as a bad frame.
 //

@@ -301,8 +301,10 @@ public:
             if (frame->text == "MON:") {
                 Answer(*frame, "FAST");
             } else if (frame->text == "OK:") {
-                Answer(*frame, ";");
+                // Switched before the answer leaves, so that the simulator
+                // finds the port at 38400 however soon it looks.
                 SetBaud(B38400);
+                Answer(*frame, ";");
                 return;
             } else {
                 Answer(*frame, ";");
@@ -330,9 +332,14 @@ std::unique_ptr<ReceiverSim> MakeSim(SimOptions options) {
     return sim;
 }
 
+// Where the test plays the tool, the answer time is far beyond any stall of
+// a loaded machine: every frame is answered, so no wait lasts that long.
+constexpr int kPatientMs = 20000;
+
 TEST(ReceiverSimTest, LeadsTheHandshakeAndRecordsWhatFollows) {
     SimOptions options;
     options.framesBeforeMon = 3;
+    options.answerTimeoutMs = kPatientMs;
     std::unique_ptr<ReceiverSim> sim = MakeSim(options);
     ASSERT_TRUE(sim);
     ScriptedTool tool(sim->ToolPath());
@@ -344,9 +351,9 @@ TEST(ReceiverSimTest, LeadsTheHandshakeAndRecordsWhatFollows) {
         ASSERT_TRUE(frame);
         EXPECT_TRUE(frame->checksumOk);
         texts.push_back(frame->text);
-        tool.Answer(*frame, frame->text == "MON:" ? "FAST" : ";");
         if (frame->text == "OK:")
             tool.SetBaud(B38400);
+        tool.Answer(*frame, frame->text == "MON:" ? "FAST" : ";");
     }
     EXPECT_EQ(texts, (std::vector<std::string>{"BOOT1", "BOOT2", "BOOT3", "MON:", "OK:"}));
     ASSERT_TRUE(sim->WaitUntil([](const SimReport& r) { return r.handshakeDone; }, kHangGuard));
@@ -383,7 +390,7 @@ class ReceiverSimToolFaultTest : public ::testing::TestWithParam<ToolFaultCase> 
 TEST_P(ReceiverSimToolFaultTest, RecordsTheViolation) {
     SimOptions options;
     options.framesBeforeMon = 1;
-    options.answerTimeoutMs = 100;
+    options.answerTimeoutMs = 2000;
     std::unique_ptr<ReceiverSim> sim = MakeSim(options);
     ASSERT_TRUE(sim);
     ScriptedTool tool(sim->ToolPath());
@@ -439,6 +446,38 @@ INSTANTIATE_TEST_SUITE_P(
                       ToolFaultCase{"answered_twice", "second answer"}),
     [](const ::testing::TestParamInfo<ToolFaultCase>& info) { return info.param.name; });
 
+// The tool answers the handshake "OK:" so late that the simulator has gone
+// back to "MON:": the tool has switched, so that answer completes the
+// handshake, and the "FAST" to the new "MON:" is no second one.
+TEST(ReceiverSimTest, LateHandshakeAnswerStillCompletesIt) {
+    SimOptions options;
+    options.answerTimeoutMs = 100;
+    std::unique_ptr<ReceiverSim> sim = MakeSim(options);
+    ASSERT_TRUE(sim);
+    ScriptedTool tool(sim->ToolPath());
+    sim->Start();
+    std::optional<ScriptedTool::Received> frame = tool.Next();
+    for (; frame && frame->text != "OK:"; frame = tool.Next())
+        tool.Answer(*frame, frame->text == "MON:" ? "FAST" : ";");
+    ASSERT_TRUE(frame);
+    const ScriptedTool::Received handshakeOk = *frame;
+    tool.SetBaud(B38400);
+    frame = tool.Next();  // the simulator has given up on the answer
+    ASSERT_TRUE(frame);
+    ASSERT_EQ(frame->text, "MON:");
+    tool.Answer(handshakeOk, ";");
+    tool.Answer(*frame, "FAST");
+    do {  // to the first "OK:" of the fast line
+        frame = tool.Next();
+        ASSERT_TRUE(frame);
+        tool.Answer(*frame, frame->text == "MON:" ? "FAST" : ";");
+    } while (frame->text != "OK:");
+    ASSERT_TRUE(sim->WaitUntil([](const SimReport& r) { return r.framesReceived >= 6; }, kHangGuard));
+    sim->Stop();
+    EXPECT_EQ(sim->Report().handshakes, 1u);
+    EXPECT_TRUE(sim->Report().errors.empty()) << sim->Report().Summary();
+}
+
 TEST(ReceiverSimTest, InjectsLineFaults) {
     SimOptions options;
     options.framesBeforeMon = 20;
@@ -473,7 +512,7 @@ TEST(ReceiverSimTest, InjectsLineFaults) {
 TEST(ReceiverSimTest, HangsUpAfterNFrames) {
     SimOptions options;
     options.hangupAfter = 3;
-    options.answerTimeoutMs = 50;
+    options.answerTimeoutMs = kPatientMs;
     std::unique_ptr<ReceiverSim> sim = MakeSim(options);
     ASSERT_TRUE(sim);
     ScriptedTool tool(sim->ToolPath());
@@ -504,6 +543,7 @@ TEST(ReceiverSimTest, SilentReceiverSendsNothingButStillListens) {
 TEST(ReceiverSimTest, PowerCycleStartsANewSession) {
     SimOptions options;
     options.framesBeforeMon = 1;
+    options.answerTimeoutMs = kPatientMs;
     std::unique_ptr<ReceiverSim> sim = MakeSim(options);
     ASSERT_TRUE(sim);
     ScriptedTool tool(sim->ToolPath());
@@ -555,6 +595,7 @@ TEST(ReceiverSimTest, PacedRunStillCompletesTheHandshake) {
     SimOptions options;
     options.paced = true;
     options.framesBeforeMon = 1;
+    options.answerTimeoutMs = kPatientMs;
     std::unique_ptr<ReceiverSim> sim = MakeSim(options);
     ASSERT_TRUE(sim);
     ScriptedTool tool(sim->ToolPath());

@@ -125,7 +125,7 @@ bool DemoSession::Finish(std::FILE* out, bool runSucceeded) {
     const std::vector<std::string> expected = ExpectedCommands();
     if (runSucceeded) {
         m_pSim->WaitUntil([&expected](const SimReport& report) { return report.commands.size() >= expected.size(); },
-                          std::chrono::seconds(2));
+                          std::chrono::seconds(30));
     }
     m_pSim->Stop();
     const SimReport report = m_pSim->Report();
