@@ -297,7 +297,8 @@ TEST_F(ConnectSequenceTest, CancelDuringTheUpload) {
 
 TEST_F(ConnectSequenceTest, ErrorFromTheReceiverDuringTheUpload) {
     SimOptions options;
-    options.errorAfter = 60;  // well into the data file's chunks
+    options.fault = SimFault::Error;
+    options.faultAfterUploadFrames = 30;  // well into the data file's chunks
     StartSim(options);
     const auto data = TestFileBytes(20000);
     WriteFile("data.bin", data.data(), data.size());

@@ -245,7 +245,7 @@ TEST_P(FaultMatrixTest, SucceedsWholeOrFailsCleanly) {
                 // The receiver holds its next frame until the program has
                 // ended: the cancel takes effect exactly here.
                 running.load()->Signal(SignalOf(c.fault));
-                running.load()->WaitForOutputClosed(15s);
+                running.load()->WaitForOutputClosed(kBound);
             } else if (c.fault == Fault::Shrink) {
                 fs::resize_file(data, c.dataSize / 4);
             } else if (c.fault == Fault::Grow) {
@@ -312,7 +312,10 @@ TEST_P(FaultMatrixTest, SucceedsWholeOrFailsCleanly) {
             EXPECT_EQ(said.find(LoadResString(IDS_DOWNLOAD_COMPLETED)), std::string::npos);
             EXPECT_EQ(std::count(report.commands.begin(), report.commands.end(), "X"), 0);
             if (c.fault != Fault::None && c.fault != Fault::Shrink) {
-                EXPECT_EQ(taken.load(), point) << "upload frames taken; the fault came after " << point;
+                // One more when an answer came so late that the receiver
+                // had asked again before the fault: both asks are answered.
+                EXPECT_GE(taken.load(), point) << "upload frames taken; the fault came after " << point;
+                EXPECT_LE(taken.load(), point + 1) << "upload frames taken; the fault came after " << point;
             }
             if (c.refusedBeforePort) {
                 EXPECT_EQ(report.framesReceived, 0u) << "the program answered the receiver";

@@ -265,8 +265,9 @@ TEST_F(FrameIoTest, WriteFrameSendsLPlusSixBytesWithAFreshChecksum) {
         payload[i] = static_cast<std::uint8_t>(i);
     Fill(ReplyFrame, 0x01, 0xFE, payload);
     EXPECT_TRUE(ReplyFrame.WriteFrame());
-    const Bytes wire = m_pty.ReadMaster(262, 500ms);
+    const Bytes wire = m_pty.ReadMaster(261, kHangGuard);
     ASSERT_EQ(wire.size(), 261u);
+    EXPECT_TRUE(m_pty.ReadMaster(1, 50ms).empty());
     EXPECT_EQ(wire.back(), WireChecksum(ReplyFrame));
     EXPECT_TRUE(std::equal(payload.begin(), payload.end(), wire.begin() + 5));
 }

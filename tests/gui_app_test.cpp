@@ -243,7 +243,7 @@ TEST(GuiProgram, DemoRunsAWholeDownloadThroughTheDialogs) {
             std::this_thread::sleep_for(300ms);  // let it be drawn
             Screenshot(GeometryOf(ids.back()), "demo-box-" + std::to_string(boxes + 1));
             KeysTo(ids.back(), "key Return");
-            if (Gone("Receiver Downloader", ids.back(), 5s))
+            if (Gone("Receiver Downloader", ids.back(), 20s))
                 ++boxes;
             continue;
         }
@@ -258,7 +258,7 @@ TEST(GuiProgram, DemoRunsAWholeDownloadThroughTheDialogs) {
             Shell("xdotool type --delay 30 '" + fs::path(script).filename().string() + "'");
             std::this_thread::sleep_for(300ms);
             Shell("xdotool key Return");
-            scriptTyped = Gone("Open", ids.back(), 5s);
+            scriptTyped = Gone("Open", ids.back(), 20s);
             continue;
         }
         if (const auto ids = Windows("Port Setup"); !ids.empty() && !connectPressed) {

@@ -275,7 +275,7 @@ TEST_F(GuiRunTest, CompletesADownloadAgainstTheSimulatedReceiver) {
                                                  Text(IDS_SELECT_SCRIPT), Text(IDS_DOWNLOAD_COMPLETED)}));
     EXPECT_EQ(m_outcome.ExitStatus(), kExitSuccess);
     EXPECT_LE(highestBar, 100);
-    ASSERT_TRUE(sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, std::chrono::seconds(60)));
     const SimReport report = sim->Report();
     EXPECT_TRUE(report.handshakeDone);
     EXPECT_EQ(report.commands, (std::vector<std::string>{"E123456", "X"}));
@@ -352,7 +352,8 @@ TEST_F(GuiRunTest, ComPortFromTheCommandLineIsSelected) {
 // thread's own message box is shown by the UI thread, and no success follows.
 TEST_F(GuiRunTest, ReceiverErrorDuringTheUploadIsReportedOnce) {
     SimOptions options;
-    options.errorAfter = 200;
+    options.fault = SimFault::Error;
+    options.faultAfterUploadFrames = 30;  // in the middle of the data file
     std::string reason;
     auto sim = ReceiverSim::CreatePty(options, &reason);
     ASSERT_TRUE(sim) << reason;
@@ -363,6 +364,7 @@ TEST_F(GuiRunTest, ReceiverErrorDuringTheUploadIsReportedOnce) {
     EXPECT_EQ(std::count(m_boxes.begin(), m_boxes.end(), Text(IDS_COMMUNICATION_ERROR)), 1);
     EXPECT_EQ(std::count(m_boxes.begin(), m_boxes.end(), Text(IDS_DOWNLOAD_COMPLETED)), 0);
     EXPECT_EQ(m_outcome.ExitStatus(), kExitFailure);
+    sim->Stop();  // the count follows the write, which the program may have read first
     EXPECT_EQ(sim->Report().errorsSent, 1u);
 }
 
@@ -378,7 +380,10 @@ TEST_F(GuiRunTest, CancelDuringTheUploadStopsIt) {
     WriteFile("code.lzs", DataFileBytes(200000));
     m_strScript = WriteFile("load.cmd", "CE123456\r\nScode.lzs\r\nCX\r\n");
     RunApplication(sim->ToolPath(), {{IDD_PORT_SETUP, [](WxDialogView& v) { return Press(v, IDC_CONNECT); }},
-                                     {IDD_UPLOAD, [](WxDialogView& v) { return Press(v, IDCANCEL); }}});
+                                     {IDD_UPLOAD, [&sim](WxDialogView& v) {
+                                          // Once the file has started to arrive.
+                                          return !sim->Report().files.empty() && Press(v, IDCANCEL);
+                                      }}});
     EXPECT_EQ(m_nStepsDone, 2u);
     EXPECT_EQ(m_boxes, (std::vector<std::string>{Text(IDS_STARTUP_NOTICE), Text(IDS_CONNECTION_ESTABLISHED),
                                                  Text(IDS_SELECT_SCRIPT)}));

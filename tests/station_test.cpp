@@ -83,7 +83,7 @@ protected:
                       unsigned units = 0) {
         for (Role role : roles) {
             SimOptions options;
-            options.nextUnitDelayMs = units > 0 ? 200 : -1;
+            options.nextUnitDelayMs = units > 0 ? 1000 : -1;  // the served unit's run has ended by then
             options.units = units;
             options.silent = role == Role::Silent;
             options.fault = role == Role::HangUpMidFile ? SimFault::HangUp : role == Role::Error ? SimFault::Error

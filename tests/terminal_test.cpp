@@ -199,7 +199,7 @@ TEST_F(TerminalTest, CompleteDownloadExitsZeroWithProgressAndTrace) {
     EXPECT_TRUE(monIn);
     EXPECT_TRUE(fastOut);
 
-    m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 3; }, 5s);
+    m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 3; }, 30s);
     const SimReport report = m_sim->Report();
     ASSERT_EQ(report.files.size(), 1u) << report.Summary();
     EXPECT_EQ(report.files[0].data, TestFileBytes(30000));
@@ -223,7 +223,7 @@ TEST_F(TerminalTest, EventsOnStdoutFollowTheRun) {
                                                "file_sent", "command", "end"}));
     ExpectEnd(events, "success", 0, kSuccess);
     EXPECT_EQ(events.back()["bytes"], 30000);
-    m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, 5s);
+    m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, 30s);
     const SimReport report = m_sim->Report();
     ASSERT_EQ(report.files.size(), 1u) << report.Summary();
     EXPECT_EQ(events[0]["files"][0]["sha256"], report.files[0].sha256) << events[0];
@@ -244,7 +244,9 @@ TEST_F(TerminalTest, ReceiversInOneProcessTakeUnitAfterUnit) {
     constexpr unsigned kUnits = 2;
     SimOptions options;
     options.keepFileData = true;
-    options.nextUnitDelayMs = 100;
+    // Long enough for the run that served a unit to have ended and put its
+    // port back before the next unit talks.
+    options.nextUnitDelayMs = 1000;
     options.units = kUnits;
     std::vector<std::unique_ptr<ReceiverSim>> sims;
     for (int i = 0; i < kLines; ++i) {
@@ -416,7 +418,7 @@ TEST_F(TerminalTest, BrokenStdoutDoesNotStopTheDownload) {
     WriteData("data.bin", 3000);
     ChildProcess child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n")), /*closeStdout=*/true);
     EXPECT_EQ(child.Wait(120s), 0) << child.Err();
-    m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, 5s);
+    m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 2; }, 30s);
     const SimReport report = m_sim->Report();
     ASSERT_EQ(report.files.size(), 1u) << report.Summary();
     EXPECT_EQ(report.files[0].data, TestFileBytes(3000));

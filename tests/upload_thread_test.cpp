@@ -128,8 +128,11 @@ private:
                 m_frames.push_back(frame);
                 m_samples.push_back({g_dwBytesSent.Load(), g_dwFileLength.Load()});
             }
-            ++m_taken;
+            // The slot is freed before the count moves, so that a waiter
+            // who sees the new count and a full slot sees the next frame.
             g_bOutboxFull.Clear();
+            ++m_taken;
+            NotifyStateChanged();
         }
     }
 

@@ -129,12 +129,20 @@ std::size_t PtyPair::FillTowardsMaster() {
     // fill (its own open file: the port under test keeps its flags). The pty
     // moves bytes on between its buffers a little later, and takes a short
     // write when a long one no longer fits: fill with ever shorter writes,
-    // down to single bytes, until two rounds in a row take nothing.
+    // down to single bytes, until two rounds in a row take nothing and the
+    // master's read buffer (4 KiB less one byte) is full, so that a late
+    // move between the buffers cannot make room afterwards.
+    constexpr int kMasterBufferFull = 4095;
     const int flags = fcntl(m_nSlaveFd, F_GETFL);
     fcntl(m_nSlaveFd, F_SETFL, flags | O_NONBLOCK);
     const std::vector<std::uint8_t> junk(4096, 0x11);
     std::size_t filled = 0;
-    for (int emptyRounds = 0; emptyRounds < 2;) {
+    const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    auto masterFull = [this] {
+        int pending = 0;
+        return ioctl(m_nMasterFd, FIONREAD, &pending) == 0 && pending >= kMasterBufferFull;
+    };
+    for (int emptyRounds = 0; emptyRounds < 2 || (!masterFull() && std::chrono::steady_clock::now() < giveUpAt);) {
         std::size_t round = 0;
         for (std::size_t size : {4096, 256, 16, 1})
             for (ssize_t n; (n = write(m_nSlaveFd, junk.data(), size)) > 0;)
