@@ -112,6 +112,8 @@ public:
         return m_samples;
     }
     std::size_t Taken() const { return m_taken; }
+    // True once the link has taken n frames and the next one is queued.
+    bool HoldsNextAfter(std::size_t n) const { return m_freed.load() == n && g_bOutboxFull.IsSet(); }
 
 private:
     void Run() {
@@ -128,10 +130,13 @@ private:
                 m_frames.push_back(frame);
                 m_samples.push_back({g_dwBytesSent.Load(), g_dwFileLength.Load()});
             }
-            // The slot is freed before the count moves, so that a waiter
-            // who sees the new count and a full slot sees the next frame.
-            g_bOutboxFull.Clear();
+            // Counted before the slot is freed, so that the count is whole
+            // once the upload thread finds the slot free; m_freed follows
+            // the freeing, so that a full slot seen after it holds the next
+            // frame.
             ++m_taken;
+            g_bOutboxFull.Clear();
+            ++m_freed;
             NotifyStateChanged();
         }
     }
@@ -140,6 +145,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<std::size_t> m_takeLimit{SIZE_MAX};
     std::atomic<std::size_t> m_taken{0};
+    std::atomic<std::size_t> m_freed{0};
     std::mutex m_mutex;
     std::vector<Frame> m_frames;
     std::vector<Progress> m_samples;
@@ -515,7 +521,7 @@ TEST_P(ChangedFileTest, GoesOutAsItWasWhenOpened) {
     const std::string path = WriteFile("data.bin", data);
     m_link.Start(c.taken);
     StartUpload("Sdata.bin\r\nCX\r\n");
-    ASSERT_TRUE(WaitFor([&] { return m_link.Taken() == c.taken && g_bOutboxFull.IsSet(); }));
+    ASSERT_TRUE(WaitFor([&] { return m_link.HoldsNextAfter(c.taken); }));
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.newSize)), 0);
     m_link.Release();
     Finish();
@@ -570,7 +576,7 @@ TEST_P(LastFrameTest, DoneIsPostedOnlyAfterTheLinkTookTheLastFrame) {
     const std::size_t frameCount = std::string(GetParam()) == "CX" ? 1 : FileFrames(TestFileString(100, 5)).size();
     m_link.Start(frameCount - 1);  // holds the last frame back
     StartUpload(GetParam());
-    ASSERT_TRUE(WaitFor([&] { return m_link.Taken() == frameCount - 1 && g_bOutboxFull.IsSet(); }));
+    ASSERT_TRUE(WaitFor([&] { return m_link.HoldsNextAfter(frameCount - 1); }));
     {
         // Give a thread that would post WM_UPLOAD_DONE now the time to do it.
         std::unique_lock lock(mutex);
@@ -689,7 +695,7 @@ TEST_P(TransferAbortTest, ClosesTheFileAndEndsTheTransfer) {
     m_link.Start(c.taken);
     StartUpload("CE1\r\nSdata.bin\r\nCX\r\n");
     ASSERT_TRUE(WaitFor(
-        [&] { return g_bTransferActive.IsSet() && m_link.Taken() == c.taken && g_bOutboxFull.IsSet(); }));
+        [&] { return g_bTransferActive.IsSet() && m_link.HoldsNextAfter(c.taken); }));
     g_bAbort.Set();
     m_link.Stop();
     Finish();
