@@ -67,9 +67,8 @@ bool InterruptWatcher::Start() {
     // thread that may be asleep in a wait it would not leave for it. (A
     // thread started earlier that does not block them takes them with the
     // handlers set before, which put the ports back and end the process.)
+    m_blocked.emplace();
     const sigset_t watched = WatchedSignalSet();
-    if (pthread_sigmask(SIG_BLOCK, &watched, &m_previousMask) != 0)
-        return false;
     m_nSignalFd = signalfd(-1, &watched, SFD_CLOEXEC);
     m_nStopFd = eventfd(0, EFD_CLOEXEC);
     m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -83,7 +82,7 @@ bool InterruptWatcher::Start() {
     }
     if (!ready) {
         CloseAll();
-        pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
+        m_blocked.reset();
         return false;
     }
     m_bStarted = true;
@@ -103,7 +102,7 @@ void InterruptWatcher::Stop() {
     const timespec now{};
     while (sigtimedwait(&watched, nullptr, &now) > 0) {
     }
-    pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
+    m_blocked.reset();
     CloseAll();
     m_bStarted = false;
 }

@@ -6,8 +6,8 @@
 // On POSIX systems the signals are blocked from Start() to Stop() and a
 // helper thread takes them from a signalfd; it keeps the request and wakes
 // the modal loop (WakeMessageLoop), which then cancels the dialog that is
-// open. A second
-// signal while the first is still being acted on ends the process at once
+// open. A second signal while the first is still being acted on ends the
+// process at once
 // with 128 + that signal, after every open port has been put back to the
 // settings it was found with (RestoreOpenPortsNow), so that the operator
 // always has a way out and the device is never left raw.
@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -47,8 +48,8 @@ public:
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
     // Blocks the signals in the calling thread (threads it starts afterwards
-    // inherit that) and starts the helper thread. Call
-    // it before starting the run's threads, and Stop() from the same thread.
+    // inherit that) and starts the helper thread. Call it before starting
+    // the run's threads, and Stop() from the same thread.
     // Only one watcher may run at a time. False when the descriptors or the
     // thread cannot be made (the signals then keep their previous effect).
     bool Start();
@@ -87,7 +88,7 @@ private:
 #ifdef _WIN32
     void* m_hWakeEvent = nullptr;  // set while a request is pending
 #else
-    sigset_t m_previousMask{};
+    std::optional<WatchedSignalsBlocked> m_blocked;  // from Start() to Stop()
     int m_nSignalFd = -1;
     int m_nStopFd = -1;  // readable once Stop() asks the helper to end
     int m_nWakeFd = -1;  // readable while a request is pending
