@@ -17,3 +17,11 @@ inline std::string Utf8FromPath(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
 }
+
+// The absolute, lexically normal form of a UTF-8 path, as a file dialog
+// gives it; the path as it is when the current folder cannot be found.
+inline std::string AbsoluteUtf8Path(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(path), error);
+    return error ? path : Utf8FromPath(absolute.lexically_normal());
+}

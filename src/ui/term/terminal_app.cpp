@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <filesystem>
 #include <vector>
 
 #include "platform/message_box.h"
@@ -23,9 +22,7 @@ void ReportStart(const PortSettings& settings, const std::string& script, RunEve
     std::string fullPath;
     std::vector<ScriptDataFile> files;
     if (!script.empty()) {
-        std::error_code error;
-        const std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(script), error);
-        fullPath = error ? script : Utf8FromPath(absolute.lexically_normal());
+        fullPath = AbsoluteUtf8Path(script);
         files = CheckScript(fullPath).m_dataFiles;
     }
     events.Started(fullPath, files);

@@ -1,7 +1,6 @@
 #include "ui/term/terminal_front_end.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <utility>
 #include <vector>
@@ -60,14 +59,6 @@ private:
     SteadyClock::time_point m_start;
     bool m_bArmed;
 };
-
-// The full path of a script named on the command line or typed in, as the
-// file dialog would give it.
-std::string FullScriptPath(const std::string& chosen) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(chosen), error);
-    return error ? chosen : Utf8FromPath(absolute.lexically_normal());
-}
 
 }  // namespace
 
@@ -202,7 +193,7 @@ void TerminalFrontEnd::RunPortSetup(Dialog& dialog) {
     // A script given on the command line is known now: its faults are told
     // before the port is opened and the receiver powered on for nothing.
     const bool scriptPasses =
-        m_options.m_strScript.empty() || ScriptPassesPrecheck(FullScriptPath(m_options.m_strScript), *this, *this);
+        m_options.m_strScript.empty() || ScriptPassesPrecheck(AbsoluteUtf8Path(m_options.m_strScript), *this, *this);
     if (!dialog.IsEnded() && !TakeCancel(dialog) && scriptPasses)
         dialog.OnCommand(IDC_CONNECT);
     // Still open: the port could not be opened or the wait gave up. With no
@@ -306,7 +297,7 @@ bool TerminalFrontEnd::ChooseScriptFile(std::string* path) {
         if (!PathFromUtf8(chosen).has_extension())
             chosen += ".cmd";
     }
-    *path = FullScriptPath(chosen);
+    *path = AbsoluteUtf8Path(chosen);  // as the file dialog would give it
     return true;
 }
 
