@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sha256.h"
+
 // One data file as the tool sent it. Its bytes are hashed as they arrive;
 // the bytes themselves are kept only when SimOptions::keepFileData asks for
 // them, so that a long upload costs the simulator no memory.
@@ -43,24 +45,3 @@ struct SimReport {
     std::string Summary() const;     // commands, file sizes, SHA-256, transfer rates, errors
     std::string UnitsSummary() const;  // a line for each unit done
 };
-
-// SHA-256 over bytes fed in pieces. Hex() may be taken at any time (the
-// digest of what was fed so far) and feeding may go on after it.
-class Sha256Stream {
-public:
-    Sha256Stream();
-    ~Sha256Stream();
-    Sha256Stream(Sha256Stream&&) noexcept;
-    Sha256Stream& operator=(Sha256Stream&&) noexcept;
-
-    void Update(const std::uint8_t* data, std::size_t size);
-    // Lower-case hex digest; "(SHA-256 unavailable)" if the library fails.
-    std::string Hex() const;
-
-private:
-    struct Context;
-    std::unique_ptr<Context> m_pContext;
-};
-
-// Lower-case hex SHA-256 of a whole buffer.
-std::string Sha256Hex(const std::uint8_t* data, std::size_t size);

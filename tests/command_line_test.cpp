@@ -1,6 +1,6 @@
 // The command line: accepted forms, usage errors, and the settings and
 // front end that follow from it.
-#include "ui/term/command_line.h"
+#include "app/command_line.h"
 
 #include <gtest/gtest.h>
 

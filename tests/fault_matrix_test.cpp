@@ -26,7 +26,7 @@
 #include "support/child_process.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
-#include "ui/term/terminal_front_end.h"
+#include "term/terminal_front_end.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -1,6 +1,6 @@
 // FrameTraceFile: the trace line, and the file filled through the frame
 // trace sink.
-#include "ui/term/frame_trace_file.h"
+#include "app/frame_trace_file.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

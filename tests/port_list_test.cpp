@@ -1,5 +1,5 @@
 // The serial device list, over a made-up /dev and /sys.
-#include "ui/term/port_list.h"
+#include "platform/port_list.h"
 
 #include <gtest/gtest.h>
 

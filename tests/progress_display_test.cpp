@@ -1,5 +1,5 @@
 // ProgressDisplay: the lines a pipe gets and the bar a terminal gets.
-#include "ui/term/progress_display.h"
+#include "term/progress_display.h"
 
 #include <gtest/gtest.h>
 

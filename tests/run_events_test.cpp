@@ -1,6 +1,6 @@
 // The run's events on a clock of the test's own: the pace of the progress
 // events, the data file's end, and the end event's result and message.
-#include "ui/term/run_events.h"
+#include "events/run_events.h"
 
 #include <gtest/gtest.h>
 

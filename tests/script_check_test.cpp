@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "support/temp_folder.h"
-#include "ui/term/script_precheck.h"
+#include "term/script_precheck.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The station's reading of a port's events, recorded from runs of the
 // program: the unit's outcome, the phase shown, and the record line.
-#include "ui/term/station_port.h"
+#include "station/station_port.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "support/temp_folder.h"
-#include "ui/term/station_ports.h"
-#include "ui/term/unit_record.h"
+#include "station/station_ports.h"
+#include "station/unit_record.h"
 
 namespace {
 

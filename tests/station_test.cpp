@@ -19,9 +19,9 @@
 #include "support/child_process.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
-#include "ui/term/station_display.h"
-#include "ui/term/station_event.h"
-#include "ui/term/terminal_front_end.h"
+#include "station/station_display.h"
+#include "events/event_reader.h"
+#include "term/terminal_front_end.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

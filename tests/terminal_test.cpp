@@ -31,8 +31,8 @@
 #include "support/test_data.h"
 #include "ui/port_init_dialog.h"
 #include "ui/run_outcome.h"
-#include "ui/term/progress_display.h"
-#include "ui/term/terminal_front_end.h"
+#include "term/progress_display.h"
+#include "term/terminal_front_end.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

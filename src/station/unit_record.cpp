@@ -1,4 +1,4 @@
-#include "ui/term/unit_record.h"
+#include "station/unit_record.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "ui/term/station_display.h"
+#include "station/station_display.h"
 
 const char* const UnitRecord::kHeader = "time,port,usb_serial,script,files,bytes,result,message,seconds\r\n";
 

@@ -1,4 +1,4 @@
-#include "ui/term/progress_display.h"
+#include "term/progress_display.h"
 
 #include <algorithm>
 

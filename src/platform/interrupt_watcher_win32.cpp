@@ -9,8 +9,8 @@
 
 #include "platform/serial_port.h"
 #include "platform/window.h"
-#include "ui/run_outcome.h"
-#include "ui/term/interrupt_watcher.h"
+#include "platform/exit_status.h"
+#include "platform/interrupt_watcher.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/term/station_child.h"
-#include "ui/term/station_event.h"
+#include "station/station_child.h"
+#include "events/event_reader.h"
 
 // One unit as it ended, for the summary and the record.
 struct UnitOutcome {

@@ -1,4 +1,4 @@
-#include "ui/term/frame_trace_file.h"
+#include "app/frame_trace_file.h"
 
 #include <sys/stat.h>
 

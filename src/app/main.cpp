@@ -5,7 +5,7 @@
 // (RD_GUI_HANDOVER); and receiver-downloader-gui itself (RD_WITH_GUI), which
 // runs the GUI when a display is available and the terminal otherwise or with
 // --no-gui. See
-// ui/term/command_line.h for the options and ui/run_outcome.h for the exit
+// app/command_line.h for the options and platform/exit_status.h for the exit
 // status.
 #include <unistd.h>
 
@@ -20,17 +20,17 @@
 #include "platform/serial_port.h"
 #include "ui/gui_entry.h"
 #include "ui/run_outcome.h"
-#include "ui/term/command_line.h"
-#include "ui/term/demo.h"
-#include "ui/term/frame_trace_file.h"
-#include "ui/term/gui_handover.h"
-#include "ui/term/port_list.h"
-#include "ui/term/run_events.h"
-#include "ui/term/script_precheck.h"
-#include "ui/term/station.h"
-#include "ui/term/station_child.h"
-#include "ui/term/station_ports.h"
-#include "ui/term/terminal_app.h"
+#include "app/command_line.h"
+#include "app/demo.h"
+#include "app/frame_trace_file.h"
+#include "app/gui_handover.h"
+#include "platform/port_list.h"
+#include "events/run_events.h"
+#include "term/script_precheck.h"
+#include "station/station.h"
+#include "station/station_child.h"
+#include "station/station_ports.h"
+#include "term/terminal_app.h"
 #include "upload/script_check.h"
 #include "platform/utf8_path.h"
 

@@ -1,4 +1,4 @@
-#include "ui/term/terminal_app.h"
+#include "term/terminal_app.h"
 
 #include <unistd.h>
 
@@ -7,9 +7,9 @@
 #include "platform/message_box.h"
 #include "ui/downloader_app.h"
 #include "ui/run_outcome.h"
-#include "ui/term/interrupt_watcher.h"
-#include "ui/term/progress_display.h"
-#include "ui/term/run_events.h"
+#include "platform/interrupt_watcher.h"
+#include "term/progress_display.h"
+#include "events/run_events.h"
 #include "upload/script_check.h"
 #include "platform/utf8_path.h"
 

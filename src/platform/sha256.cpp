@@ -1,5 +1,5 @@
 // SHA-256 from OpenSSL.
-#include "sim/sim_report.h"
+#include "platform/sha256.h"
 
 #include <openssl/evp.h>
 

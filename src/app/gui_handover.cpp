@@ -1,4 +1,4 @@
-#include "ui/term/gui_handover.h"
+#include "app/gui_handover.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "ui/term/terminal_front_end.h"
+#include "term/terminal_front_end.h"
 
 #include <algorithm>
 #include <map>
@@ -10,10 +10,10 @@
 #include "res/resource.h"
 #include "ui/dialog.h"
 #include "ui/run_outcome.h"
-#include "ui/term/interrupt_watcher.h"
-#include "ui/term/progress_display.h"
-#include "ui/term/run_events.h"
-#include "ui/term/script_precheck.h"
+#include "platform/interrupt_watcher.h"
+#include "term/progress_display.h"
+#include "events/run_events.h"
+#include "term/script_precheck.h"
 #include "platform/utf8_path.h"
 
 namespace {

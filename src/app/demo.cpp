@@ -1,4 +1,4 @@
-#include "ui/term/demo.h"
+#include "app/demo.h"
 
 #include <stdlib.h>
 #ifdef _WIN32
@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ui/term/interrupt_watcher.h"
+#include "platform/interrupt_watcher.h"
 #include "platform/utf8_path.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "ui/term/station.h"
+#include "station/station.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -8,14 +8,14 @@
 #include <atomic>
 #include <memory>
 
-#include "ui/run_outcome.h"
-#include "ui/term/interrupt_watcher.h"
-#include "ui/term/port_list.h"
-#include "ui/term/station_child.h"
-#include "ui/term/station_display.h"
-#include "ui/term/station_port.h"
-#include "ui/term/terminal_front_end.h"
-#include "ui/term/unit_record.h"
+#include "platform/exit_status.h"
+#include "platform/interrupt_watcher.h"
+#include "platform/port_list.h"
+#include "station/station_child.h"
+#include "station/station_display.h"
+#include "station/station_port.h"
+#include "term/terminal_front_end.h"
+#include "station/unit_record.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/term/station_child.h"
+#include "station/station_child.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "ui/term/run_events.h"
+#include "events/run_events.h"
 
 #include <unistd.h>
 
@@ -17,7 +17,7 @@
 #include "platform/serial_port.h"
 #include "res/resource.h"
 #include "res/strings.h"
-#include "sim/sim_report.h"
+#include "platform/sha256.h"
 #include "ui/run_outcome.h"
 #include "upload/script_check.h"
 #include "platform/utf8_path.h"

@@ -1,4 +1,4 @@
-#include "ui/term/port_list.h"
+#include "platform/port_list.h"
 
 #include <algorithm>
 #include <filesystem>

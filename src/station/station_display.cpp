@@ -1,4 +1,4 @@
-#include "ui/term/station_display.h"
+#include "station/station_display.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ui/term/command_line.h"
+#include "app/command_line.h"
 
 #include <cstdio>
 #include <cstdlib>

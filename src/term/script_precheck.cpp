@@ -1,4 +1,4 @@
-#include "ui/term/script_precheck.h"
+#include "term/script_precheck.h"
 
 #include <filesystem>
 

@@ -1,5 +1,5 @@
 // SHA-256 from the system's own cryptography (CNG).
-#include "sim/sim_report.h"
+#include "platform/sha256.h"
 
 #include <windows.h>
 // after <windows.h>

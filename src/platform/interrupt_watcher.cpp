@@ -1,4 +1,4 @@
-#include "ui/term/interrupt_watcher.h"
+#include "platform/interrupt_watcher.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -12,7 +12,7 @@
 
 #include "platform/serial_port.h"
 #include "platform/window.h"
-#include "ui/run_outcome.h"
+#include "platform/exit_status.h"
 
 namespace {
 

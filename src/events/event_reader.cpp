@@ -1,4 +1,4 @@
-#include "ui/term/station_event.h"
+#include "events/event_reader.h"
 
 #include <nlohmann/json.hpp>
 

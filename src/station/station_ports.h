@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/term/port_list.h"
+#include "platform/port_list.h"
 
 // Reads one port per line; blank lines and lines starting with "#" are
 // skipped, spaces around a name dropped. False with *reason when the file

@@ -1,4 +1,4 @@
-#include "ui/term/station_ports.h"
+#include "station/station_ports.h"
 
 #include <filesystem>
 #include <fstream>

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/serial_port.h"
-#include "ui/term/port_list.h"
+#include "platform/port_list.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "link/port_setup.h"
-#include "ui/term/terminal_front_end.h"
+#include "term/terminal_front_end.h"
 
 // Runs DownloaderApp with a TerminalFrontEnd on the operator stream and
 // stderr (with options.m_pEvents, after the "started" event), Ctrl-C,

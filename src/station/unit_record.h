@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/term/station_port.h"
+#include "station/station_port.h"
 
 struct UnitRecordLine {
     std::chrono::system_clock::time_point m_time;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/term/station_port.h"
+#include "station/station_port.h"
 
 class StationDisplay {
 public:

@@ -1,4 +1,4 @@
-#include "ui/term/station_port.h"
+#include "station/station_port.h"
 
 #include <cmath>
 #include <cstdio>
