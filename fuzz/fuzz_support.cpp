@@ -105,7 +105,7 @@ namespace {
 
 class SilentMessageBox : public MessageBoxPresenter {
 public:
-    void Show(const std::string&) override {}
+    void Show(const OperatorMessage&) override {}
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "platform/message_box.h"
 #include "platform/window.h"
 #include "res/resource.h"
+#include "res/strings.h"
 #include "support/shared_state_reset.h"
 #include "ui/wx/wx_app.h"
 #include "ui/wx/wx_message_box.h"
@@ -313,7 +314,7 @@ TEST_F(DialogViewTest, TimerTicksGoOnWhileAMessageBoxIsOpen) {
     dialog.m_onInit = [&dialog] { dialog.Host()->SetTimer(1, 10); };
     dialog.m_onTimer = [&dialog](UINT) {
         if (dialog.m_ticks.size() == 1) {
-            ShowMessageBox("LZSS file not found");
+            ShowMessageBox({IDS_LZSS_FILE_NOT_FOUND, "LZSS file not found"});
             dialog.EndDialog(IDCANCEL);
         }
     };
@@ -400,10 +401,10 @@ TEST_F(DialogViewTest, PostedMessagesAndWorkerMessageBoxesReachTheUiThread) {
             while (dialog.m_posted.size() < 3 && !view.HasEnded())
                 nested.DispatchTimeout(50);
         };
-        ShowMessageBox("first");
+        ShowMessageBox({0, "first"});
         // Then a worker's box: the worker waits until it has been shown.
         worker = std::thread([&] {
-            ShowMessageBox("from worker");
+            ShowMessageBox({0, "from worker"});
             workerBoxReturned = true;
             PostMessage(dialog.GetSafeHwnd(), WM_PROBE, 0, 4);
         });

@@ -46,8 +46,8 @@ TEST(WxMessageBoxPresenter, OnTheUiThreadTheBoxIsShownAtOnceAndRecorded) {
     RunOutcome outcome;
     std::vector<std::string> shown;
     WxMessageBoxPresenter presenter(&outcome, [&](const std::string& text) { shown.push_back(text); });
-    presenter.Show(LoadResString(IDS_CONNECTION_ESTABLISHED));
-    presenter.Show(LoadResString(IDS_DOWNLOAD_COMPLETED));
+    presenter.Show({IDS_CONNECTION_ESTABLISHED, LoadResString(IDS_CONNECTION_ESTABLISHED)});
+    presenter.Show({IDS_DOWNLOAD_COMPLETED, LoadResString(IDS_DOWNLOAD_COMPLETED)});
     EXPECT_EQ(shown, (std::vector<std::string>{"Connection established",
                                                "Download completed successfully\n\nThe receiver will restart "
                                                "automatically."}));
@@ -74,7 +74,7 @@ TEST(WxMessageBoxPresenter, AWorkerWaitsUntilTheUiThreadHasDismissedItsBox) {
         }
     });
     std::thread worker([&] {
-        presenter.Show(LoadResString(IDS_COMMUNICATION_ERROR));
+        presenter.Show({IDS_COMMUNICATION_ERROR, LoadResString(IDS_COMMUNICATION_ERROR)});
         workerReturned = true;
     });
     const bool served = ServeUntil([&] { return workerReturned.load(); });
@@ -91,7 +91,9 @@ TEST(WxMessageBoxPresenter, WorkersWaitingAtTheEndAreReleased) {
     std::vector<std::string> shown;
     WxMessageBoxPresenter presenter(nullptr, [&](const std::string& text) { shown.push_back(text); });
     auto worker = [&] {
-        return std::async(std::launch::async, [&] { presenter.Show(LoadResString(IDS_COMMUNICATION_ERROR)); });
+        return std::async(std::launch::async, [&] {
+            presenter.Show({IDS_COMMUNICATION_ERROR, LoadResString(IDS_COMMUNICATION_ERROR)});
+        });
     };
     auto waiting = worker();
     EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
@@ -118,7 +120,7 @@ TEST(WxMessageBoxPresenter, BoxesFromSeveralWorkersAreEachShownOnce) {
     std::vector<std::thread> workers;
     for (int i = 0; i < kWorkers; ++i)
         workers.emplace_back([&, i] {
-            presenter.Show("box " + std::to_string(i));
+            presenter.Show({0, "box " + std::to_string(i)});
             ++returned;
         });
     const bool served = ServeUntil([&] { return returned.load() == kWorkers; });

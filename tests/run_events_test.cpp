@@ -15,6 +15,8 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "support/temp_folder.h"
+#include "term/terminal_app.h"
+#include "ui/run_outcome.h"
 #include "support/test_data.h"
 #include "upload/script_check.h"
 
@@ -72,8 +74,8 @@ protected:
 
 TEST_P(RunEventsTest, PacesProgressAndReportsTheFile) {
     const ProgressCase& c = GetParam();
-    m_events->Started(m_temp.Slash() + "load.cmd", {{1, m_data, kFileSize}});
-    m_events->Command("Command: S" + m_data);
+    m_events->Started(m_temp.Slash() + "load.cmd", {{m_data, kFileSize}});
+    m_events->Command("S" + m_data, "Command: S" + m_data);
     const RunEvents::TimePoint start = m_now;
     for (const Tick& tick : c.ticks) {
         m_now = start + std::chrono::milliseconds(tick.atMs);
@@ -81,7 +83,7 @@ TEST_P(RunEventsTest, PacesProgressAndReportsTheFile) {
     }
     if (c.finished)
         m_events->UploadFinished();
-    m_events->End(c.finished ? 0 : 130);
+    m_events->End({c.finished ? 0 : 130, c.finished ? "success" : "cancelled", "", "end"});
 
     std::vector<std::uint64_t> progress;
     bool sent = false;
@@ -118,38 +120,48 @@ INSTANTIATE_TEST_SUITE_P(
         ProgressCase{"StoppedMidFile", {{1000, 3000}, {1500, 4000}}, false, {3000}, 4000}),
     [](const auto& info) { return std::string(info.param.name); });
 
+OperatorMessage Message(UINT id) { return {id, LoadResString(id)}; }
+
 struct EndCase {
     const char* name;
     int status;
-    std::vector<std::string> shown;
+    std::vector<OperatorMessage> shown;
     std::vector<std::string> details;
     const char* result;
     std::string message;
+    int cancelSignal = -1;  // NoteCancelled(signal) after the messages; -1: no cancel
 };
 
 const std::vector<EndCase> kEndCases = {
-    {"Success", 0, {LoadResString(IDS_STARTUP_NOTICE)}, {}, "success", LoadResString(IDS_DOWNLOAD_COMPLETED)},
-    {"PortWithItsReason", 1, {LoadResString(IDS_STARTUP_NOTICE), LoadResString(IDS_UNABLE_TO_OPEN_PORT)},
+    {"Success", 0, {Message(IDS_STARTUP_NOTICE), Message(IDS_DOWNLOAD_COMPLETED)}, {}, "success",
+     LoadResString(IDS_DOWNLOAD_COMPLETED)},
+    {"PortWithItsReason", 1, {Message(IDS_STARTUP_NOTICE), Message(IDS_UNABLE_TO_OPEN_PORT)},
      {"/dev/ttyUSB7: no such device"}, "error", LoadResString(IDS_UNABLE_TO_OPEN_PORT) + "\n/dev/ttyUSB7: no such device"},
-    {"FirstFaultCounts", 1, {LoadResString(IDS_COMMUNICATION_ERROR), kTextConnectionCancelled}, {}, "error",
+    {"FirstFaultCounts", 1,
+     {Message(IDS_COMMUNICATION_ERROR), {IDT_CONNECTION_CANCELLED, kTextConnectionCancelled}}, {}, "error",
      LoadResString(IDS_COMMUNICATION_ERROR)},
-    {"Cancelled", 130, {kTextConnectionCancelled}, {}, "cancelled", kTextConnectionCancelled},
-    {"KilledWithoutText", 143, {}, {}, "cancelled", "Cancelled by signal 15."},
-    {"FailedWithoutText", 1, {LoadResString(IDS_CONNECTION_ESTABLISHED)}, {}, "error",
+    {"Cancelled", 130, {{IDT_CONNECTION_CANCELLED, kTextConnectionCancelled}}, {}, "cancelled",
+     kTextConnectionCancelled, 0},
+    {"KilledWithoutText", 143, {}, {}, "cancelled", "Cancelled by signal 15.", 15},
+    {"FailedWithoutText", 1, {Message(IDS_CONNECTION_ESTABLISHED)}, {}, "error",
      "The download did not complete."},
 };
 
+// What a run showed, through the outcome it came to, into the end event.
 TEST(RunEventsEnd, MessageTellsTheOutcome) {
     for (const EndCase& c : kEndCases) {
         SCOPED_TRACE(c.name);
         std::FILE* out = std::tmpfile();
         RunEvents events(out);
-        for (const std::string& text : c.shown)
-            events.NoteShown(text);
+        RunOutcome outcome;
+        for (const OperatorMessage& message : c.shown)
+            outcome.NoteMessage(message);
         for (const std::string& text : c.details)
-            events.NoteDetail(text);
-        events.End(c.status);
-        events.End(c.status == 0 ? 1 : 0);  // once only: the first end stands
+            outcome.NoteDetail(text);
+        if (c.cancelSignal >= 0)
+            outcome.NoteCancelled(c.cancelSignal);
+        events.End(EndReportOf(outcome.Result()));
+        events.End(EndReportOf(RunResult{}));  // once only: the first end stands
         std::rewind(out);
         char buffer[4096];
         ASSERT_NE(std::fgets(buffer, sizeof buffer, out), nullptr);

@@ -9,16 +9,18 @@ namespace {
 
 struct OutcomeCase {
     const char* name;
-    std::vector<std::string> messages;
+    std::vector<OperatorMessage> messages;
     bool cancelled;
     bool failed;
     int expected;
 };
 
-const std::string kNotice = LoadResString(IDS_STARTUP_NOTICE);
-const std::string kEstablished = LoadResString(IDS_CONNECTION_ESTABLISHED);
-const std::string kSelect = LoadResString(IDS_SELECT_SCRIPT);
-const std::string kSuccess = LoadResString(IDS_DOWNLOAD_COMPLETED);
+OperatorMessage Message(UINT id) { return {id, LoadResString(id)}; }
+
+const OperatorMessage kNotice = Message(IDS_STARTUP_NOTICE);
+const OperatorMessage kEstablished = Message(IDS_CONNECTION_ESTABLISHED);
+const OperatorMessage kSelect = Message(IDS_SELECT_SCRIPT);
+const OperatorMessage kSuccess = Message(IDS_DOWNLOAD_COMPLETED);
 
 class RunOutcomeTest : public ::testing::TestWithParam<OutcomeCase> {};
 
@@ -26,8 +28,8 @@ class RunOutcomeTest : public ::testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(RunOutcomeTest, ExitStatus) {
     RunOutcome outcome;
-    for (const std::string& text : GetParam().messages)
-        outcome.NoteMessage(text);
+    for (const OperatorMessage& message : GetParam().messages)
+        outcome.NoteMessage(message);
     if (GetParam().cancelled)
         outcome.NoteCancelled();
     if (GetParam().failed)
@@ -40,17 +42,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OutcomeCase{"Success", {kNotice, kEstablished, kSelect, kSuccess}, false, false, kExitSuccess},
         OutcomeCase{"NoDownload", {kNotice, kEstablished, kSelect}, false, false, kExitFailure},
-        OutcomeCase{"PortError", {kNotice, LoadResString(IDS_UNABLE_TO_OPEN_PORT)}, false, false, kExitFailure},
+        OutcomeCase{"PortError", {kNotice, Message(IDS_UNABLE_TO_OPEN_PORT)}, false, false, kExitFailure},
         OutcomeCase{"ReceiverError",
-                    {kNotice, kEstablished, kSelect, LoadResString(IDS_COMMUNICATION_ERROR)}, false, false,
+                    {kNotice, kEstablished, kSelect, Message(IDS_COMMUNICATION_ERROR)}, false, false,
                     kExitFailure},
         // A failure text of the upload's own, even if success followed it.
-        OutcomeCase{"UploadFailureText", {kNotice, "Cannot read the data file", kSuccess}, false, false,
-                    kExitFailure},
-        OutcomeCase{"FileDoesNotExist", {kNotice, kEstablished, kSelect, kTextFileDoesNotExist}, false, false,
+        OutcomeCase{"UploadFailureText", {kNotice, {IDS_LZSS_UNREADABLE, "Cannot read the data file"}, kSuccess},
+                    false, false, kExitFailure},
+        OutcomeCase{"FileDoesNotExist",
+                    {kNotice, kEstablished, kSelect, {IDT_FILE_DOES_NOT_EXIST, kTextFileDoesNotExist}}, false, false,
                     kExitFailure},
         OutcomeCase{"TimedOut", {kNotice}, false, true, kExitFailure},
-        OutcomeCase{"Cancelled", {kNotice, kTextConnectionCancelled}, true, false, kExitCancelled},
-        OutcomeCase{"CancelledAfterAnError", {kNotice, LoadResString(IDS_COMMUNICATION_ERROR)}, true, false,
+        OutcomeCase{"Cancelled", {kNotice, {IDT_CONNECTION_CANCELLED, kTextConnectionCancelled}}, true, false,
+                    kExitCancelled},
+        OutcomeCase{"CancelledAfterAnError", {kNotice, Message(IDS_COMMUNICATION_ERROR)}, true, false,
                     kExitCancelled}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -25,6 +25,7 @@
 #include "app/frame_trace_file.h"
 #include "app/gui_handover.h"
 #include "platform/port_list.h"
+#include "events/event_names.h"
 #include "events/run_events.h"
 #include "term/script_precheck.h"
 #include "station/station.h"
@@ -42,8 +43,8 @@ constexpr bool kGuiBuilt = true;
 constexpr bool kGuiBuilt = false;
 #endif
 
-int RunFrontEnd(const CommandLine& commandLine, const PortSettings& settings, const std::string& script,
-                const std::string& scriptFolder, bool demo, RunEvents* events, int argc, char** argv) {
+RunResult RunFrontEnd(const CommandLine& commandLine, const PortSettings& settings, const std::string& script,
+                      const std::string& scriptFolder, bool demo, RunEvents* events, int argc, char** argv) {
 #ifdef RD_WITH_GUI
     if (!WantsTerminal(commandLine, kGuiBuilt)) {
         GuiOptions options;
@@ -87,8 +88,16 @@ std::vector<TraceGuardedFile> GuardedFiles(const CommandLine& commandLine) {
 int Refuse(RunEvents* events, int status, const std::string& text) {
     std::fprintf(stderr, "receiver-downloader: %s\n", text.c_str());
     if (events)
-        events->End(status, text);
+        events->End({status, event::result::kError,
+                     status == kExitUsage ? event::outcome::kUsage : event::outcome::kFailed, text});
     return status;
+}
+
+// The run's exit status, after its end event.
+int Finish(RunEvents* events, const RunResult& result) {
+    if (events)
+        events->End(EndReportOf(result));
+    return result.ExitStatus();
 }
 
 // The same file as one that must not be written into: the reason to refuse
@@ -118,12 +127,12 @@ int RunDemo(const CommandLine& commandLine, RunEvents* events, int argc, char** 
 
     PortSettings settings = PortSettingsFor(commandLine);
     settings.m_strDevice = demo->Device();
-    const int status =
+    RunResult result =
         RunFrontEnd(commandLine, settings, demo->ScriptPath(), demo->Folder(), true, events, argc, argv);
-    const bool received = demo->Finish(out, status == kExitSuccess);
-    if (status == kExitSuccess && !received)
-        return kExitFailure;
-    return status;
+    const bool received = demo->Finish(out, result.ExitStatus() == kExitSuccess);
+    if (result.ExitStatus() == kExitSuccess && !received)
+        result = {RunEnd::Failed, {0, "The simulated receiver did not get what the script sends."}};
+    return Finish(events, result);
 }
 
 int UsageError(const std::string& text) { return Refuse(nullptr, kExitUsage, text + "\n(see --help)"); }
@@ -194,8 +203,8 @@ int RunCommandLine(const CommandLine& commandLine, RunEvents* events, int argc, 
     std::string scriptFolder;
     if (!commandLine.m_strScript.empty())
         scriptFolder = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(commandLine.m_strScript)).parent_path());
-    return RunFrontEnd(commandLine, PortSettingsFor(commandLine), commandLine.m_strScript, scriptFolder, false,
-                       events, argc, argv);
+    return Finish(events, RunFrontEnd(commandLine, PortSettingsFor(commandLine), commandLine.m_strScript,
+                                      scriptFolder, false, events, argc, argv));
 }
 
 }  // namespace
@@ -245,7 +254,12 @@ int main(int argc, char** argv) {
         events->SetPort(PortNameFor(PortSettingsFor(commandLine)));
     }
     status = RunCommandLine(commandLine, events.get(), argc, argv);
-    if (events)
-        events->End(status);
+    if (events && !events->WriteError().empty()) {
+        // A program reading the events cannot know how the run ended.
+        std::fprintf(stderr, "receiver-downloader: cannot write the events to %s: %s\n",
+                     commandLine.m_strEventsFile.c_str(), events->WriteError().c_str());
+        if (status == kExitSuccess)
+            status = kExitFailure;
+    }
     return status;
 }

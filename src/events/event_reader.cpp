@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "events/event_names.h"
+
 namespace {
 
 using nlohmann::json;
@@ -28,16 +30,16 @@ void Take(const json& object, const char* key, T* into) {
 
 std::vector<StationEventFile> TakeFiles(const json& object) {
     std::vector<StationEventFile> files;
-    const auto it = object.find("files");
+    const auto it = object.find(event::field::kFiles);
     if (it == object.end() || !it->is_array())
         return files;
     for (const json& entry : *it) {
         if (!entry.is_object())
             continue;
         StationEventFile file;
-        Take(entry, "path", &file.m_strPath);
-        Take(entry, "size", &file.m_nSize);
-        Take(entry, "sha256", &file.m_strSha256);
+        Take(entry, event::field::kPath, &file.m_strPath);
+        Take(entry, event::field::kSize, &file.m_nSize);
+        Take(entry, event::field::kSha256, &file.m_strSha256);
         files.push_back(std::move(file));
     }
     return files;
@@ -47,26 +49,28 @@ std::vector<StationEventFile> TakeFiles(const json& object) {
 
 std::optional<StationEvent> ParseStationEvent(const std::string& line) {
     const json object = json::parse(line, nullptr, false);
-    if (!object.is_object() || !object.contains("event") || !object["event"].is_string())
+    if (!object.is_object() || !object.contains(event::field::kEvent) || !object[event::field::kEvent].is_string())
         return std::nullopt;
     StationEvent event;
-    Take(object, "event", &event.m_strEvent);
-    Take(object, "t", &event.m_dTime);
-    Take(object, "port", &event.m_strPort);
-    Take(object, "script", &event.m_strScript);
+    Take(object, event::field::kEvent, &event.m_strEvent);
+    Take(object, event::field::kTime, &event.m_dTime);
+    Take(object, event::field::kPort, &event.m_strPort);
+    Take(object, event::field::kScript, &event.m_strScript);
     event.m_files = TakeFiles(object);
-    Take(object, "pid", &event.m_nPid);
-    Take(object, event.m_strEvent == "end" ? "message" : "text", &event.m_strText);
-    Take(object, "file", &event.m_strFile);
-    Take(object, "bytes", &event.m_nBytes);
-    Take(object, "total", &event.m_nTotal);
-    Take(object, "percent", &event.m_nPercent);
-    Take(object, "rate", &event.m_dRate);
-    Take(object, "seconds_left", &event.m_dSecondsLeft);
-    Take(object, "result", &event.m_strResult);
-    Take(object, "exit_status", &event.m_nExitStatus);
-    Take(object, "seconds", &event.m_dSeconds);
-    Take(object, "sha256", &event.m_strSha256);
+    Take(object, event::field::kPid, &event.m_nPid);
+    Take(object, event.m_strEvent == event::kEnd ? event::field::kMessage : event::field::kText, &event.m_strText);
+    Take(object, event::field::kCommand, &event.m_strCommand);
+    Take(object, event::field::kFile, &event.m_strFile);
+    Take(object, event::field::kBytes, &event.m_nBytes);
+    Take(object, event::field::kTotal, &event.m_nTotal);
+    Take(object, event::field::kPercent, &event.m_nPercent);
+    Take(object, event::field::kRate, &event.m_dRate);
+    Take(object, event::field::kSecondsLeft, &event.m_dSecondsLeft);
+    Take(object, event::field::kResult, &event.m_strResult);
+    Take(object, event::field::kOutcome, &event.m_strOutcome);
+    Take(object, event::field::kExitStatus, &event.m_nExitStatus);
+    Take(object, event::field::kSeconds, &event.m_dSeconds);
+    Take(object, event::field::kSha256, &event.m_strSha256);
     return event;
 }
 

@@ -2,7 +2,8 @@
 // it from each of its child processes.
 //
 // Every line is one JSON object with "event", "t" (seconds since that run
-// started) and "port"; the fields below are those the station uses.
+// started) and "port"; the fields below are those the station uses (their
+// names: events/event_names.h).
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,7 @@ struct StationEvent {
     long long m_nPid = 0;         // the run's process
     // command ("text"), end ("message")
     std::string m_strText;
+    std::string m_strCommand;     // command: the script command itself
     // progress, file_sent
     std::string m_strFile;
     std::string m_strSha256;      // file_sent
@@ -37,6 +39,7 @@ struct StationEvent {
     double m_dSecondsLeft = -1;   // -1 when not given
     // end
     std::string m_strResult;      // "success", "error", "cancelled"
+    std::string m_strOutcome;     // what ended the run ("completed", "wait_timed_out", ...)
     int m_nExitStatus = -1;
     double m_dSeconds = 0;
 };

@@ -1,5 +1,7 @@
 #include "events/run_events.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,12 +16,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "events/event_names.h"
 #include "platform/serial_port.h"
-#include "res/resource.h"
-#include "res/strings.h"
 #include "platform/sha256.h"
-#include "ui/run_outcome.h"
-#include "upload/script_check.h"
 #include "platform/utf8_path.h"
 
 namespace {
@@ -31,9 +30,6 @@ using Seconds = std::chrono::duration<double>;
 // refresh, whose ticks may come a little early on the clock read here.
 constexpr std::chrono::milliseconds kProgressPeriod{1000};
 constexpr std::chrono::milliseconds kTickJitter{20};
-// What the upload dialog puts in front of each command it shows.
-constexpr char kCommandPrefix[] = "Command: ";
-
 // Rounded to the millisecond, as every time in the events is.
 double Millis(double seconds) { return std::round(seconds * 1000.0) / 1000.0; }
 
@@ -61,10 +57,28 @@ std::string ResolvedDevice(const std::string& name) {
     return error || device.empty() ? device : Utf8FromPath(canonical);
 }
 
-const char* ResultName(int exitStatus) {
-    if (exitStatus == kExitSuccess)
-        return "success";
-    return exitStatus >= kExitSignalBase ? "cancelled" : "error";
+// Writes the whole of text to fd, going on after interruptions and short
+// writes. False with errno set when the system refused the rest.
+bool WriteWhole(int fd, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The size of the regular file behind fd, or -1 when it is none (a pipe, a
+// terminal): only a regular file can be cut back.
+off_t RegularFileSize(int fd) {
+    struct stat status {};
+    return fstat(fd, &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : -1;
 }
 
 }  // namespace
@@ -90,6 +104,7 @@ struct RunEvents::Impl {
     mutable std::mutex mutex;
     bool ended = false;  // nothing is written after the end
     std::FILE* out = nullptr;
+    std::string writeError;  // why a line could not be written: nothing more is
     std::FILE* owned = nullptr;
     TimeSource now;
     TimePoint start;
@@ -98,40 +113,45 @@ struct RunEvents::Impl {
     std::map<std::string, DataFile> files;  // by path, from Started
     std::optional<OpenFile> openFile;
     std::uint64_t bytesDone = 0;            // of the data files sent whole
-    // Noted from any thread: a worker shows its messages itself.
-    mutable std::mutex textMutex;
-    std::string outcomeText;
-    std::string details;
 
     Json Event(const char* name) const {
         Json event;
-        event["event"] = name;
-        event["t"] = Millis(Seconds(now() - start).count());
-        event["port"] = port;
+        event[event::field::kEvent] = name;
+        event[event::field::kTime] = Millis(Seconds(now() - start).count());
+        event[event::field::kPort] = port;
         return event;
     }
 
+    // One line in one write. A line the file took only in part is cut off
+    // again, so that the file ends with a whole line.
     void Write(const Json& event) {
-        if (ended)
+        if (ended || !writeError.empty())
             return;
         // Paths need not be UTF-8: such bytes are replaced, not a reason to
         // lose the event.
         const std::string line = event.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-        std::fputs(line.c_str(), out);
         std::fflush(out);
+        const int fd = fileno(out);
+        const off_t before = RegularFileSize(fd);
+        if (WriteWhole(fd, line))
+            return;
+        writeError = std::strerror(errno);
+        if (before >= 0 && ftruncate(fd, before) != 0)
+            writeError += std::string(" (and it could not be cut back to its last whole line: ") +
+                          std::strerror(errno) + ")";
     }
 
     void WriteProgress(OpenFile& file, TimePoint at) {
         const double elapsed = std::max(Seconds(at - file.start).count(), 0.001);
         const double rate = static_cast<double>(file.bytes) / elapsed;
         const std::uint64_t left = file.known.size > file.bytes ? file.known.size - file.bytes : 0;
-        Json event = Event("progress");
-        event["file"] = file.path;
-        event["bytes"] = file.bytes;
-        event["total"] = file.known.size;
-        event["percent"] = file.known.size == 0 ? 100 : file.bytes * 100 / file.known.size;
-        event["rate"] = std::llround(rate);
-        event["seconds_left"] = Millis(static_cast<double>(left) / rate);
+        Json event = Event(event::kProgress);
+        event[event::field::kFile] = file.path;
+        event[event::field::kBytes] = file.bytes;
+        event[event::field::kTotal] = file.known.size;
+        event[event::field::kPercent] = file.known.size == 0 ? 100 : file.bytes * 100 / file.known.size;
+        event[event::field::kRate] = std::llround(rate);
+        event[event::field::kSecondsLeft] = Millis(static_cast<double>(left) / rate);
         Write(event);
         file.lastProgress = at;
         file.finalProgressWritten = file.bytes >= file.known.size;
@@ -147,10 +167,10 @@ struct RunEvents::Impl {
             WriteProgress(file, now());
         if (file.known.sha256.empty())
             file.known.sha256 = FileSha256(file.path, file.known.size);
-        Json event = Event("file_sent");
-        event["file"] = file.path;
-        event["bytes"] = file.known.size;
-        event["sha256"] = file.known.sha256;
+        Json event = Event(event::kFileSent);
+        event[event::field::kFile] = file.path;
+        event[event::field::kBytes] = file.known.size;
+        event[event::field::kSha256] = file.known.sha256;
         Write(event);
         bytesDone += file.known.size;
         openFile.reset();
@@ -172,24 +192,14 @@ struct RunEvents::Impl {
         openFile = std::move(file);
     }
 
-    std::string EndMessage(int exitStatus) const {
-        if (exitStatus == kExitSuccess)
-            return LoadResString(IDS_DOWNLOAD_COMPLETED);
-        std::lock_guard lock(textMutex);
-        if (!outcomeText.empty())
-            return outcomeText + details;
-        if (exitStatus >= kExitSignalBase)
-            return "Cancelled by signal " + std::to_string(exitStatus - kExitSignalBase) + ".";
-        return "The download did not complete.";
-    }
-
-    void WriteEnd(int exitStatus, const std::string& message) {
-        Json event = Event("end");
-        event["result"] = ResultName(exitStatus);
-        event["message"] = message.empty() ? EndMessage(exitStatus) : message;
-        event["exit_status"] = exitStatus;
-        event["seconds"] = event["t"];
-        event["bytes"] = bytesDone + (openFile ? openFile->bytes : 0);
+    void WriteEnd(const RunEndReport& end) {
+        Json event = Event(event::kEnd);
+        event[event::field::kResult] = end.m_strResult;
+        event[event::field::kOutcome] = end.m_strOutcome;
+        event[event::field::kMessage] = end.m_strMessage;
+        event[event::field::kExitStatus] = end.m_nExitStatus;
+        event[event::field::kSeconds] = event[event::field::kTime];
+        event[event::field::kBytes] = bytesDone + (openFile ? openFile->bytes : 0);
         Write(event);
         ended = true;
     }
@@ -227,56 +237,55 @@ void RunEvents::SetPort(const std::string& name, const std::string& device) {
     m_impl->device = device.empty() ? ResolvedDevice(name) : device;
 }
 
-void RunEvents::Started(const std::string& script, const std::vector<ScriptDataFile>& files) {
+void RunEvents::Started(const std::string& script, const std::vector<RunEventsFile>& files) {
     std::lock_guard lock(m_impl->mutex);
-    Json event = m_impl->Event("started");
-    event["script"] = script;
+    Json event = m_impl->Event(event::kStarted);
+    event[event::field::kScript] = script;
     Json list = Json::array();
-    for (const ScriptDataFile& file : files) {
+    for (const RunEventsFile& file : files) {
         Impl::DataFile& known = m_impl->files[file.m_strPath];
-        known.size = file.m_qwLength;
-        known.sha256 = FileSha256(file.m_strPath, file.m_qwLength);
-        list.push_back({{"path", file.m_strPath}, {"size", known.size}, {"sha256", known.sha256}});
+        known.size = file.m_nSize;
+        known.sha256 = FileSha256(file.m_strPath, file.m_nSize);
+        list.push_back({{event::field::kPath, file.m_strPath},
+                        {event::field::kSize, known.size},
+                        {event::field::kSha256, known.sha256}});
     }
-    event["files"] = std::move(list);
-    event["pid"] = static_cast<long long>(getpid());
+    event[event::field::kFiles] = std::move(list);
+    event[event::field::kPid] = static_cast<long long>(getpid());
     m_impl->Write(event);
 }
 
 void RunEvents::PortOpened() {
     std::lock_guard lock(m_impl->mutex);
-    Json event = m_impl->Event("port_opened");
-    event["device"] = m_impl->device;
+    Json event = m_impl->Event(event::kPortOpened);
+    event[event::field::kDevice] = m_impl->device;
     m_impl->Write(event);
 }
 
 void RunEvents::Waiting() {
     std::lock_guard lock(m_impl->mutex);
-    m_impl->Write(m_impl->Event("waiting"));
+    m_impl->Write(m_impl->Event(event::kWaiting));
 }
 
 void RunEvents::Connected() {
     std::lock_guard lock(m_impl->mutex);
-    m_impl->Write(m_impl->Event("connected"));
+    m_impl->Write(m_impl->Event(event::kConnected));
 }
 
-void RunEvents::Command(const std::string& shownText) {
+void RunEvents::Command(const std::string& command, const std::string& shownText) {
     std::lock_guard lock(m_impl->mutex);
     // The upload thread goes on to its next command only once the data file
     // before it has gone out whole.
     m_impl->CloseFileAsSent();
-    std::string command = shownText;
-    if (command.rfind(kCommandPrefix, 0) == 0)
-        command.erase(0, std::strlen(kCommandPrefix));
-    Json event = m_impl->Event("command");
-    event["text"] = shownText;
-    event["command"] = command;
+    Json event = m_impl->Event(event::kCommand);
+    event[event::field::kText] = shownText;
+    event[event::field::kCommand] = command;
     m_impl->Write(event);
     if (!command.empty() && command[0] == 'S')
         m_impl->OpenDataFile(command.substr(1));
 }
 
-void RunEvents::Progress(DWORD bytesSent, DWORD fileLength) {
+void RunEvents::Progress(std::uint32_t bytesSent, std::uint32_t fileLength) {
     std::lock_guard lock(m_impl->mutex);
     if (!m_impl->openFile)
         return;
@@ -295,32 +304,25 @@ void RunEvents::UploadFinished() {
     m_impl->CloseFileAsSent();
 }
 
-void RunEvents::NoteShown(const std::string& text) {
-    std::lock_guard lock(m_impl->textMutex);
-    if (m_impl->outcomeText.empty() && !RunOutcome::IsInformational(text))
-        m_impl->outcomeText = text;
-}
-
-void RunEvents::NoteDetail(const std::string& text) {
-    std::lock_guard lock(m_impl->textMutex);
-    if (!m_impl->outcomeText.empty())
-        m_impl->details += "\n" + text;
-}
-
-void RunEvents::End(int exitStatus, const std::string& message) {
+void RunEvents::End(const RunEndReport& end) {
     std::lock_guard lock(m_impl->mutex);
-    m_impl->WriteEnd(exitStatus, message);
+    m_impl->WriteEnd(end);
 }
 
-bool RunEvents::TryEnd(int exitStatus, const std::string& message) {
+bool RunEvents::TryEnd(const RunEndReport& end) {
     std::unique_lock lock(m_impl->mutex, std::try_to_lock);
     if (!lock.owns_lock())
         return false;
-    m_impl->WriteEnd(exitStatus, message);
+    m_impl->WriteEnd(end);
     return true;
 }
 
 bool RunEvents::HasEnded() const {
     std::lock_guard lock(m_impl->mutex);
     return m_impl->ended;
+}
+
+std::string RunEvents::WriteError() const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->writeError;
 }

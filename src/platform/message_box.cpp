@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdio>
 
-
 namespace {
 std::atomic<MessageBoxPresenter*> g_presenter{nullptr};
 }
@@ -12,12 +11,12 @@ MessageBoxPresenter* SetMessageBoxPresenter(MessageBoxPresenter* presenter) {
     return g_presenter.exchange(presenter, std::memory_order_acq_rel);
 }
 
-void ShowMessageBox(const std::string& text) {
+void ShowMessageBox(const OperatorMessage& message) {
     if (MessageBoxPresenter* presenter = g_presenter.load(std::memory_order_acquire)) {
-        presenter->Show(text);
+        presenter->Show(message);
         return;
     }
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", message.m_strText.c_str());
 }
 
 void ReleaseMessageBoxWaiters() {

@@ -47,5 +47,5 @@ std::string LoadResString(UINT id) {
 }
 
 void AfxMessageBox(UINT stringId) {
-    ShowMessageBox(LoadResString(stringId));
+    ShowMessageBox({stringId, LoadResString(stringId)});
 }

@@ -26,9 +26,12 @@ constexpr UINT IDS_LZSS_CASE_DIFFERS = 132;
 constexpr UINT IDS_E_ARGUMENT_CUT = 133;
 
 // The two literal texts of the Connect sequence, shown by the Port Setup
-// dialog's own message box.
+// dialog's own message box. They are not in the string table; their ids only
+// say what the box reports.
 inline constexpr const char kTextConnectionCancelled[] = "Connection Cancelled";
 inline constexpr const char kTextFileDoesNotExist[] = "File does not exist";
+constexpr UINT IDT_CONNECTION_CANCELLED = 1001;
+constexpr UINT IDT_FILE_DOES_NOT_EXIST = 1002;
 
 // The application's name, used as the caption of every message box.
 inline constexpr const char kApplicationName[] = "Receiver Downloader";

@@ -8,13 +8,13 @@
 #include <atomic>
 #include <memory>
 
+#include "events/event_names.h"
 #include "platform/exit_status.h"
 #include "platform/interrupt_watcher.h"
 #include "platform/port_list.h"
 #include "station/station_child.h"
 #include "station/station_display.h"
 #include "station/station_port.h"
-#include "term/terminal_front_end.h"
 #include "station/unit_record.h"
 
 namespace {
@@ -114,8 +114,7 @@ bool Station::Counts(const UnitOutcome& outcome) const {
     if (!m_options.m_bRepeat || outcome.m_bConnected || !outcome.m_bWaited)
         return true;
     // Only waited: no receiver came (the wait timed out or was cancelled).
-    const bool waitTimedOut = outcome.m_strMessage == TerminalFrontEnd::TimeoutText(m_options.m_nTimeoutSeconds);
-    return !waitTimedOut && outcome.m_strResult != "cancelled";
+    return outcome.m_strOutcome != event::outcome::kWaitTimedOut && outcome.m_strResult != event::result::kCancelled;
 }
 
 bool Station::GoesOn(std::size_t index, const UnitOutcome& outcome) const {

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "events/event_names.h"
+
 StationPort::StationPort(std::string port) : m_strPort(std::move(port)) {}
 
 void StationPort::BeginUnit() {
@@ -22,18 +24,18 @@ void StationPort::BeginUnit() {
 bool StationPort::Apply(const StationEvent& event) {
     const Phase before = m_phase;
     const std::string& name = event.m_strEvent;
-    if (name == "started") {
+    if (name == event::kStarted) {
         m_current.m_strScript = event.m_strScript;
         m_current.m_files = event.m_files;
-    } else if (name == "port_opened") {
+    } else if (name == event::kPortOpened) {
         m_phase = Phase::Opened;
-    } else if (name == "waiting") {
+    } else if (name == event::kWaiting) {
         m_phase = Phase::Waiting;
         m_current.m_bWaited = true;
-    } else if (name == "connected") {
+    } else if (name == event::kConnected) {
         m_phase = Phase::Connected;
         m_current.m_bConnected = true;
-    } else if (name == "progress") {
+    } else if (name == event::kProgress) {
         m_phase = Phase::Loading;
         const bool newFile = event.m_strFile != m_strFile;
         m_strFile = event.m_strFile;
@@ -45,10 +47,11 @@ bool StationPort::Apply(const StationEvent& event) {
             m_nPlainTenth = tenth;
             return true;
         }
-    } else if (name == "end") {
+    } else if (name == event::kEnd) {
         m_phase = Phase::Ended;
         m_bEnded = true;
         m_current.m_strResult = event.m_strResult;
+        m_current.m_strOutcome = event.m_strOutcome;
         m_current.m_strMessage = event.m_strText;
         m_current.m_nBytes = event.m_nBytes;
         m_current.m_dSeconds = event.m_dSeconds;

@@ -13,6 +13,7 @@
 struct UnitOutcome {
     bool m_bSuccess = false;
     std::string m_strResult;   // "success", "error" or "cancelled"
+    std::string m_strOutcome;  // what ended it, as the run's end event says ("" when it said nothing)
     std::string m_strMessage;  // the operator text of the outcome, or why the run ended without one
     bool m_bConnected = false; // the receiver answered: a unit was there
     bool m_bWaited = false;    // the run got as far as waiting for the receiver

@@ -20,10 +20,10 @@ constexpr std::size_t kMaxCommandBytes = 120;
 // The message the run shows for this fault. A script that cannot be opened
 // at all is met by the Connect sequence, before any upload, with its own
 // text.
-std::string RunMessage(const UploadFaultReport& fault) {
+OperatorMessage RunMessage(const UploadFaultReport& fault) {
     if (fault.m_code == UploadFault::ScriptUnopenable)
-        return kTextFileDoesNotExist;
-    return UploadFaultText(fault);
+        return {IDT_FILE_DOES_NOT_EXIST, kTextFileDoesNotExist};
+    return UploadFaultMessage(fault);
 }
 
 // A command's text cut to a line, control bytes shown as '?'.

@@ -68,11 +68,12 @@ class TerminalFrontEnd::Host : public DialogHost {
 public:
     Host(ProgressDisplay& display, RunEvents* events) : m_display(display), m_pEvents(events) {}
 
+    void CommandQueued(const std::string& command) override { m_strCommand = command; }
     void SetItemText(int controlId, const std::string& text) override {
         if (controlId == IDC_COMMAND_TEXT) {
             m_display.Command(text);
             if (m_pEvents)
-                m_pEvents->Command(text);
+                m_pEvents->Command(m_strCommand, text);
         } else if (controlId == IDC_PERCENT_TEXT) {
             m_display.Percent(text);
             // The dialog's once-a-second refresh, from the counters it
@@ -120,6 +121,7 @@ private:
     };
     ProgressDisplay& m_display;
     RunEvents* m_pEvents;
+    std::string m_strCommand;  // the command whose line is shown next
     std::map<int, int> m_radio;
     std::vector<Timer> m_timers;
 };
@@ -183,10 +185,9 @@ void TerminalFrontEnd::ReportDialogEnd(int templateId, int result, RunEvents& ev
     }
 }
 
-void TerminalFrontEnd::ShowLine(const std::string& text) {
+void TerminalFrontEnd::ShowEnd(RunEnd end, const std::string& text) {
+    m_outcome.NoteEnd(end, text);
     m_display.Line(text);
-    if (m_options.m_pEvents)
-        m_options.m_pEvents->NoteShown(text);
 }
 
 void TerminalFrontEnd::RunPortSetup(Dialog& dialog) {
@@ -211,7 +212,7 @@ bool TerminalFrontEnd::TakeCancel(Dialog& dialog) {
     // Stops the worker threads: nothing more goes out.
     dialog.OnCancel();
     if (dialog.TemplateId() == IDD_UPLOAD)
-        ShowLine(DownloadCancelledText());
+        ShowEnd(RunEnd::Cancelled, DownloadCancelledText());
     return true;
 }
 
@@ -246,17 +247,16 @@ void TerminalFrontEnd::RunEventLoop(Dialog& dialog, Host& host) {
             break;
         }
         if (now >= giveUpAt) {
-            ShowLine(TimeoutText(m_options.m_nTimeoutSeconds));
-            m_outcome.NoteFailure();
+            ShowEnd(RunEnd::WaitTimedOut, TimeoutText(m_options.m_nTimeoutSeconds));
             // As Back: the attempt is abandoned and its link thread stopped.
             dialog.OnCommand(IDC_BACK);
             break;
         }
         if (silence.Expired(now)) {
-            m_outcome.NoteFailure();
+            m_outcome.NoteEnd(RunEnd::ReceiverSilent, SilenceText(m_options.m_nTimeoutSeconds));
             // As Cancel: both worker threads stop, nothing more goes out.
             dialog.OnCancel();
-            ShowLine(SilenceText(m_options.m_nTimeoutSeconds));
+            m_display.Line(SilenceText(m_options.m_nTimeoutSeconds));
             break;
         }
         // Every event the loop acts on wakes it: posted messages, link flag
@@ -279,7 +279,7 @@ bool TerminalFrontEnd::ChooseScriptFile(std::string* path) {
         for (;;) {
             if (const int signal = m_pInterrupts ? m_pInterrupts->TakeInterrupt() : 0) {
                 m_outcome.NoteCancelled(signal);
-                ShowLine(NothingSentText());
+                ShowEnd(RunEnd::Cancelled, NothingSentText());
                 return false;
             }
             if (!m_pInterrupts || m_pInterrupts->WaitForInput())
@@ -305,13 +305,10 @@ void TerminalFrontEnd::ShowDetail(const std::string& text) {
     m_display.Finish();
     std::fprintf(m_pDetails, "receiver-downloader: %s\n", text.c_str());
     std::fflush(m_pDetails);
-    if (m_options.m_pEvents)
-        m_options.m_pEvents->NoteDetail(text);
+    m_outcome.NoteDetail(text);
 }
 
-void TerminalFrontEnd::Show(const std::string& text) {
-    m_outcome.NoteMessage(text);
-    if (m_options.m_pEvents)
-        m_options.m_pEvents->NoteShown(text);
-    m_display.Message(text);
+void TerminalFrontEnd::Show(const OperatorMessage& message) {
+    m_outcome.NoteMessage(message);
+    m_display.Message(message.m_strText);
 }

@@ -21,7 +21,7 @@
 // incomplete image.
 //
 // Message boxes are printed with their exact text and recorded in the
-// RunOutcome (and in the run's events, when it has any); the modal loop sleeps until a posted message, a link flag
+// RunOutcome; the modal loop sleeps until a posted message, a link flag
 // change, a cancel request, a timer tick or a time-out is due.
 #pragma once
 
@@ -31,11 +31,11 @@
 
 #include "platform/message_box.h"
 #include "ui/front_end.h"
+#include "ui/run_outcome.h"
 
 class InterruptWatcher;
 class ProgressDisplay;
 class RunEvents;
-class RunOutcome;
 
 struct TerminalOptions {
     // The script to carry out; "" asks for one on stdin when promptForScript
@@ -66,7 +66,7 @@ public:
     void ShowDetail(const std::string& text) override;
 
     // MessageBoxPresenter: prints the text, records it, returns at once.
-    void Show(const std::string& text) override;
+    void Show(const OperatorMessage& message) override;
 
     // The line printed when the connection wait times out.
     static std::string TimeoutText(int seconds);
@@ -83,8 +83,9 @@ private:
     void RunPortSetup(Dialog& dialog);
     void RunEventLoop(Dialog& dialog, Host& host);
     bool TakeCancel(Dialog& dialog);
-    // A line that tells how the run ends (a cancel, a time-out).
-    void ShowLine(const std::string& text);
+    // A line that tells how the run ends (a cancel, a time-out), and that
+    // end for the outcome.
+    void ShowEnd(RunEnd end, const std::string& text);
     static void ReportDialogEnd(int templateId, int result, RunEvents& events);
 
     TerminalOptions m_options;

@@ -2,6 +2,8 @@
 
 #include "link/shared_state.h"
 
+void DialogHost::CommandQueued(const std::string&) {}
+
 Dialog::Dialog(int templateId) : m_nTemplateId(templateId) {}
 
 Dialog::~Dialog() { Detach(); }

@@ -29,6 +29,10 @@ public:
     // The dialog has ended: hide it now; the modal run returns once the
     // handler that ended it has returned.
     virtual void DialogEnded(int result) = 0;
+    // The upload queued a script command (a data file's: 'S' and its path),
+    // just before the dialog shows it: for a front end that reports the run
+    // to a program as well. The default does nothing.
+    virtual void CommandQueued(const std::string& command);
 };
 
 class Dialog : public MessageTarget {

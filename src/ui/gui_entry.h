@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/port_setup.h"
+#include "ui/run_outcome.h"
 
 struct GuiOptions {
     // The Port Setup dialog's initial settings: the Com button selected
@@ -23,8 +24,6 @@ struct GuiOptions {
 };
 
 // Runs the whole application in the GUI: DownloaderApp::InitInstance with a
-// wx front end. Returns the process exit status: 0 when the download
-// completed ("Download completed successfully..." was shown), 130 when the
-// operator cancelled, 1 otherwise (see ui/run_outcome.h); 1 also when the
-// display cannot be opened.
-int RunGui(const GuiOptions& options);
+// wx front end. Returns what the run came to (ui/run_outcome.h); a failure
+// also when the display cannot be opened.
+RunResult RunGui(const GuiOptions& options);

@@ -106,7 +106,7 @@ void PortSetupDialog::OnConnect() {
     PortInitDialog waitDialog;
     switch (m_frontEnd.DoModal(waitDialog)) {
     case IDOK:
-        ShowMessageBox(LoadResString(IDS_CONNECTION_ESTABLISHED));
+        AfxMessageBox(IDS_CONNECTION_ESTABLISHED);
         EndDialog(IDOK);
         RunUploadStage();
         // The link thread must not wait for the rest of a data file that
@@ -114,7 +114,7 @@ void PortSetupDialog::OnConnect() {
         g_bTransferDone.Set();
         break;
     case IDCANCEL:
-        ShowMessageBox(kTextConnectionCancelled);
+        ShowMessageBox({IDT_CONNECTION_CANCELLED, kTextConnectionCancelled});
         OnCancel();
         break;
     default:  // Back: the operator may change the settings and connect again.
@@ -133,10 +133,10 @@ void PortSetupDialog::RunUploadStage() {
         break;
     case RegularFileOpen::Directory:
     case RegularFileOpen::NotRegular:
-        ShowMessageBox(UploadFaultText({UploadFault::ScriptNotRegular, 0, "", path, 0}));
+        ShowMessageBox(UploadFaultMessage({UploadFault::ScriptNotRegular, 0, "", path, 0}));
         return;
     default:
-        ShowMessageBox(kTextFileDoesNotExist);
+        ShowMessageBox({IDT_FILE_DOES_NOT_EXIST, kTextFileDoesNotExist});
         return;
     }
     g_strScriptPath = path;

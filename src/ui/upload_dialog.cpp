@@ -39,27 +39,29 @@ void UploadDialog::OnTimer(UINT) {
 }
 
 LRESULT UploadDialog::OnUploadCommand(WPARAM, LPARAM lParam) {
-    const char* text = reinterpret_cast<const char*>(lParam);
-    SetDlgItemText(IDC_COMMAND_TEXT, std::string("Command: ") + (text ? text : ""));
+    const std::string command = lParam ? reinterpret_cast<const char*>(lParam) : "";
+    if (DialogHost* host = Host())
+        host->CommandQueued(command);
+    SetDlgItemText(IDC_COMMAND_TEXT, "Command: " + command);
     return 0;
 }
 
-void UploadDialog::ReportFailure(const std::string& text) {
+void UploadDialog::ReportFailure(const OperatorMessage& message) {
     // Stop both worker threads before the operator reads the message: nothing
     // more may reach the receiver once it has been reported as failed, and a
     // WM_UPLOAD_DONE handled while the message is open must not claim success.
     g_bAbort.Set();
-    ShowMessageBox(text);
+    ShowMessageBox(message);
     FrameworkOnCancel();
 }
 
 LRESULT UploadDialog::OnUploadFileMissing(WPARAM, LPARAM) {
-    ReportFailure(LoadResString(IDS_LZSS_FILE_NOT_FOUND));
+    ReportFailure({IDS_LZSS_FILE_NOT_FOUND, LoadResString(IDS_LZSS_FILE_NOT_FOUND)});
     return 0;
 }
 
 LRESULT UploadDialog::OnUploadBadCommand(WPARAM, LPARAM) {
-    ReportFailure(LoadResString(IDS_UNKNOWN_COMMAND));
+    ReportFailure({IDS_UNKNOWN_COMMAND, LoadResString(IDS_UNKNOWN_COMMAND)});
     return 0;
 }
 
@@ -69,7 +71,7 @@ LRESULT UploadDialog::OnUploadFailed(WPARAM wParam, LPARAM lParam) {
     fault.m_code = FaultCodeOf(wParam);
     fault.m_strPath = path ? path : "";
     fault.m_nError = FaultErrorOf(wParam);
-    ReportFailure(UploadFaultText(fault));
+    ReportFailure(UploadFaultMessage(fault));
     return 0;
 }
 

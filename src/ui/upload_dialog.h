@@ -5,6 +5,7 @@
 // current data file has been handed to the link.
 #pragma once
 
+#include "platform/message_box.h"
 #include "platform/thread.h"
 #include "ui/dialog.h"
 
@@ -47,7 +48,7 @@ protected:
     LRESULT OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    void ReportFailure(const std::string& text);
+    void ReportFailure(const OperatorMessage& message);
 
     ThreadProc m_pfnUploadThread;
 };

@@ -34,6 +34,10 @@ UINT HeadingId(UploadFault code) {
 
 }  // namespace
 
+OperatorMessage UploadFaultMessage(const UploadFaultReport& fault) {
+    return {HeadingId(fault.m_code), UploadFaultText(fault)};
+}
+
 std::string UploadFaultText(const UploadFaultReport& fault) {
     std::string text = LoadResString(HeadingId(fault.m_code));
     if (fault.m_code == UploadFault::UnknownCommand || fault.m_code == UploadFault::DataFileMissing)

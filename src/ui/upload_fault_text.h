@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/message_box.h"
 #include "upload/upload_fault.h"
 
 // "LZSS file not found" and "Unknown command in the script file" alone (as
@@ -11,3 +12,5 @@
 // path of the file concerned and, when there is one, the system's reason,
 // separated by blank lines. An over-long path is shown cut.
 std::string UploadFaultText(const UploadFaultReport& fault);
+// The same text as a message box, with the id of its heading.
+OperatorMessage UploadFaultMessage(const UploadFaultReport& fault);

@@ -132,7 +132,8 @@ bool HeadlessFrontEnd::WaitForWorkerThreads(std::chrono::milliseconds timeout) {
     return stopped;
 }
 
-void HeadlessFrontEnd::Show(const std::string& text) {
+void HeadlessFrontEnd::Show(const OperatorMessage& message) {
+    const std::string& text = message.m_strText;
     {
         std::lock_guard lock(m_mutex);
         m_messages.push_back({text, g_bAbort.IsSet()});

@@ -62,7 +62,7 @@ public:
     bool WaitForWorkerThreads(std::chrono::milliseconds timeout) override;
 
     // --- MessageBoxPresenter -------------------------------------------
-    void Show(const std::string& text) override;
+    void Show(const OperatorMessage& message) override;
 
     // --- What was seen ---------------------------------------------------
     std::vector<std::string> Messages() const;

@@ -1,9 +1,9 @@
 #include "support/recording_message_box.h"
 
-void RecordingMessageBox::Show(const std::string& text) {
+void RecordingMessageBox::Show(const OperatorMessage& message) {
     {
         std::lock_guard lock(m_mutex);
-        m_texts.push_back(text);
+        m_texts.push_back(message.m_strText);
     }
     m_shown.notify_all();
 }
@@ -28,9 +28,9 @@ bool RecordingMessageBox::WaitForCount(std::size_t count, std::chrono::milliseco
     return m_shown.wait_for(lock, timeout, [&] { return m_texts.size() >= count; });
 }
 
-void GatedMessageBox::Show(const std::string& text) {
+void GatedMessageBox::Show(const OperatorMessage& message) {
     std::unique_lock lock(m_mutex);
-    m_texts.push_back(text);
+    m_texts.push_back(message.m_strText);
     m_changed.notify_all();
     m_changed.wait(lock, [this] { return m_bDismissed; });
 }

@@ -13,7 +13,7 @@
 
 class RecordingMessageBox : public MessageBoxPresenter {
 public:
-    void Show(const std::string& text) override;
+    void Show(const OperatorMessage& message) override;
 
     // The texts shown so far, oldest first.
     std::vector<std::string> Texts() const;
@@ -35,7 +35,7 @@ private:
 // until the test dismisses it; every later one returns at once.
 class GatedMessageBox : public MessageBoxPresenter {
 public:
-    void Show(const std::string& text) override;
+    void Show(const OperatorMessage& message) override;
     // Blocks until a text has been shown or timeout has passed.
     bool WaitShown(std::chrono::milliseconds timeout);
     void Dismiss();

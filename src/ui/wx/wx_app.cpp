@@ -78,18 +78,20 @@ void ReleaseOwnConsole() {
 }  // namespace
 #endif
 
-int RunGui(const GuiOptions& options) {
+RunResult RunGui(const GuiOptions& options) {
 #ifdef _WIN32
     ReleaseOwnConsole();
 #endif
     WxToolkitSession session;
     const std::string programName = options.m_argc > 0 && options.m_argv ? options.m_argv[0] : "";
     if (!session.Start(programName)) {
-        std::fprintf(stderr, "Cannot open the display; run with --no-gui for the terminal mode.\n");
-        return kExitFailure;
+        const std::string text = "Cannot open the display; run with --no-gui for the terminal mode.";
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return {RunEnd::Failed, {0, text}};
     }
     RunOutcome outcome;
     WxFrontEnd frontEnd(options, &outcome);
     WxMessageBoxPresenter presenter(&outcome);
-    return RunDownloaderApp(options, frontEnd, presenter, outcome);
+    RunDownloaderApp(options, frontEnd, presenter, outcome);
+    return outcome.Result();
 }

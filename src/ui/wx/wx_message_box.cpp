@@ -30,9 +30,10 @@ struct WxMessageBoxPresenter::Request {
     bool started = false;  // the UI thread has taken it
 };
 
-void WxMessageBoxPresenter::Show(const std::string& text) {
+void WxMessageBoxPresenter::Show(const OperatorMessage& message) {
+    const std::string& text = message.m_strText;
     if (m_pOutcome)
-        m_pOutcome->NoteMessage(text);
+        m_pOutcome->NoteMessage(message);
     if (wxThread::IsMain()) {
         ScheduleDispatchOfPostedMessages();  // the box's own loop delivers them
         m_show(text);

@@ -25,10 +25,10 @@ public:
     using ShowFunction = std::function<void(const std::string& text)>;
 
     // show defaults to ShowWxMessageBox. outcome (optional, not owned)
-    // records every text shown.
+    // records every message shown.
     explicit WxMessageBoxPresenter(RunOutcome* outcome = nullptr, ShowFunction show = {});
 
-    void Show(const std::string& text) override;
+    void Show(const OperatorMessage& message) override;
     // Releases the worker threads waiting for their box (its text goes to
     // stderr); boxes asked for later from worker threads go there at once.
     void ReleaseWaiters() override;

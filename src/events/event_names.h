@@ -1,0 +1,78 @@
+// The names of the run's events and of their fields: the one list the event
+// writer (run_events.h) and the event reader (event_reader.h) share.
+//
+// Every event is one JSON object on one line, with kEvent, kTime and kPort.
+// In the order a run writes them:
+//   started      kScript, kFiles [{kPath, kSize, kSha256}...], kPid
+//   port_opened  kDevice
+//   waiting, connected
+//   command      kText (the line the operator sees), kCommand (the script
+//                command itself: "E123456", "Q", "X", "S" + a data file's path)
+//   progress     kFile, kBytes, kTotal, kPercent, kRate, kSecondsLeft
+//   file_sent    kFile, kBytes, kSha256
+//   end          kResult (a result:: name), kOutcome (what ended the run,
+//                "completed", "wait_timed_out", ...), kMessage, kExitStatus,
+//                kSeconds, kBytes
+#pragma once
+
+namespace event {
+
+inline constexpr char kStarted[] = "started";
+inline constexpr char kPortOpened[] = "port_opened";
+inline constexpr char kWaiting[] = "waiting";
+inline constexpr char kConnected[] = "connected";
+inline constexpr char kCommand[] = "command";
+inline constexpr char kProgress[] = "progress";
+inline constexpr char kFileSent[] = "file_sent";
+inline constexpr char kEnd[] = "end";
+
+namespace field {
+inline constexpr char kEvent[] = "event";
+inline constexpr char kTime[] = "t";
+inline constexpr char kPort[] = "port";
+inline constexpr char kScript[] = "script";
+inline constexpr char kFiles[] = "files";
+inline constexpr char kPath[] = "path";
+inline constexpr char kSize[] = "size";
+inline constexpr char kSha256[] = "sha256";
+inline constexpr char kPid[] = "pid";
+inline constexpr char kDevice[] = "device";
+inline constexpr char kText[] = "text";
+inline constexpr char kCommand[] = "command";
+inline constexpr char kFile[] = "file";
+inline constexpr char kBytes[] = "bytes";
+inline constexpr char kTotal[] = "total";
+inline constexpr char kPercent[] = "percent";
+inline constexpr char kRate[] = "rate";
+inline constexpr char kSecondsLeft[] = "seconds_left";
+inline constexpr char kResult[] = "result";
+inline constexpr char kOutcome[] = "outcome";
+inline constexpr char kMessage[] = "message";
+inline constexpr char kExitStatus[] = "exit_status";
+inline constexpr char kSeconds[] = "seconds";
+}  // namespace field
+
+// The values of field::kResult.
+namespace result {
+inline constexpr char kSuccess[] = "success";
+inline constexpr char kError[] = "error";
+inline constexpr char kCancelled[] = "cancelled";
+}  // namespace result
+
+// The values of field::kOutcome: what ended the run.
+namespace outcome {
+inline constexpr char kCompleted[] = "completed";            // the whole script was carried out
+inline constexpr char kIncomplete[] = "incomplete";          // no download took place
+inline constexpr char kPortFailed[] = "port_failed";         // the port could not be opened or set up
+inline constexpr char kCommunicationError[] = "communication_error";  // ERROR, or the line failed
+inline constexpr char kSettingsRefused[] = "settings_refused";
+inline constexpr char kScriptMissing[] = "script_missing";
+inline constexpr char kScriptFault[] = "script_fault";       // the script or a data file cannot be carried out
+inline constexpr char kWaitTimedOut[] = "wait_timed_out";    // no receiver within --timeout
+inline constexpr char kReceiverSilent[] = "receiver_silent";  // the receiver fell silent for --timeout
+inline constexpr char kCancelled[] = "cancelled";            // the operator or a signal
+inline constexpr char kFailed[] = "failed";                  // any other failure the operator was told of
+inline constexpr char kUsage[] = "usage";                    // the command line was refused: nothing ran
+}  // namespace outcome
+
+}  // namespace event
