@@ -44,8 +44,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
         ->group(load);
     app.add_option("--check", parsed.m_strCheckScript,
                    "Open no port: list what FILE.cmd would send (each command, each data file with\n"
-                   "its path, size, chunks and time at 38400 baud, a total) and every fault; exit 0\n"
-                   "when the script is sound, 1 otherwise")
+                   "its path, size, chunks and time at 38400 baud, a total), every fault and every\n"
+                   "warning; exit 0 when the script is sound (neither), 1 otherwise")
         ->type_name("FILE.cmd")
         ->group(load);
     app.add_flag("--demo", parsed.m_bDemo,
@@ -123,8 +123,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
     app.footer("Exit status:\n"
                "  0      the download completed (--check: the script is sound; a station:\n"
                "         every unit on every port)\n"
-               "  1      an error message, a time-out, or a script with faults (a station: a\n"
-               "         unit failed on a port, or a port loaded none; the summary says why)\n"
+               "  1      an error message, a time-out, or a script with faults or warnings\n"
+               "         (a station: a unit failed on a port, or a port loaded none; the\n"
+               "         summary says why)\n"
                "  2      usage error\n"
                "  128+N  cancelled by signal N: 130 Ctrl-C or Cancel, 143 SIGTERM, 129 SIGHUP\n"
                "\n"

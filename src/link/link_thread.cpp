@@ -16,8 +16,10 @@
 
 namespace {
 
-// Gives up the rest of the time slice, so that the other threads see the
-// flags this thread has just changed.
+// Gives up the rest of the time slice after an answer, as the link has
+// always done between frames: the flags it changed are atomics, visible to
+// the other threads at once; this only lets a thread waiting for them (the
+// upload, refilling the Outbox) run before the next read.
 void Yield() {
     std::this_thread::yield();
 }
