@@ -35,8 +35,8 @@ protected:
         Bytes bytes;
         const auto giveUp = std::chrono::steady_clock::now() + kHangGuard;
         while (bytes.size() < count && std::chrono::steady_clock::now() < giveUp) {
-            BYTE byte = 0;
-            DWORD got = 0;
+            std::uint8_t byte = 0;
+            std::uint32_t got = 0;
             if (!port.ReadByte(&byte, &got))
                 break;
             if (got == 1)
@@ -138,8 +138,8 @@ TEST_P(ReadProfileTest, ReturnsAByteThatIsThereAndNoneWhenWoken) {
     port->SetReadProfile(GetParam());
     EXPECT_EQ(port->GetReadProfile(), GetParam());
 
-    BYTE byte = 0;
-    DWORD count = 7;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 7;
     port->Wake();
     EXPECT_TRUE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
@@ -167,7 +167,7 @@ struct IdleReadCase {
     int wakesBefore;                 // Wake() calls before the read starts
     void (*during)(SerialPort&, PtyPair&);
     bool result;
-    DWORD count;
+    std::uint32_t count;
 };
 
 void PrintTo(const IdleReadCase& c, std::ostream* os) { *os << c.name; }
@@ -177,8 +177,8 @@ class IdleReadTest : public SerialPortTest, public testing::WithParamInterface<I
 TEST_P(IdleReadTest, SleepsUntilSomethingHappens) {
     auto port = OpenPort();
     ASSERT_NE(port, nullptr);
-    BYTE byte = 0;
-    DWORD count = 9;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 9;
     if (GetParam().wakesBefore > 0) {
         // Any number of wake-ups before a read are reported once.
         for (int i = 0; i < GetParam().wakesBefore; ++i)
@@ -225,8 +225,8 @@ TEST_F(SerialPortTest, WakeOnAClosedPortDoesNothing) {
     ASSERT_NE(port, nullptr);
     port->Close();
     port->Wake();
-    BYTE byte = 0;
-    DWORD count = 0;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 0;
     EXPECT_FALSE(port->ReadByte(&byte, &count));
 }
 
@@ -243,8 +243,8 @@ TEST_F(SerialPortTest, DiscardsNulBytesAndPassesEveryOtherValue) {
     }
     ASSERT_TRUE(m_pty.Deliver(sent));
     EXPECT_EQ(ReadBytes(*port, expected.size()), expected);
-    BYTE byte = 0;
-    DWORD count = 0;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 0;
     port->Wake();
     EXPECT_TRUE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
@@ -254,8 +254,8 @@ TEST_F(SerialPortTest, OnlyNulBytesReadAsAnIdleLine) {
     auto port = OpenPort();
     ASSERT_NE(port, nullptr);
     ASSERT_TRUE(m_pty.Deliver(Bytes(20, 0x00)));
-    BYTE byte = 0;
-    DWORD count = 0;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 0;
     port->Wake();
     EXPECT_TRUE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
@@ -281,8 +281,8 @@ TEST_F(SerialPortTest, LargeWritesArriveWhole) {
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
     auto reader = std::async(std::launch::async, [&] { return m_pty.ReadMaster(data.size(), kHangGuard); });
-    DWORD written = 0;
-    EXPECT_TRUE(port->Write(data.data(), static_cast<DWORD>(data.size()), &written));
+    std::uint32_t written = 0;
+    EXPECT_TRUE(port->Write(data.data(), static_cast<std::uint32_t>(data.size()), &written));
     EXPECT_EQ(written, data.size());
     EXPECT_EQ(reader.get(), data);
 }
@@ -291,8 +291,8 @@ TEST_F(SerialPortTest, DrainReturnsOnceWrittenBytesAreGone) {
     auto port = OpenPort();
     ASSERT_NE(port, nullptr);
     const Bytes frame{0xFF, 0xFF, 0x01, 0xFE, 0x03, 0x12, 0x34, 0x3B, 0x83};
-    DWORD written = 0;
-    ASSERT_TRUE(port->Write(frame.data(), static_cast<DWORD>(frame.size()), &written));
+    std::uint32_t written = 0;
+    ASSERT_TRUE(port->Write(frame.data(), static_cast<std::uint32_t>(frame.size()), &written));
     EXPECT_TRUE(port->Drain());
     EXPECT_EQ(m_pty.ReadMaster(frame.size(), kHangGuard), frame);
 }
@@ -315,11 +315,11 @@ TEST_F(SerialPortTest, CloseRestoresTheOriginalSettingsAndFailsLaterCalls) {
     EXPECT_EQ(cfgetospeed(&restored), B4800);
     EXPECT_EQ(restored.c_lflag & (ECHO | ICANON), ECHO | ICANON);
 
-    BYTE byte = 0;
-    DWORD count = 9;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 9;
     EXPECT_FALSE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
-    DWORD written = 9;
+    std::uint32_t written = 9;
     EXPECT_FALSE(port->Write("x", 1, &written));
     EXPECT_EQ(written, 0u);
     LineSettings settings;
@@ -438,15 +438,15 @@ TEST_F(SerialPortTest, AHangUpMakesThePortDeadForGood) {
     EXPECT_EQ(port->DeadReason(), "");
     m_pty.CloseMaster();
 
-    BYTE byte = 0;
-    DWORD count = 0;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 0;
     EXPECT_FALSE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
     EXPECT_TRUE(port->IsDead());
     EXPECT_FALSE(port->IsClosed());
     EXPECT_NE(port->DeadReason(), "");
     EXPECT_FALSE(port->ReadByte(&byte, &count));
-    DWORD written = 0;
+    std::uint32_t written = 0;
     EXPECT_FALSE(port->Write("x", 1, &written));
     port->Close();
     EXPECT_TRUE(port->IsClosed());
@@ -456,7 +456,7 @@ TEST_F(SerialPortTest, AHangUpIsSeenByAWrite) {
     auto port = OpenPort();
     ASSERT_NE(port, nullptr);
     m_pty.CloseMaster();
-    DWORD written = 0;
+    std::uint32_t written = 0;
     EXPECT_FALSE(port->Write("abc", 3, &written));
     EXPECT_TRUE(port->IsDead());
 }
@@ -468,8 +468,8 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadEndsAWaitingReader) {
     std::promise<void> reading;
     auto reader = std::async(std::launch::async, [&] {
         reading.set_value();
-        BYTE byte = 0;
-        DWORD count = 0;
+        std::uint8_t byte = 0;
+        std::uint32_t count = 0;
         // Waits for a byte the way the frame reader does, until a read fails.
         while (port->ReadByte(&byte, &count)) {
         }
@@ -490,8 +490,8 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadEndsAWriteStuckOnAFullLine) {
     std::promise<void> writing;
     auto writer = std::async(std::launch::async, [&] {
         writing.set_value();
-        DWORD written = 0;
-        const bool ok = port->Write(data.data(), static_cast<DWORD>(data.size()), &written);
+        std::uint32_t written = 0;
+        const bool ok = port->Write(data.data(), static_cast<std::uint32_t>(data.size()), &written);
         return std::make_pair(ok, written);
     });
     writing.get_future().wait();

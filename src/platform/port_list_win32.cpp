@@ -2,17 +2,11 @@
 // SetupAPI knows, with the names Device Manager shows ("USB Serial Port
 // (COM7)"), and any further COM name the system defines (QueryDosDevice)
 // without a description.
-// SetupAPI's headers with the system's HWND renamed, as system_win32.h
-// does for <windows.h>.
-#define HWND Win32Hwnd
-#include <windows.h>
+#include "platform/system_win32.h"
 // after <windows.h>
 #include <initguid.h>
 #include <devguid.h>
 #include <setupapi.h>
-#undef HWND
-
-#include "platform/system_win32.h"
 
 #include <algorithm>
 #include <cstdlib>

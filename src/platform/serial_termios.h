@@ -5,13 +5,14 @@
 
 #include <termios.h>
 
+#include <cstdint>
 #include <optional>
 
 #include "platform/serial_port.h"
 
 // The speed_t constant for a baud rate, or nullopt when termios has none.
-std::optional<speed_t> BaudToSpeed(DWORD baudRate);
-std::optional<DWORD> SpeedToBaud(speed_t speed);
+std::optional<speed_t> BaudToSpeed(std::uint32_t baudRate);
+std::optional<std::uint32_t> SpeedToBaud(speed_t speed);
 
 // Returns current with the line settings applied: speed in and out, data
 // bits, parity (PARENB/PARODD), stop bits (CSTOPB), CRTSCTS for hardware
@@ -23,7 +24,7 @@ std::optional<termios> ApplyLineSettings(const termios& current, const LineSetti
 
 // Returns current with only the speed (in and out) changed; nullopt for a
 // baud rate termios cannot set.
-std::optional<termios> WithBaudRate(const termios& current, DWORD baudRate);
+std::optional<termios> WithBaudRate(const termios& current, std::uint32_t baudRate);
 
 // Returns current in raw mode (as ApplyLineSettings does it), with its
 // speed, data bits, parity, stop bits and flow control left as they are.
