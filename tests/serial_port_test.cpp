@@ -1,16 +1,22 @@
 #include "platform/serial_port.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "platform/serial_termios.h"
 #include "support/pty_pair.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -502,5 +508,87 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadEndsAWriteStuckOnAFullLine) {
     EXPECT_FALSE(ok);
     EXPECT_LT(written, data.size());
 }
+
+// Low latency: the driver behind the pty stood in for by a USB adapter's,
+// whose latency timer (in a made-up sysfs) drops to 1 ms while
+// ASYNC_LOW_LATENCY is set.
+struct FakeDriver {
+    bool reports = true;  // answers TIOCGSERIAL
+    bool takes = true;    // takes TIOCSSERIAL
+    int flags = 0;
+    std::filesystem::path latencyFile;
+
+    void WriteLatency() const { std::ofstream(latencyFile) << ((flags & ASYNC_LOW_LATENCY) ? "1\n" : "16\n"); }
+};
+FakeDriver g_driver;
+
+int FakeSerialInfo(int, unsigned long request, serial_struct* info) {
+    if (request == TIOCGSERIAL && g_driver.reports) {
+        *info = {};
+        info->flags = g_driver.flags;
+        return 0;
+    }
+    if (request == TIOCSSERIAL && g_driver.takes) {
+        g_driver.flags = info->flags;
+        g_driver.WriteLatency();
+        return 0;
+    }
+    errno = request == TIOCGSERIAL ? ENOTTY : EPERM;
+    return -1;
+}
+
+struct LowLatencyCase {
+    const char* name;
+    bool reports, takes;
+    int flagsBefore;
+    int flagsWhileOpen;
+    std::optional<int> latencyMs;
+};
+
+void PrintTo(const LowLatencyCase& c, std::ostream* os) { *os << c.name; }
+
+class LowLatencyTest : public SerialPortTest, public testing::WithParamInterface<LowLatencyCase> {
+protected:
+    void SetUp() override {
+        const std::string name = std::filesystem::canonical(m_pty.SlavePath()).filename().string();
+        const std::filesystem::path device = m_sys.Path() / "class" / "tty" / name / "device";
+        std::filesystem::create_directories(device);
+        g_driver = {GetParam().reports, GetParam().takes, GetParam().flagsBefore, device / "latency_timer"};
+        g_driver.WriteLatency();
+        UseSerialDriver(FakeSerialInfo, m_sys.Path().string());
+    }
+    void TearDown() override { UseSerialDriver(nullptr, {}); }
+
+    TempFolder m_sys{"serial_port_test.sys."};
+};
+
+// The flag is asked for on open (the timer read after that) and given back
+// on Close() and by the emergency restore; a driver that refuses changes
+// nothing and the port opens all the same.
+TEST_P(LowLatencyTest, AskedOnOpenAndGivenBackOnEveryExit) {
+    const LowLatencyCase& c = GetParam();
+    for (const bool emergency : {false, true}) {
+        auto port = OpenPort();
+        ASSERT_NE(port, nullptr);
+        EXPECT_EQ(g_driver.flags, c.flagsWhileOpen) << emergency;
+        EXPECT_EQ(port->AdapterLatencyMs(), c.latencyMs) << emergency;
+        EXPECT_EQ(AdapterLatencyMs(m_pty.SlavePath()), c.latencyMs) << emergency;
+        if (emergency) {
+            RestoreOpenPortsNow();
+            EXPECT_EQ(g_driver.flags, c.flagsBefore);
+        }
+        port->Close();
+        EXPECT_EQ(g_driver.flags, c.flagsBefore) << emergency;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, LowLatencyTest,
+    testing::Values(
+        LowLatencyCase{"Takes", true, true, ASYNC_SPD_HI, ASYNC_SPD_HI | ASYNC_LOW_LATENCY, 1},
+        LowLatencyCase{"AlreadyLow", true, true, ASYNC_LOW_LATENCY, ASYNC_LOW_LATENCY, 1},
+        LowLatencyCase{"Refuses", true, false, 0, 0, 16},
+        LowLatencyCase{"Silent", false, false, 0, 0, 16}),
+    [](const testing::TestParamInfo<LowLatencyCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/serial_port.h"
@@ -112,6 +113,9 @@ public:
     virtual void Interrupt() = 0;
     virtual void Restore() = 0;
     virtual void Release() = 0;
+
+    // See SerialPort::AdapterLatencyMs.
+    virtual std::optional<int> AdapterLatencyMs() const { return std::nullopt; }
 
     // The device is gone. The first reason is kept: later failures are
     // consequences of it. Any thread.

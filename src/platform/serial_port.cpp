@@ -232,3 +232,5 @@ std::string SerialPort::DeadReason() const {
     std::lock_guard lock(m_device->m_mutex);
     return m_device->m_strDeadReason;
 }
+
+std::optional<int> SerialPort::AdapterLatencyMs() const { return m_device->AdapterLatencyMs(); }

@@ -46,6 +46,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 enum class ParityMode { None, Odd, Even };
@@ -97,6 +98,15 @@ void RestoreOpenPortsNow();
 // console control handler that does the same.)
 void RestorePortsOnFatalSignals();
 
+// The latency timer of the USB adapter behind the port named, in
+// milliseconds, as the system reports it now: Linux's sysfs (latency_timer
+// of the tty's device), Windows' device parameters (LatencyTimer). nullopt
+// when there is no such adapter or its driver keeps no timer. It only reads:
+// on Linux an open port asks for low latency, which the common adapters'
+// driver answers by setting the timer to 1 ms (see
+// SerialPort::AdapterLatencyMs).
+std::optional<int> AdapterLatencyMs(const std::string& name);
+
 class SerialDevice;
 
 // An open port: the system's own (OpenSystemPort) or one end of a line inside
@@ -110,10 +120,11 @@ public:
     static std::unique_ptr<SerialPort> Open(const std::string& name, std::string* reason = nullptr);
 
     // Opens the system's port in raw mode, keeping its current line
-    // settings, with the normal read profile. On failure returns nullptr,
-    // leaves nothing open and sets *reason (if given) to the system's reason,
-    // e.g. "device busy", "no such device", "permission denied (add the user
-    // to the 'dialout' group)", "not a terminal".
+    // settings, with the normal read profile; on Linux it also asks the
+    // driver for low latency (given back on Close()). On failure returns
+    // nullptr, leaves nothing open and sets *reason (if given) to the
+    // system's reason, e.g. "device busy", "no such device", "permission
+    // denied (add the user to the 'dialout' group)", "not a terminal".
     static std::unique_ptr<SerialPort> OpenSystemPort(const std::string& name, std::string* reason = nullptr);
 
     // A port over device, which the system's file has opened (devicePath is
@@ -183,6 +194,12 @@ public:
 
     // The device path that was opened (a memory line's name).
     const std::string& DevicePath() const { return m_strDevicePath; }
+
+    // The latency timer of the USB adapter behind the port, in milliseconds,
+    // as read once the port was open (on Linux after asking for low
+    // latency). nullopt when unknown: no such adapter, a driver that keeps no
+    // timer, a pseudo-terminal, a memory line.
+    std::optional<int> AdapterLatencyMs() const;
 
 private:
     class IoScope;

@@ -9,6 +9,8 @@
 //  - The driver never blocks (VMIN 0, VTIME 0, O_NONBLOCK): every wait is a
 //    poll() that also watches two eventfds, one that Close() makes readable
 //    for good and one that Wake() makes readable until the reader takes it.
+//  - The driver is asked for low latency (see serial_termios.h), and the
+//    adapter's latency timer read from sysfs after that.
 #include "platform/serial_termios.h"
 
 #include "platform/serial_device.h"
@@ -25,11 +27,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <utility>
 
@@ -258,11 +263,53 @@ int CharacterTimeMicroseconds(const termios& tio) {
     return static_cast<int>((BitsPerCharacter(ReadLineSettings(tio)) * 1000000 + baud - 1) / baud);
 }
 
-// What the emergency restore puts back.
+// The driver: its serial-information request and where sysfs is.
+int SystemSerialInfo(int fd, unsigned long request, serial_struct* info) { return ioctl(fd, request, info); }
+std::atomic<SerialInfoCall> g_serialInfoCall{SystemSerialInfo};
+static_assert(std::atomic<SerialInfoCall>::is_always_lock_free);
+std::mutex g_sysRootMutex;
+std::string g_strSysRoot = "/sys";
+
+int SerialInfo(int fd, unsigned long request, serial_struct* info) {
+    return g_serialInfoCall.load(std::memory_order_acquire)(fd, request, info);
+}
+
+std::string SysRoot() {
+    std::lock_guard lock(g_sysRootMutex);
+    return g_strSysRoot;
+}
+
+// Asks the driver for low latency, its other settings as reported (info). A
+// refusal changes nothing, so it needs no undoing and is not reported.
+void AskLowLatency(int fd, serial_struct info) {
+    info.flags |= ASYNC_LOW_LATENCY;
+    SerialInfo(fd, TIOCSSERIAL, &info);
+}
+
+// Takes ASYNC_LOW_LATENCY off again, the driver's other settings as they are
+// now. Async-signal-safe.
+void GiveBackLowLatency(int fd) {
+    serial_struct info{};
+    if (SerialInfo(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) == 0)
+        return;
+    info.flags &= ~ASYNC_LOW_LATENCY;
+    SerialInfo(fd, TIOCSSERIAL, &info);
+}
+
+// What the emergency restore puts back: the termios the port was found with,
+// and the driver's low-latency flag when the port asked for it.
 struct RestoreRecord {
     termios m_tioOriginal;
+    bool m_bGiveBackLowLatency;
 };
 static_assert(sizeof(RestoreRecord) <= kRestoreRecordSize);
+
+// Async-signal-safe.
+void PutBack(int fd, const RestoreRecord& record) {
+    tcsetattr(fd, TCSANOW, &record.m_tioOriginal);
+    if (record.m_bGiveBackLowLatency)
+        GiveBackLowLatency(fd);
+}
 
 void RestoreAndReraise(int signal) {
     const int savedErrno = errno;
@@ -284,8 +331,8 @@ void Signal(int eventFd) {
 // until the reader takes it.
 class TermiosDevice final : public SerialDevice {
 public:
-    TermiosDevice(int fd, int closeFd, int wakeFd, const termios& original)
-        : m_nFd(fd), m_nCloseFd(closeFd), m_nWakeFd(wakeFd), m_tioOriginal(original) {}
+    TermiosDevice(int fd, int closeFd, int wakeFd, const RestoreRecord& original, std::optional<int> latencyMs)
+        : m_nFd(fd), m_nCloseFd(closeFd), m_nWakeFd(wakeFd), m_original(original), m_latencyMs(latencyMs) {}
 
     bool GetLineSettings(LineSettings* settings) override;
     bool SetLineSettings(const LineSettings& settings, std::string* reason) override;
@@ -297,6 +344,7 @@ public:
     void Interrupt() override { Signal(m_nCloseFd); }
     void Restore() override;
     void Release() override;
+    std::optional<int> AdapterLatencyMs() const override { return m_latencyMs; }
 
 private:
     InputFill ReadInput(short revents);
@@ -315,7 +363,8 @@ private:
     const int m_nCloseFd;
     // Readable from Wake() until a read has reported the wake-up.
     const int m_nWakeFd;
-    const termios m_tioOriginal;
+    const RestoreRecord m_original;
+    const std::optional<int> m_latencyMs;
     std::mutex m_writeMutex;
 };
 
@@ -547,7 +596,9 @@ void TermiosDevice::Restore() {
         return;
     if (!WaitOutputDrained(false, nullptr))
         tcflush(m_nFd, TCOFLUSH);
-    RetryOnInterrupt([&] { return tcsetattr(m_nFd, TCSANOW, &m_tioOriginal); });
+    RetryOnInterrupt([&] { return tcsetattr(m_nFd, TCSANOW, &m_original.m_tioOriginal); });
+    if (m_original.m_bGiveBackLowLatency)
+        GiveBackLowLatency(m_nFd);
 }
 
 // Exclusivity and lock released, descriptors closed.
@@ -564,7 +615,33 @@ void TermiosDevice::Release() {
 void RestoreFromRecord(SerialHandle handle, const void* record) {
     RestoreRecord saved;
     std::memcpy(&saved, record, sizeof saved);
-    tcsetattr(static_cast<int>(handle), TCSANOW, &saved.m_tioOriginal);
+    PutBack(static_cast<int>(handle), saved);
+}
+
+void UseSerialDriver(SerialInfoCall call, const std::string& sysRoot) {
+    g_serialInfoCall.store(call ? call : SystemSerialInfo, std::memory_order_release);
+    std::lock_guard lock(g_sysRootMutex);
+    g_strSysRoot = call ? sysRoot : "/sys";
+}
+
+std::optional<int> ReadAdapterLatencyMs(const std::string& device, const std::string& sysRoot) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path resolved = fs::canonical(device, error);
+    if (error)
+        return std::nullopt;
+    std::ifstream file(fs::path(sysRoot) / "class" / "tty" / resolved.filename() / "device" / "latency_timer");
+    int ms = -1;
+    if (!(file >> ms) || ms < 0)
+        return std::nullopt;
+    return ms;
+}
+
+std::optional<int> AdapterLatencyMs(const std::string& name) {
+    const std::string path = ResolvePortName(name);
+    if (path.empty())
+        return std::nullopt;
+    return ReadAdapterLatencyMs(path, SysRoot());
 }
 
 void RestorePortsOnFatalSignals() {
@@ -633,6 +710,11 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
     exclusive = true;
     if (tcgetattr(fd, &record.m_tioOriginal) != 0)
         return failOpen(OpenFailureReason(errno));
+    // Whether low latency is to be asked for (and so given back) is known
+    // before anything changes; it is asked for last, once nothing can fail.
+    serial_struct driver{};
+    record.m_bGiveBackLowLatency =
+        SerialInfo(fd, TIOCGSERIAL, &driver) == 0 && (driver.flags & ASYNC_LOW_LATENCY) == 0;
     // From the first change on, a fatal signal must be able to undo it.
     restoreSlot = RegisterForRestore(fd, &record, sizeof record);
     const termios raw = MakeRawKeepingLine(record.m_tioOriginal);
@@ -643,6 +725,10 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
         if ((eventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0)
             return failOpen(std::strerror(errno));
 
+    if (record.m_bGiveBackLowLatency)
+        AskLowLatency(fd, driver);
+    // The adapter's timer as the request left it.
+    const std::optional<int> latencyMs = ReadAdapterLatencyMs(path, SysRoot());
     return std::make_unique<SerialPort>(
-        path, std::make_unique<TermiosDevice>(fd, eventFds[0], eventFds[1], record.m_tioOriginal), restoreSlot);
+        path, std::make_unique<TermiosDevice>(fd, eventFds[0], eventFds[1], record, latencyMs), restoreSlot);
 }

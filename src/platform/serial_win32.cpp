@@ -19,6 +19,10 @@
 #include "platform/serial_device.h"
 
 #include <winioctl.h>
+// after <windows.h>
+#include <initguid.h>
+#include <devguid.h>
+#include <setupapi.h>
 
 #include <algorithm>
 #include <cctype>
@@ -185,7 +189,8 @@ BOOL WINAPI RestoreOnConsoleEvent(DWORD) {
 // (set by Wake() until a read reports it).
 class Win32Device final : public SerialDevice {
 public:
-    Win32Device(HANDLE port, const RestoreRecord& original) : m_hPort(port), m_original(original) {}
+    Win32Device(HANDLE port, const RestoreRecord& original, std::optional<int> latencyMs)
+        : m_hPort(port), m_original(original), m_latencyMs(latencyMs) {}
     ~Win32Device() override { CloseHandles(); }
 
     // The four events; false (with the system's error) when one cannot be made.
@@ -201,6 +206,7 @@ public:
     void Interrupt() override { SetEvent(m_hCloseEvent); }
     void Restore() override;
     void Release() override { CloseHandles(); }
+    std::optional<int> AdapterLatencyMs() const override { return m_latencyMs; }
 
 private:
     void MarkFailed(DWORD error);
@@ -219,6 +225,7 @@ private:
     HANDLE m_hReadEvent = nullptr;
     HANDLE m_hWriteEvent = nullptr;
     const RestoreRecord m_original;
+    const std::optional<int> m_latencyMs;
     // Writes and device requests (the speed switch) take turns on the
     // write event.
     std::mutex m_writeMutex;
@@ -504,6 +511,36 @@ std::string ResolvePortName(const std::string& name) {
     return number == 0 ? std::string() : kDevicePrefix + ("COM" + std::to_string(number));
 }
 
+std::optional<int> AdapterLatencyMs(const std::string& name) {
+    const std::string path = ResolvePortName(name);
+    if (path.empty())
+        return std::nullopt;
+    const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    std::optional<int> latencyMs;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
+        const HKEY parameters = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (parameters == INVALID_HANDLE_VALUE)
+            continue;
+        const bool found = _stricmp(ResolvePortName(RegistryText(parameters, L"PortName")).c_str(), path.c_str()) == 0;
+        if (found)
+            latencyMs = AdapterLatencyOf(parameters);
+        RegCloseKey(parameters);
+        if (found)
+            break;
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return latencyMs;
+}
+
+std::optional<int> AdapterLatencyOf(HKEY parameters) {
+    const std::optional<DWORD> ms = RegistryNumber(parameters, L"LatencyTimer");
+    return ms ? std::optional<int>(static_cast<int>(*ms)) : std::nullopt;
+}
+
 std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, std::string* reason) {
     auto fail = [reason](const std::string& why) -> std::unique_ptr<SerialPort> {
         if (reason)
@@ -529,7 +566,9 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
         CloseHandle(port);
         return fail("not a serial port");
     }
-    auto device = std::make_unique<Win32Device>(port, original);
+    // The driver keeps the adapter's timer in the device's parameters; the
+    // program cannot change it without the rights to, so it only reads it.
+    auto device = std::make_unique<Win32Device>(port, original, ::AdapterLatencyMs(path));
     int restoreSlot = -1;
     bool configured = false;
     auto failOpen = [&](const std::string& why) {

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 // UTF-8 (the tool's strings) to UTF-16 (the system's wide calls) and back.
@@ -17,3 +18,8 @@ std::string WideToUtf8(const std::wstring& text);
 // The system's text for an error code (GetLastError()), without the
 // trailing period and line end; "error N" when the system has none.
 std::string SystemErrorText(DWORD error);
+
+// A value of an open registry key: a string (REG_SZ), "" when there is none;
+// a number (REG_DWORD), nullopt when there is none.
+std::string RegistryText(HKEY key, const wchar_t* name);
+std::optional<DWORD> RegistryNumber(HKEY key, const wchar_t* name);
