@@ -15,7 +15,10 @@
 //    the line's limit, their CPU together, the private memory of each tool;
 //  - one station (`receiver-downloader --port ... --port ...`) against as
 //    many paced `receiver-sim`: its wall time, each port's rate against the
-//    line's limit, the CPU of the station and of its children.
+//    line's limit, the CPU of the station and of its children;
+//  - the tool against a paced `receiver-sim` behind a USB adapter with a
+//    latency timer of 0, 1, 4 and 16 ms: the rate against the one the
+//    formula gives (one "OK:", the whole timer and one chunk per chunk).
 //
 // The programs are looked for next to this one and one folder up (the build
 // tree's layout), or given with --tool, --sim and --responder.
@@ -42,6 +45,7 @@
 #include "bench_process.h"
 #include "bench_receiver.h"
 #include "link/frame_format.h"
+#include "link/latency_cost.h"
 #include "sim/sim_report.h"
 
 namespace {
@@ -51,7 +55,9 @@ using namespace std::chrono_literals;
 
 // One chunk at the line's real pace: the receiver's "OK:" (9 bytes) and the
 // tool's chunk frame (73 bytes), 11 bit times a byte at 38400 baud.
-constexpr double kLineChunksPerSecond = 38400.0 / (11.0 * (9 + frame::kLengthFullChunk + frame::kOverhead));
+const double kLineChunksPerSecond = 1000.0 / ChunkMilliseconds(0);
+// The adapter latencies the latency row runs at.
+constexpr int kAdapterLatenciesMs[] = {0, 1, 4, 16};
 
 struct Options {
     std::string tool, sim, responder;
@@ -62,6 +68,7 @@ struct Options {
     unsigned receivers = 16;
     unsigned scaleKiB = 32;
     unsigned stationPorts = 16;
+    unsigned latencyKiB = 32;
 };
 
 // ---------------------------------------------------------------------------
@@ -154,10 +161,12 @@ struct SimProcess {
     std::string port;
 };
 
-std::optional<SimProcess> StartSim(const Options& options, bool paced) {
+std::optional<SimProcess> StartSim(const Options& options, bool paced, int adapterLatencyMs = 0) {
     std::vector<std::string> argv = {options.sim, "--quiet"};
     if (paced)
         argv.push_back("--paced");
+    if (adapterLatencyMs > 0)
+        argv.insert(argv.end(), {"--adapter-latency-ms", std::to_string(adapterLatencyMs)});
     SimProcess sim;
     sim.child = StartOrSay(argv);
     const std::string prefix = "Tool port: ";
@@ -494,6 +503,32 @@ Row StationRow(const Options& options, const Upload& upload) {
     return {figure, now, goal, Verdict(slowest >= 0.99 && parentCpu / wall <= 0.01)};
 }
 
+Row LatencyRow(const Options& options, const Upload& upload) {
+    const std::string figure = "rate against adapter latency (paced `receiver-sim --adapter-latency-ms N`, one tool)";
+    const std::string goal = "measured; the formula: one \"OK:\", the whole timer and one chunk frame per chunk";
+    std::string now;
+    std::string failure;
+    for (const int latencyMs : kAdapterLatenciesMs) {
+        std::optional<SimProcess> sim = StartSim(options, true, latencyMs);
+        std::unique_ptr<ChildProcess> tool = sim ? StartOrSay(ToolArgs(options, sim->port, upload.script)) : nullptr;
+        if (!tool)
+            return Skipped(figure, goal, "FAILED to start");
+        const ChildProcess::Exit exit = tool->Wait(30min);
+        sim->child->Signal(SIGINT);
+        sim->child->Wait(30s);
+        const std::optional<SimFileLine> file = ParseSimFile(sim->child->Output());
+        const bool whole = exit.status == 0 && file && file->complete && file->sha256 == upload.sha256;
+        if (!whole)
+            failure = Format("FAILED: the file did not arrive whole at %d ms", latencyMs);
+        const double measured = whole ? file->chunksPerSecond : 0.0;
+        const double formula = 1000.0 / ChunkMilliseconds(latencyMs);
+        now += Format("%s%d ms: %.2f chunks/s, formula %.2f (%.3f of it; %.3f of the line's limit)",
+                      now.empty() ? "" : "; ", latencyMs, measured, formula, measured / formula,
+                      measured / kLineChunksPerSecond);
+    }
+    return {figure, now, goal, failure.empty() ? "-" : failure};
+}
+
 // ---------------------------------------------------------------------------
 
 std::string FindProgram(const std::string& given, const std::string& name) {
@@ -544,6 +579,9 @@ int main(int argc, char** argv) {
         ->default_val(options.scaleKiB)->check(CLI::Range(8u, 4096u));
     app.add_option("--station-ports", options.stationPorts, "Ports of the station row (0 skips it)")
         ->default_val(options.stationPorts)->check(CLI::Range(0u, 256u));
+    app.add_option("--latency-kib", options.latencyKiB,
+                   "Data file of the rate against adapter latency row, in KiB (0 skips it)")
+        ->default_val(options.latencyKiB)->check(CLI::Range(0u, 4096u));
     bool quick = false;
     app.add_flag("--quick", quick, "A short run: 4 MiB file, 4 receivers, 1 round, 2 s of waiting");
     CLI11_PARSE(app, argc, argv);
@@ -551,6 +589,7 @@ int main(int argc, char** argv) {
         options.bigMiB = std::min(options.bigMiB, 4u);
         options.receivers = std::min(options.receivers, 4u);
         options.stationPorts = std::min(options.stationPorts, 4u);
+        options.latencyKiB = std::min(options.latencyKiB, 8u);
         options.rounds = 1;
         options.idleSeconds = 2;
     }
@@ -569,7 +608,10 @@ int main(int argc, char** argv) {
         options.bigMiB > 0 ? WriteUpload(folder, "big", std::uint64_t{options.bigMiB} << 20) : std::nullopt;
     const std::optional<Upload> scale =
         options.receivers + options.stationPorts > 0 ? WriteUpload(folder, "scale", std::uint64_t{options.scaleKiB} << 10) : std::nullopt;
-    if (!transfer || (options.bigMiB > 0 && !big) || (options.receivers + options.stationPorts > 0 && !scale)) {
+    const std::optional<Upload> latency =
+        options.latencyKiB > 0 ? WriteUpload(folder, "latency", std::uint64_t{options.latencyKiB} << 10) : std::nullopt;
+    if (!transfer || (options.bigMiB > 0 && !big) || (options.receivers + options.stationPorts > 0 && !scale) ||
+        (options.latencyKiB > 0 && !latency)) {
         std::fprintf(stderr, "receiver_bench: cannot write the data files to %s\n", folderName);
         return 1;
     }
@@ -598,6 +640,8 @@ int main(int argc, char** argv) {
                                          : Skipped("16 receivers at once", "each ≥ 0.99 of the line's limit, ≤ 0.1 core, ≤ 4 MiB each", "skipped (--receivers 0)"));
     rows.push_back(options.stationPorts > 0 ? StationRow(options, *scale)
                                             : Skipped("16-port station", "each port ≥ 0.99 of the line's limit", "skipped (--station-ports 0)"));
+    rows.push_back(options.latencyKiB > 0 ? LatencyRow(options, *latency)
+                                          : Skipped("rate against adapter latency", "measured", "skipped (--latency-kib 0)"));
 
     std::error_code error;
     fs::remove_all(folder, error);

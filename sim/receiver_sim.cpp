@@ -571,6 +571,7 @@ std::unique_ptr<ReceiverSim> ReceiverSim::Create(std::unique_ptr<SimLine> line, 
         return nullptr;
     auto impl = std::make_unique<Impl>();
     impl->recorder = UploadRecorder(options.keepFileData);
+    line->SetAdapterLatency(milliseconds(options.adapterLatencyMs));
     impl->options = std::move(options);
     impl->line = std::move(line);
     return std::unique_ptr<ReceiverSim>(new ReceiverSim(std::move(impl)));

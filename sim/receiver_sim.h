@@ -62,6 +62,10 @@
 //    timing. A frame that follows an answer at once is timed from the end
 //    of that answer's wire time, so that the simulator's own late wake-ups
 //    (up to SimLine::kCatchUp) do not slow the line down.
+//  - adapterLatencyMs: the frames go through a USB adapter with that
+//    latency timer (sim/usb_adapter.h), which passes each on at its next
+//    transfer; what the tool sends is not held (the chip's timer holds only
+//    what it receives). The answer time starts once the frame is through.
 //
 // Speed checks (pseudo-terminal or memory line, where the tool's speed is
 // visible from the simulator's end): an error is recorded if the tool's port is already at

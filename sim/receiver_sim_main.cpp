@@ -62,6 +62,11 @@ int main(int argc, char** argv) {
         ->default_val(0);
     app.add_flag("--paced", options.paced,
                  "Pace bytes at the real line speed: 11 bit times per byte at the current baud");
+    app.add_option("--adapter-latency-ms", options.adapterLatencyMs,
+                   "A USB adapter between receiver and tool with this latency timer, in ms: each frame reaches the "
+                   "tool at the adapter's next transfer (0: none)")
+        ->default_val(0)
+        ->check(CLI::Range(0, 255));
     app.add_option("--frames-before-mon", options.framesBeforeMon,
                    "Frames of other text (\"BOOT1\" ...) before \"MON:\"")
         ->default_val(2);

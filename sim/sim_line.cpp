@@ -10,22 +10,30 @@ bool SimLine::Write(const std::vector<std::uint8_t>& bytes, bool paced, std::chr
     const auto byteTime = std::chrono::nanoseconds(11'000'000'000LL / m_nBaud);
     const auto now = Clock::now();
     const auto start = lineFreeAt ? std::clamp(*lineFreeAt, now - kCatchUp, now) : now;
+    // When each byte is there: paced, byte i arrives one byte time after
+    // byte i-1, the first one byte time after the start; behind an adapter,
+    // when the adapter passes it on.
+    const bool timed = paced || m_adapter.Present();
+    if (timed) {
+        m_arrivals.clear();
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            m_arrivals.push_back(paced ? start + byteTime * static_cast<long>(i + 1) : now);
+        m_adapter.Deliver(m_arrivals, &m_deliveries);
+    }
     std::size_t done = 0;
     auto lastProgress = start;
     while (done < bytes.size()) {
         if (IsClosed())
             return false;
         std::size_t due = bytes.size();
-        if (paced) {
-            // Bytes whose last bit is on the far end by now: byte i arrives
-            // one byte time after byte i-1, the first one byte time after
-            // the start.
-            const auto elapsed = Clock::now() - start;
-            due = std::min(bytes.size(), static_cast<std::size_t>(elapsed / byteTime));
+        if (timed) {
+            due = static_cast<std::size_t>(std::upper_bound(m_deliveries.begin(), m_deliveries.end(), Clock::now()) -
+                                           m_deliveries.begin());
             if (due <= done) {
-                std::this_thread::sleep_until(start + byteTime * static_cast<long>(done + 1));
+                std::this_thread::sleep_until(m_deliveries[done]);
                 continue;
             }
+            lastProgress = std::max(lastProgress, m_deliveries[done]);
         }
         // When the line is full: wait for room, a wake-up, or give the
         // bytes up.
@@ -43,6 +51,10 @@ bool SimLine::Write(const std::vector<std::uint8_t>& bytes, bool paced, std::chr
         }
     }
     return true;
+}
+
+void SimLine::SetAdapterLatency(std::chrono::milliseconds latency) {
+    m_adapter = UsbAdapterModel(latency, std::chrono::steady_clock::now());
 }
 
 void SimLine::SetBaud(unsigned baud) {

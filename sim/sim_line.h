@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/usb_adapter.h"
+
 class SimLine {
 public:
     // A new pseudo-terminal, its slave side set raw at 19200 baud (so that
@@ -43,7 +45,9 @@ public:
     // (up to kCatchUp in the past), so that a thread woken late does not
     // stretch the line's timing. Bytes the line cannot take within
     // stallLimit (nobody reading on the other end) are dropped, as a UART's
-    // would be. False if Wake() interrupted the write or the line is closed.
+    // would be. Behind an adapter (SetAdapterLatency) each byte reaches the
+    // far end only when the adapter passes it on. False if Wake()
+    // interrupted the write or the line is closed.
     bool Write(const std::vector<std::uint8_t>& bytes, bool paced, std::chrono::milliseconds stallLimit,
                std::optional<std::chrono::steady_clock::time_point> lineFreeAt = std::nullopt);
     static constexpr std::chrono::milliseconds kCatchUp{1};
@@ -54,6 +58,10 @@ public:
 
     // Interrupts a Write or Read in progress (or the next one).
     virtual void Wake() = 0;
+
+    // Puts a USB adapter with this latency timer between the simulator and
+    // the tool (0: none), its timer running from now.
+    void SetAdapterLatency(std::chrono::milliseconds latency);
 
     // The simulator's own speed (sets a device's speed; a pty only keeps
     // it for pacing).
@@ -93,4 +101,8 @@ protected:
 private:
     unsigned m_nBaud = 19200;
     std::string m_strToolPath;
+    UsbAdapterModel m_adapter{std::chrono::milliseconds(0), std::chrono::steady_clock::now()};
+    // When each byte of the write in progress reaches the far end (kept to
+    // reuse its memory).
+    std::vector<std::chrono::steady_clock::time_point> m_arrivals, m_deliveries;
 };

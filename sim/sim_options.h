@@ -25,6 +25,10 @@ struct SimOptions {
     unsigned hangupAfter = 0;       // close the line (hang-up) after N frames (0 = never)
     unsigned silentAfter = 0;       // send nothing more after N frames, line kept open (0 = never)
     bool paced = false;             // 11 bit times per byte at the current baud
+    // A USB adapter between the receiver and the tool with this latency
+    // timer, in ms (sim/usb_adapter.h): each frame the receiver sends reaches
+    // the tool at the adapter's next transfer. 0: no adapter.
+    int adapterLatencyMs = 0;
     unsigned framesBeforeMon = 2;   // frames of other text ("BOOT1" ...) before "MON:"
     int answerTimeoutMs = 200;      // how long to wait for an answer before the next frame
     int idleDelayMs = 2;            // pause after a ";" answer before the next frame

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/serial_device.h"
 #include "platform/serial_memory.h"
 
 namespace {
@@ -39,13 +40,13 @@ protected:
 };
 
 TEST_F(MemoryLineTest, BytesCrossBothWaysAndNulsAreDroppedOnTheToolsSide) {
-    DWORD written = 0;
+    std::uint32_t written = 0;
     ASSERT_TRUE(m_tool->Write("\x01\x00\xFE", 3, &written));
     EXPECT_EQ(ReadFarNow(), (Bytes{0x01, 0x00, 0xFE}));
 
     WriteFar({0x00, 0x41, 0x00, 0x00, 0xFF});
-    BYTE byte = 0;
-    DWORD count = 0;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 0;
     Bytes read;
     for (int i = 0; i < 2 && m_tool->ReadByte(&byte, &count) && count == 1; ++i)
         read.push_back(byte);
@@ -88,14 +89,14 @@ struct WakeCase {
     const char* name;
     void (*act)(MemoryLine& line, SerialPort& tool);
     bool result;
-    DWORD count;
+    std::uint32_t count;
 };
 
 class SleepingReadTest : public MemoryLineTest, public testing::WithParamInterface<WakeCase> {};
 
 TEST_P(SleepingReadTest, EndsOnWhatItWaitsFor) {
-    BYTE byte = 0;
-    DWORD count = 9;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 9;
     bool result = false;
     std::thread reader([&] { result = m_tool->ReadByte(&byte, &count); });
     GetParam().act(*m_line, *m_tool);
@@ -120,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<WakeCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MemoryLineTest, DrainWaitsForTheFarEndAndGivesUpOnHeldOutput) {
-    DWORD written = 0;
+    std::uint32_t written = 0;
     ASSERT_TRUE(m_tool->Write("ab", 2, &written));
     // Returns once the far end has taken the bytes, whenever it does.
     Bytes taken;
@@ -137,5 +138,45 @@ TEST_F(MemoryLineTest, DrainWaitsForTheFarEndAndGivesUpOnHeldOutput) {
     EXPECT_TRUE(m_tool->SetBaudRate(38400));
     EXPECT_EQ(m_line->Settings(End::Near).baudRate, 38400u);
 }
+
+// Drain and SetLineSettings say why they fail.
+struct RefusalCase {
+    const char* name;
+    void (*before)(MemoryLine&, SerialPort&);
+    LineSettings settings;
+    std::string drainReason;
+    std::string settingsReason;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class RefusalTest : public MemoryLineTest, public testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusalTest, SaysWhy) {
+    GetParam().before(*m_line, *m_tool);
+    std::string reason;
+    EXPECT_FALSE(m_tool->Drain(&reason));
+    EXPECT_EQ(reason, GetParam().drainReason);
+    reason.clear();
+    EXPECT_FALSE(m_tool->SetLineSettings(GetParam().settings, &reason));
+    EXPECT_EQ(reason, GetParam().settingsReason);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, RefusalTest,
+    testing::Values(
+        RefusalCase{"HeldOutput",
+                    [](MemoryLine& line, SerialPort& tool) {
+                        line.HoldNearOutput();
+                        std::uint32_t written = 0;
+                        tool.Write("c", 1, &written);
+                    },
+                    LineSettings{19200, 9, ParityMode::Even, 1, FlowControl::None}, OutputStalledReason(),
+                    "unsupported line settings (19200 baud 9E1)"},
+        RefusalCase{"Closed", [](MemoryLine&, SerialPort& tool) { tool.Close(); }, LineSettings{},
+                    "the port is closed", "the port is closed"},
+        RefusalCase{"HungUp", [](MemoryLine& line, SerialPort&) { line.HangUp(); }, LineSettings{},
+                    "device disconnected (hang-up)", "device disconnected (hang-up)"}),
+    [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -45,6 +45,17 @@ protected:
         fs::create_directory_symlink(usb / "1-1:1.0" / name, m_root / "sys" / "class" / "tty" / name / "device");
     }
 
+    // The adapter's driver (sys/bus/.../drivers/DRIVER) and, where it keeps
+    // one, its latency timer.
+    void Driver(const std::string& name, const std::string& driver, const std::string& latency) {
+        const fs::path device = fs::canonical(m_root / "sys" / "class" / "tty" / name / "device");
+        const fs::path drivers = m_root / "sys" / "bus" / "usb-serial" / "drivers" / driver;
+        fs::create_directories(drivers);
+        fs::create_directory_symlink(drivers, device / "driver");
+        if (!latency.empty())
+            Touch(device / "latency_timer", latency + "\n");
+    }
+
     std::vector<SerialDeviceInfo> List() {
         return ListSerialDevices((m_root / "dev").string(), (m_root / "sys").string());
     }
@@ -85,4 +96,17 @@ TEST_F(PortListTest, ListsPresentPortsWithUsbDescriptions) {
 TEST_F(PortListTest, NothingFoundSaysWhereItLooked) {
     EXPECT_TRUE(List().empty());
     EXPECT_NE(FormatSerialDeviceList({}).find("No serial devices found"), std::string::npos);
+}
+
+TEST_F(PortListTest, UsbAdaptersShowTheirDriverAndLatencyTimer) {
+    UsbPort("ttyUSB0");
+    Driver("ttyUSB0", "ftdi_sio", "16");
+    fs::create_symlink(m_root / "dev" / "ttyUSB0", m_root / "dev" / "serial" / "by-id" / "usb-FTDI_A1B2C3-if00");
+    BuiltinPort("ttyS0", "4");
+
+    const std::string listing = FormatSerialDeviceList(List());
+    const std::string adapter = "FTDI FT232R USB UART (0403:6001) serial A1B2C3  driver ftdi_sio, latency timer 16 ms\n";
+    EXPECT_NE(listing.find("ttyUSB0  " + adapter), std::string::npos) << listing;
+    EXPECT_NE(listing.find("ttyUSB0  " + adapter), listing.rfind("ttyUSB0  " + adapter)) << listing;  // the by-id link too
+    EXPECT_NE(listing.find("ttyS0\n"), std::string::npos) << listing;
 }

@@ -143,6 +143,22 @@ TEST_F(PortSetupTest, AMissingDeviceOrNonTerminalGivesUnableToOpenPort) {
     }
 }
 
+// A speed the port setup has no button for (left unselected) cannot be
+// applied: the port's own reason reaches the detail line.
+TEST_F(PortSetupTest, SettingsThePortRefusesGiveItsReason) {
+    termios odd = m_pty.SlaveTermios();
+    cfsetospeed(&odd, B460800);
+    cfsetispeed(&odd, B460800);
+    ASSERT_EQ(tcsetattr(m_pty.SlaveFd(), TCSANOW, &odd), 0);
+    PortSettings settings = SettingsForPty();
+    settings.m_nBaudRate = -1;
+    std::string reason;
+    EXPECT_FALSE(OpenCommPort(settings, &reason));
+    EXPECT_EQ(m_messages.Texts(), kUnableToOpen);
+    EXPECT_EQ(g_hComm.load(), nullptr);
+    EXPECT_EQ(reason, "cannot apply the line settings: unsupported line settings (0 baud 8O1)");
+}
+
 TEST_F(PortSetupTest, CloseKeepsTheStaleHandleAndFreesTheDevice) {
     ASSERT_TRUE(OpenCommPort(SettingsForPty()));
     SerialPort* port = g_hComm.load();

@@ -13,6 +13,7 @@
 
 #include "sim/sim_frames.h"
 #include "sim/upload_recorder.h"
+#include "sim/usb_adapter.h"
 
 namespace {
 
@@ -608,6 +609,59 @@ TEST(ReceiverSimTest, CannotOpenAMissingDevice) {
     std::string reason;
     EXPECT_FALSE(ReceiverSim::OpenDevice("/nonexistent/tty", SimOptions{}, &reason));
     EXPECT_NE(reason.find("/nonexistent/tty"), std::string::npos);
+}
+
+// The adapter's rule: a byte goes at the chip's next transfer, which comes
+// every latency from the last one, or at once when a packet is full.
+TEST(UsbAdapterModelTest, PassesBytesOnAtItsTransfers) {
+    using ms = std::chrono::milliseconds;
+    const UsbAdapterModel::Clock::time_point t0{};
+    struct Case {
+        const char* name;
+        int latencyMs;
+        std::vector<std::pair<int, int>> arrivals;  // ms after t0, count
+        std::vector<int> deliveries;                // ms after t0, per byte
+    };
+    const auto many = [](std::size_t count, int ms) { return std::vector<int>(count, ms); };
+    std::vector<int> fullThenOne = many(UsbAdapterModel::kPacketBytes, 1);
+    fullThenOne.push_back(17);
+    const Case cases[] = {
+        {"OkFrameWaitsForTheTimer", 16, {{3, 9}}, many(9, 16)},
+        {"TheTimerRunsWhileIdle", 16, {{20, 1}, {50, 1}}, {32, 64}},
+        {"AFrameAcrossATransferEndsAtTheNext", 16, {{15, 1}, {17, 1}}, {16, 32}},
+        {"AFullPacketGoesAtOnce", 16, {{1, static_cast<int>(UsbAdapterModel::kPacketBytes) + 1}}, fullThenOne},
+        {"NoAdapter", 0, {{3, 2}}, many(2, 3)},
+    };
+    for (const Case& c : cases) {
+        UsbAdapterModel adapter(ms(c.latencyMs), t0);
+        std::vector<UsbAdapterModel::Clock::time_point> arrivals, deliveries;
+        for (const auto& [at, count] : c.arrivals)
+            arrivals.insert(arrivals.end(), static_cast<std::size_t>(count), t0 + ms(at));
+        adapter.Deliver(arrivals, &deliveries);
+        std::vector<int> got;
+        for (const auto& delivery : deliveries)
+            got.push_back(static_cast<int>(std::chrono::duration_cast<ms>(delivery - t0).count()));
+        EXPECT_EQ(got, c.deliveries) << c.name;
+    }
+}
+
+// --adapter-latency-ms: each frame reaches the tool at the adapter's next
+// transfer, so the handshake's three frames cannot be through sooner than
+// three timers after the simulator was made.
+TEST(ReceiverSimTest, FramesGoThroughTheAdapter) {
+    constexpr std::chrono::milliseconds kLatency{300};
+    SimOptions options;
+    options.framesBeforeMon = 1;
+    options.answerTimeoutMs = kPatientMs;
+    options.adapterLatencyMs = static_cast<int>(kLatency.count());
+    const auto made = std::chrono::steady_clock::now();
+    std::unique_ptr<ReceiverSim> sim = MakeSim(options);
+    ASSERT_TRUE(sim);
+    ScriptedTool tool(sim->ToolPath());
+    sim->Start();
+    tool.Handshake();
+    EXPECT_GE(std::chrono::steady_clock::now() - made, 3 * kLatency);
+    EXPECT_TRUE(sim->WaitUntil([](const SimReport& r) { return r.handshakeDone; }, kHangGuard));
 }
 
 }  // namespace

@@ -1,16 +1,22 @@
 #include "platform/serial_port.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "platform/serial_termios.h"
 #include "support/pty_pair.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -35,8 +41,8 @@ protected:
         Bytes bytes;
         const auto giveUp = std::chrono::steady_clock::now() + kHangGuard;
         while (bytes.size() < count && std::chrono::steady_clock::now() < giveUp) {
-            BYTE byte = 0;
-            DWORD got = 0;
+            std::uint8_t byte = 0;
+            std::uint32_t got = 0;
             if (!port.ReadByte(&byte, &got))
                 break;
             if (got == 1)
@@ -138,8 +144,8 @@ TEST_P(ReadProfileTest, ReturnsAByteThatIsThereAndNoneWhenWoken) {
     port->SetReadProfile(GetParam());
     EXPECT_EQ(port->GetReadProfile(), GetParam());
 
-    BYTE byte = 0;
-    DWORD count = 7;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 7;
     port->Wake();
     EXPECT_TRUE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
@@ -167,7 +173,7 @@ struct IdleReadCase {
     int wakesBefore;                 // Wake() calls before the read starts
     void (*during)(SerialPort&, PtyPair&);
     bool result;
-    DWORD count;
+    std::uint32_t count;
 };
 
 void PrintTo(const IdleReadCase& c, std::ostream* os) { *os << c.name; }
@@ -177,8 +183,8 @@ class IdleReadTest : public SerialPortTest, public testing::WithParamInterface<I
 TEST_P(IdleReadTest, SleepsUntilSomethingHappens) {
     auto port = OpenPort();
     ASSERT_NE(port, nullptr);
-    BYTE byte = 0;
-    DWORD count = 9;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 9;
     if (GetParam().wakesBefore > 0) {
         // Any number of wake-ups before a read are reported once.
         for (int i = 0; i < GetParam().wakesBefore; ++i)
@@ -225,8 +231,8 @@ TEST_F(SerialPortTest, WakeOnAClosedPortDoesNothing) {
     ASSERT_NE(port, nullptr);
     port->Close();
     port->Wake();
-    BYTE byte = 0;
-    DWORD count = 0;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 0;
     EXPECT_FALSE(port->ReadByte(&byte, &count));
 }
 
@@ -243,8 +249,8 @@ TEST_F(SerialPortTest, DiscardsNulBytesAndPassesEveryOtherValue) {
     }
     ASSERT_TRUE(m_pty.Deliver(sent));
     EXPECT_EQ(ReadBytes(*port, expected.size()), expected);
-    BYTE byte = 0;
-    DWORD count = 0;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 0;
     port->Wake();
     EXPECT_TRUE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
@@ -254,8 +260,8 @@ TEST_F(SerialPortTest, OnlyNulBytesReadAsAnIdleLine) {
     auto port = OpenPort();
     ASSERT_NE(port, nullptr);
     ASSERT_TRUE(m_pty.Deliver(Bytes(20, 0x00)));
-    BYTE byte = 0;
-    DWORD count = 0;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 0;
     port->Wake();
     EXPECT_TRUE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
@@ -281,8 +287,8 @@ TEST_F(SerialPortTest, LargeWritesArriveWhole) {
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
     auto reader = std::async(std::launch::async, [&] { return m_pty.ReadMaster(data.size(), kHangGuard); });
-    DWORD written = 0;
-    EXPECT_TRUE(port->Write(data.data(), static_cast<DWORD>(data.size()), &written));
+    std::uint32_t written = 0;
+    EXPECT_TRUE(port->Write(data.data(), static_cast<std::uint32_t>(data.size()), &written));
     EXPECT_EQ(written, data.size());
     EXPECT_EQ(reader.get(), data);
 }
@@ -291,8 +297,8 @@ TEST_F(SerialPortTest, DrainReturnsOnceWrittenBytesAreGone) {
     auto port = OpenPort();
     ASSERT_NE(port, nullptr);
     const Bytes frame{0xFF, 0xFF, 0x01, 0xFE, 0x03, 0x12, 0x34, 0x3B, 0x83};
-    DWORD written = 0;
-    ASSERT_TRUE(port->Write(frame.data(), static_cast<DWORD>(frame.size()), &written));
+    std::uint32_t written = 0;
+    ASSERT_TRUE(port->Write(frame.data(), static_cast<std::uint32_t>(frame.size()), &written));
     EXPECT_TRUE(port->Drain());
     EXPECT_EQ(m_pty.ReadMaster(frame.size(), kHangGuard), frame);
 }
@@ -315,11 +321,11 @@ TEST_F(SerialPortTest, CloseRestoresTheOriginalSettingsAndFailsLaterCalls) {
     EXPECT_EQ(cfgetospeed(&restored), B4800);
     EXPECT_EQ(restored.c_lflag & (ECHO | ICANON), ECHO | ICANON);
 
-    BYTE byte = 0;
-    DWORD count = 9;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 9;
     EXPECT_FALSE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
-    DWORD written = 9;
+    std::uint32_t written = 9;
     EXPECT_FALSE(port->Write("x", 1, &written));
     EXPECT_EQ(written, 0u);
     LineSettings settings;
@@ -438,15 +444,15 @@ TEST_F(SerialPortTest, AHangUpMakesThePortDeadForGood) {
     EXPECT_EQ(port->DeadReason(), "");
     m_pty.CloseMaster();
 
-    BYTE byte = 0;
-    DWORD count = 0;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 0;
     EXPECT_FALSE(port->ReadByte(&byte, &count));
     EXPECT_EQ(count, 0u);
     EXPECT_TRUE(port->IsDead());
     EXPECT_FALSE(port->IsClosed());
     EXPECT_NE(port->DeadReason(), "");
     EXPECT_FALSE(port->ReadByte(&byte, &count));
-    DWORD written = 0;
+    std::uint32_t written = 0;
     EXPECT_FALSE(port->Write("x", 1, &written));
     port->Close();
     EXPECT_TRUE(port->IsClosed());
@@ -456,7 +462,7 @@ TEST_F(SerialPortTest, AHangUpIsSeenByAWrite) {
     auto port = OpenPort();
     ASSERT_NE(port, nullptr);
     m_pty.CloseMaster();
-    DWORD written = 0;
+    std::uint32_t written = 0;
     EXPECT_FALSE(port->Write("abc", 3, &written));
     EXPECT_TRUE(port->IsDead());
 }
@@ -468,8 +474,8 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadEndsAWaitingReader) {
     std::promise<void> reading;
     auto reader = std::async(std::launch::async, [&] {
         reading.set_value();
-        BYTE byte = 0;
-        DWORD count = 0;
+        std::uint8_t byte = 0;
+        std::uint32_t count = 0;
         // Waits for a byte the way the frame reader does, until a read fails.
         while (port->ReadByte(&byte, &count)) {
         }
@@ -490,8 +496,8 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadEndsAWriteStuckOnAFullLine) {
     std::promise<void> writing;
     auto writer = std::async(std::launch::async, [&] {
         writing.set_value();
-        DWORD written = 0;
-        const bool ok = port->Write(data.data(), static_cast<DWORD>(data.size()), &written);
+        std::uint32_t written = 0;
+        const bool ok = port->Write(data.data(), static_cast<std::uint32_t>(data.size()), &written);
         return std::make_pair(ok, written);
     });
     writing.get_future().wait();
@@ -502,5 +508,87 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadEndsAWriteStuckOnAFullLine) {
     EXPECT_FALSE(ok);
     EXPECT_LT(written, data.size());
 }
+
+// Low latency: the driver behind the pty stood in for by a USB adapter's,
+// whose latency timer (in a made-up sysfs) drops to 1 ms while
+// ASYNC_LOW_LATENCY is set.
+struct FakeDriver {
+    bool reports = true;  // answers TIOCGSERIAL
+    bool takes = true;    // takes TIOCSSERIAL
+    int flags = 0;
+    std::filesystem::path latencyFile;
+
+    void WriteLatency() const { std::ofstream(latencyFile) << ((flags & ASYNC_LOW_LATENCY) ? "1\n" : "16\n"); }
+};
+FakeDriver g_driver;
+
+int FakeSerialInfo(int, unsigned long request, serial_struct* info) {
+    if (request == TIOCGSERIAL && g_driver.reports) {
+        *info = {};
+        info->flags = g_driver.flags;
+        return 0;
+    }
+    if (request == TIOCSSERIAL && g_driver.takes) {
+        g_driver.flags = info->flags;
+        g_driver.WriteLatency();
+        return 0;
+    }
+    errno = request == TIOCGSERIAL ? ENOTTY : EPERM;
+    return -1;
+}
+
+struct LowLatencyCase {
+    const char* name;
+    bool reports, takes;
+    int flagsBefore;
+    int flagsWhileOpen;
+    std::optional<int> latencyMs;
+};
+
+void PrintTo(const LowLatencyCase& c, std::ostream* os) { *os << c.name; }
+
+class LowLatencyTest : public SerialPortTest, public testing::WithParamInterface<LowLatencyCase> {
+protected:
+    void SetUp() override {
+        const std::string name = std::filesystem::canonical(m_pty.SlavePath()).filename().string();
+        const std::filesystem::path device = m_sys.Path() / "class" / "tty" / name / "device";
+        std::filesystem::create_directories(device);
+        g_driver = {GetParam().reports, GetParam().takes, GetParam().flagsBefore, device / "latency_timer"};
+        g_driver.WriteLatency();
+        UseSerialDriver(FakeSerialInfo, m_sys.Path().string());
+    }
+    void TearDown() override { UseSerialDriver(nullptr, {}); }
+
+    TempFolder m_sys{"serial_port_test.sys."};
+};
+
+// The flag is asked for on open (the timer read after that) and given back
+// on Close() and by the emergency restore; a driver that refuses changes
+// nothing and the port opens all the same.
+TEST_P(LowLatencyTest, AskedOnOpenAndGivenBackOnEveryExit) {
+    const LowLatencyCase& c = GetParam();
+    for (const bool emergency : {false, true}) {
+        auto port = OpenPort();
+        ASSERT_NE(port, nullptr);
+        EXPECT_EQ(g_driver.flags, c.flagsWhileOpen) << emergency;
+        EXPECT_EQ(port->AdapterLatencyMs(), c.latencyMs) << emergency;
+        EXPECT_EQ(AdapterLatencyMs(m_pty.SlavePath()), c.latencyMs) << emergency;
+        if (emergency) {
+            RestoreOpenPortsNow();
+            EXPECT_EQ(g_driver.flags, c.flagsBefore);
+        }
+        port->Close();
+        EXPECT_EQ(g_driver.flags, c.flagsBefore) << emergency;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, LowLatencyTest,
+    testing::Values(
+        LowLatencyCase{"Takes", true, true, ASYNC_SPD_HI, ASYNC_SPD_HI | ASYNC_LOW_LATENCY, 1},
+        LowLatencyCase{"AlreadyLow", true, true, ASYNC_LOW_LATENCY, ASYNC_LOW_LATENCY, 1},
+        LowLatencyCase{"Refuses", true, false, 0, 0, 16},
+        LowLatencyCase{"Silent", false, false, 0, 0, 16}),
+    [](const testing::TestParamInfo<LowLatencyCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

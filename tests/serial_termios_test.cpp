@@ -69,7 +69,7 @@ TEST_P(LineSettingsTranslation, SetsTheLineFieldsAndRawMode) {
     EXPECT_EQ(ReadLineSettings(tio), c.settings);
 }
 
-LineSettings Line(DWORD baud, int dataBits, ParityMode parity, int stopBits, FlowControl flow) {
+LineSettings Line(std::uint32_t baud, int dataBits, ParityMode parity, int stopBits, FlowControl flow) {
     LineSettings settings;
     settings.baudRate = baud;
     settings.dataBits = dataBits;
@@ -106,7 +106,7 @@ TEST(LineSettingsTranslationRules, LeavesUnnamedFieldsAlone) {
 
 TEST(LineSettingsTranslationRules, RejectsABaudRateTermiosCannotSet) {
     LineSettings settings;
-    for (DWORD baud : {0u, 12345u, 19201u, 250000u}) {
+    for (std::uint32_t baud : {0u, 12345u, 19201u, 250000u}) {
         settings.baudRate = baud;
         EXPECT_FALSE(ApplyLineSettings(CookedTermios(), settings).has_value()) << baud;
         EXPECT_FALSE(BaudToSpeed(baud).has_value()) << baud;
@@ -114,7 +114,7 @@ TEST(LineSettingsTranslationRules, RejectsABaudRateTermiosCannotSet) {
 }
 
 TEST(LineSettingsTranslationRules, EveryRateOfThePortDialogHasASpeed) {
-    for (DWORD baud : {300u, 600u, 1200u, 2400u, 4800u, 9600u, 19200u, 38400u}) {
+    for (std::uint32_t baud : {300u, 600u, 1200u, 2400u, 4800u, 9600u, 19200u, 38400u}) {
         const std::optional<speed_t> speed = BaudToSpeed(baud);
         ASSERT_TRUE(speed.has_value()) << baud;
         EXPECT_EQ(SpeedToBaud(*speed), baud);

@@ -49,7 +49,7 @@ namespace {
 // arrives, a read fails, or g_bAbort is set. True when a byte was stored.
 bool ReadByteWaiting(SerialPort* port, BYTE* byte) {
     for (;;) {
-        DWORD count = 0;
+        std::uint32_t count = 0;
         if (!port->ReadByte(byte, &count))
             return false;
         if (count == 1)
@@ -68,7 +68,7 @@ bool FrameBuffer::ReadFrame() {
 
     // Resynchronisation is one byte per call: whatever this call consumes
     // before it fails is gone.
-    DWORD count = 0;
+    std::uint32_t count = 0;
     port->ReadByte(&m_byAddr0, &count);
     if (count != 1 || m_byAddr0 != frame::kReceiverAddr0)
         return false;
@@ -104,7 +104,7 @@ bool FrameBuffer::WriteFrame() {
     SerialPort* port = g_hComm.load(std::memory_order_acquire);
     if (port == nullptr)
         return false;
-    DWORD written = 0;
+    std::uint32_t written = 0;
     port->Write(WireBytes(), static_cast<DWORD>(WireSize()), &written);
     TraceFrame(true, WireBytes(), written);
     return written == WireSize();

@@ -56,6 +56,11 @@ inline constexpr std::uint8_t kLengthLetter = kTagSize + 1;                  // 
 inline constexpr std::uint8_t kLengthHeader = kTagSize + kHeaderDataSize;    // 8
 inline constexpr std::uint8_t kLengthFullChunk = kTagSize + 1 + kChunkDataSize;  // 67
 
+// Whole frames on the wire during a transfer: the receiver's "OK:" (it sends
+// no preamble) and the tool's chunk of kChunkDataSize bytes.
+inline constexpr std::size_t kReceiverOkFrameSize = kOverhead - kPreambleSize + kTagSize + kWordOk.size();  // 9
+inline constexpr std::size_t kFullChunkFrameSize = kOverhead + kLengthFullChunk;                          // 73
+
 // Sum modulo 256 of the bytes [begin, end).
 inline std::uint8_t Checksum(const std::uint8_t* begin, const std::uint8_t* end) {
     unsigned sum = 0;

@@ -95,8 +95,9 @@ bool OpenCommPort(const PortSettings& settings, std::string* reason) {
         why = "cannot read the line settings";
         return fail(std::move(port));
     }
-    if (!port->SetLineSettings(TranslatePortSettings(current, settings))) {
-        why = "cannot apply the line settings";
+    std::string refused;
+    if (!port->SetLineSettings(TranslatePortSettings(current, settings), &refused)) {
+        why = "cannot apply the line settings: " + refused;
         return fail(std::move(port));
     }
     g_hComm.store(KeepPort(std::move(port)), std::memory_order_release);

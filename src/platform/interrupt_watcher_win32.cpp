@@ -2,7 +2,12 @@
 // a thread of its own, keeps the request, sets the wake event and wakes the
 // modal loop. A second request while the first is still being acted on ends
 // the process at once, after every open port has been put back.
+// This file calls the system and also wakes the tool's message loop
+// (window.h), whose HWND is a small window id where the system's is a
+// pointer: the system's is read here under another name.
+#define HWND Win32Hwnd
 #include "platform/system_win32.h"
+#undef HWND
 
 #include <csignal>
 #include <cstdlib>

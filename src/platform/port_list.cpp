@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/serial_termios.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -59,6 +61,20 @@ std::string UsbDescription(const fs::path& sysTty) {
     return {};
 }
 
+// The driver of the tty's device ("ftdi_sio"); "" when sysfs names none.
+std::string DriverName(const fs::path& sysTty) {
+    std::error_code error;
+    const fs::path driver = fs::canonical(sysTty / "device" / "driver", error);
+    return error ? std::string() : driver.filename().string();
+}
+
+// A USB adapter's entry: its description, driver and latency timer.
+SerialDeviceInfo UsbDevice(const fs::path& device, const fs::path& sysTty, const std::string& sysRoot,
+                           std::string target) {
+    return {device.string(), UsbDescription(sysTty), std::move(target), DriverName(sysTty),
+            ReadAdapterLatencyMs(device.string(), sysRoot)};
+}
+
 }  // namespace
 
 std::string UsbSerialNumber(const std::string& device, const std::string& sysRoot) {
@@ -81,16 +97,19 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& devRoot, cons
             continue;
         if (builtin && !SerialHardwarePresent(sysClassTty / name))
             continue;
-        devices.push_back({entry.path().string(), builtin ? std::string() : UsbDescription(sysClassTty / name), {}});
+        if (builtin)
+            devices.push_back({entry.path().string(), {}, {}, {}, std::nullopt});
+        else
+            devices.push_back(UsbDevice(entry.path(), sysClassTty / name, sysRoot, {}));
     }
     const fs::path byId = fs::path(devRoot) / "serial" / "by-id";
     for (const fs::directory_entry& entry : fs::directory_iterator(byId, error)) {
         std::error_code linkError;
         const fs::path target = fs::canonical(entry.path(), linkError);
-        std::string description;
-        if (!linkError)
-            description = UsbDescription(sysClassTty / target.filename());
-        devices.push_back({entry.path().string(), description, linkError ? std::string() : target.string()});
+        if (linkError)
+            devices.push_back({entry.path().string(), {}, {}, {}, std::nullopt});
+        else
+            devices.push_back(UsbDevice(entry.path(), sysClassTty / target.filename(), sysRoot, target.string()));
     }
     std::sort(devices.begin(), devices.end(),
               [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) { return a.m_strPath < b.m_strPath; });
@@ -108,6 +127,7 @@ std::string FormatSerialDeviceList(const std::vector<SerialDeviceInfo>& devices)
             text += " -> " + device.m_strTarget;
         if (!device.m_strDescription.empty())
             text += "  " + device.m_strDescription;
+        text += AdapterText(device);
         text += "\n";
     }
     return text;

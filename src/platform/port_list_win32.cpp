@@ -2,36 +2,31 @@
 // SetupAPI knows, with the names Device Manager shows ("USB Serial Port
 // (COM7)"), and any further COM name the system defines (QueryDosDevice)
 // without a description.
-// SetupAPI's headers with the system's HWND renamed, as system_win32.h
-// does for <windows.h>.
-#define HWND Win32Hwnd
-#include <windows.h>
+#include "platform/system_win32.h"
 // after <windows.h>
 #include <initguid.h>
 #include <devguid.h>
 #include <setupapi.h>
-#undef HWND
-
-#include "platform/system_win32.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "platform/serial_port.h"
 #include "platform/port_list.h"
+#include "platform/serial_port.h"
+#include "platform/serial_win32.h"
 
 namespace {
 
-std::string RegistryString(HKEY key, const wchar_t* name) {
-    wchar_t value[256] = {};
-    DWORD size = sizeof value - sizeof(wchar_t);
-    DWORD type = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
-        type != REG_SZ)
+// A text property of a device ("USB Serial Port (COM7)", "FTSER2K"); "" when
+// it has none.
+std::string DeviceText(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
+    wchar_t text[256] = {};
+    if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, property, nullptr, reinterpret_cast<BYTE*>(text),
+                                           sizeof text - sizeof(wchar_t), nullptr))
         return {};
-    return WideToUtf8(value);
+    return WideToUtf8(text);
 }
 
 std::vector<SerialDeviceInfo> SetupApiPorts() {
@@ -45,17 +40,13 @@ std::vector<SerialDeviceInfo> SetupApiPorts() {
         const HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
         if (key == INVALID_HANDLE_VALUE)
             continue;
-        const std::string portName = RegistryString(key, L"PortName");
+        const std::string portName = RegistryText(key, L"PortName");
+        const std::optional<int> latencyMs = AdapterLatencyOf(key);
         RegCloseKey(key);
         if (ResolvePortName(portName).empty())
             continue;  // a printer port (LPTn) or no name
-        wchar_t friendly[256] = {};
-        std::string description;
-        if (SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
-                                              reinterpret_cast<BYTE*>(friendly), sizeof friendly - sizeof(wchar_t),
-                                              nullptr))
-            description = WideToUtf8(friendly);
-        ports.push_back({portName, description, {}});
+        ports.push_back({portName, DeviceText(devices, device, SPDRP_FRIENDLYNAME), {},
+                         DeviceText(devices, device, SPDRP_SERVICE), latencyMs});
     }
     SetupDiDestroyDeviceInfoList(devices);
     return ports;
@@ -90,7 +81,7 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::string&, const std::s
             return _stricmp(port.m_strPath.c_str(), name.c_str()) == 0;
         });
         if (!known)
-            ports.push_back({name, {}, {}});
+            ports.push_back({name, {}, {}, {}, std::nullopt});
     }
     std::sort(ports.begin(), ports.end(), [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) {
         return PortNumber(a.m_strPath) < PortNumber(b.m_strPath);
@@ -106,6 +97,7 @@ std::string FormatSerialDeviceList(const std::vector<SerialDeviceInfo>& devices)
         text += device.m_strPath;
         if (!device.m_strDescription.empty())
             text += "  " + device.m_strDescription;
+        text += AdapterText(device);
         text += "\n";
     }
     return text;

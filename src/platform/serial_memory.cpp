@@ -13,7 +13,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/serial_activity.h"
+#include "platform/serial_device.h"
 
 namespace {
 
@@ -38,6 +38,7 @@ struct MemoryLine::Shared {
         std::uint64_t taken = 0;         // bytes this end has read so far
         LineSettings settings;
         bool open = false;  // a port holds this end
+        SerialDevice* device = nullptr;  // that port's device, while open
         bool wake = false;  // a wake-up waits for this end's reader
     };
 
@@ -137,157 +138,116 @@ namespace {
 std::mutex g_registryMutex;
 std::map<std::string, std::shared_ptr<MemoryLine::Shared>> g_lines;
 
-// One end of a memory line as a SerialPort.
-class MemoryPort final : public SerialPort {
+// One end of a memory line as a port's device.
+class MemoryDevice final : public SerialDevice {
 public:
-    MemoryPort(std::shared_ptr<MemoryLine::Shared> shared, End end, std::string name)
-        : m_shared(std::move(shared)), m_end(end), m_strName(std::move(name)),
-          m_original(m_shared->At(end).settings) {}
-    ~MemoryPort() override { Close(); }
+    MemoryDevice(std::shared_ptr<MemoryLine::Shared> shared, End end)
+        : m_shared(std::move(shared)), m_end(end), m_original(m_shared->At(end).settings) {}
 
     bool GetLineSettings(LineSettings* settings) override {
-        Lock lock(*this);
-        if (!lock.usable)
-            return false;
+        std::lock_guard lock(m_shared->mutex);
         *settings = m_shared->At(m_end).settings;
         return true;
     }
 
-    bool SetLineSettings(const LineSettings& settings) override {
-        return ValidSettings(settings) && Apply([&](LineSettings& current) { current = settings; });
-    }
-
-    bool SetBaudRate(DWORD baudRate) override {
-        return baudRate > 0 && Apply([&](LineSettings& current) { current.baudRate = baudRate; });
-    }
-
-    void SetReadProfile(ReadProfile profile) override { m_readProfile.store(profile, std::memory_order_release); }
-    ReadProfile GetReadProfile() const override { return m_readProfile.load(std::memory_order_acquire); }
-
-    bool ReadByte(BYTE* byte, DWORD* count) override {
-        *count = 0;
-        if (!IsUsable())
+    bool SetLineSettings(const LineSettings& settings, std::string* reason) override {
+        if (!ValidSettings(settings)) {
+            *reason = UnsupportedSettingsReason(settings);
             return false;
-        // The buffer is the reading thread's own: no lock for a byte in it.
-        if (m_input.Empty()) {
-            if (!Fill())
-                return false;
-            if (m_input.Empty())
-                return true;  // woken
         }
-        *byte = m_input.Take();
-        *count = 1;
+        return Apply([&](LineSettings& current) { current = settings; });
+    }
+
+    bool SetBaudRate(std::uint32_t baudRate, std::string* reason) override {
+        if (baudRate == 0) {
+            *reason = "unsupported speed (0 baud)";
+            return false;
+        }
+        return Apply([&](LineSettings& current) { current.baudRate = baudRate; });
+    }
+
+    // Sleeps until bytes arrive, a wake-up or the port's end, and moves the
+    // bytes into the input buffer, NULs dropped.
+    InputFill FillInput() override {
+        std::unique_lock lock(m_shared->mutex);
+        MemoryLine::Shared::Side& side = m_shared->At(m_end);
+        for (;;) {
+            m_shared->changed.wait(lock, [&] { return Stopped() || !side.inbox.empty() || side.wake; });
+            if (!side.inbox.empty() && !Stopped()) {
+                m_input.Keep(m_shared->Take(m_end, m_input.m_abyBytes, SerialInput::kSize));
+                if (!m_input.Empty())
+                    return InputFill::Bytes;
+                continue;
+            }
+            if (Stopped())
+                return InputFill::Failed;
+            side.wake = false;
+            return InputFill::Woken;
+        }
+    }
+
+    bool Write(const std::uint8_t* data, std::uint32_t size, std::uint32_t* written) override {
+        std::unique_lock lock(m_shared->mutex);
+        while (*written < size) {
+            m_shared->changed.wait(lock, [&] { return Stopped() || m_shared->Room(m_end) > 0; });
+            if (Stopped())
+                return false;
+            const std::size_t count = std::min<std::size_t>(size - *written, m_shared->Room(m_end));
+            m_shared->Put(m_end, data + *written, count);
+            *written += static_cast<std::uint32_t>(count);
+        }
         return true;
     }
 
+    bool Drain(std::string* reason) override {
+        std::unique_lock lock(m_shared->mutex);
+        if (m_shared->WaitDelivered(lock, m_end, [&] { return Closing(); }))
+            return true;
+        if (!Stopped())
+            *reason = OutputStalledReason();
+        return false;
+    }
+
     void Wake() override {
-        Lock lock(*this);
-        if (!lock.usable)
-            return;
+        std::lock_guard lock(m_shared->mutex);
         m_shared->At(m_end).wake = true;
         m_shared->changed.notify_all();
     }
 
-    bool Write(const void* data, DWORD size, DWORD* written) override {
-        *written = 0;
-        Lock lock(*this);
-        if (!lock.usable)
-            return false;
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        while (*written < size) {
-            m_shared->changed.wait(lock.lock, [&] { return Stopped() || m_shared->Room(m_end) > 0; });
-            if (Stopped())
-                return false;
-            const std::size_t count = std::min<std::size_t>(size - *written, m_shared->Room(m_end));
-            m_shared->Put(m_end, bytes + *written, count);
-            *written += static_cast<DWORD>(count);
-        }
-        return true;
-    }
-
-    bool Drain() override {
-        Lock lock(*this);
-        return lock.usable && m_shared->WaitDelivered(lock.lock, m_end, [&] { return m_bClosed.load(); });
-    }
-
-    void Close() override {
-        std::unique_lock lock(m_shared->mutex);
-        if (m_bClosed) {
-            m_shared->changed.wait(lock, [&] { return m_bReleased; });
-            return;
-        }
-        m_bClosed.store(true, std::memory_order_release);
+    void Interrupt() override {
+        std::lock_guard lock(m_shared->mutex);
         m_shared->changed.notify_all();
-        m_shared->changed.wait(lock, [&] { return m_nActive == 0; });
-        // Bounded drain, then the end is given back as it was found.
+    }
+
+    // Bounded drain, then the end is given back as it was found.
+    void Restore() override {
+        std::unique_lock lock(m_shared->mutex);
         if (!m_shared->WaitDelivered(lock, m_end, [] { return false; }))
             m_shared->DiscardUndelivered(m_end);
         MemoryLine::Shared::Side& side = m_shared->At(m_end);
         side.settings = m_original;
         side.wake = false;
+    }
+
+    void Release() override {
+        std::lock_guard lock(m_shared->mutex);
+        MemoryLine::Shared::Side& side = m_shared->At(m_end);
         side.open = false;
-        m_bReleased = true;
+        side.device = nullptr;
         m_shared->changed.notify_all();
     }
 
-    bool IsClosed() const override { return m_bClosed.load(std::memory_order_acquire); }
-    bool IsDead() const override { return m_shared->hungUp.load(std::memory_order_acquire); }
-    std::string DeadReason() const override { return IsDead() ? kHangUpReason : ""; }
-    const std::string& DevicePath() const override { return m_strName; }
-
 private:
-    // The line's lock, counting the call as in progress (so that Close()
-    // waits for it) when the port is usable.
-    struct Lock {
-        explicit Lock(MemoryPort& port) : port(port), lock(port.m_shared->mutex), usable(port.IsUsable()) {
-            if (usable)
-                ++port.m_nActive;
-        }
-        ~Lock() {
-            if (usable && --port.m_nActive == 0)
-                port.m_shared->changed.notify_all();
-        }
-        MemoryPort& port;
-        std::unique_lock<std::mutex> lock;
-        bool usable;
-    };
-
-    bool IsUsable() const { return !IsClosed() && !IsDead(); }
-    // Under the lock: a wait must end.
-    bool Stopped() const { return m_bClosed.load() || m_shared->hungUp.load(); }
-
-    // Sleeps until bytes arrive, a wake-up or the port's end, and moves the
-    // bytes into the input buffer, NULs dropped. False when the port is
-    // closed or dead; true with an empty buffer when woken.
-    bool Fill() {
-        Lock lock(*this);
-        if (!lock.usable)
-            return false;
-        MemoryLine::Shared::Side& side = m_shared->At(m_end);
-        for (;;) {
-            m_shared->changed.wait(lock.lock, [&] { return Stopped() || !side.inbox.empty() || side.wake; });
-            if (!side.inbox.empty() && !Stopped()) {
-                m_input.Keep(m_shared->Take(m_end, m_input.m_abyBytes, SerialInput::kSize));
-                if (!m_input.Empty())
-                    return true;
-                continue;
-            }
-            if (Stopped())
-                return false;
-            side.wake = false;
-            return true;
-        }
-    }
+    // Under the line's lock: a wait must end.
+    bool Stopped() const { return Closing() || m_shared->hungUp.load(); }
 
     // Changes this end's settings once its output has been taken; output
     // stuck on a stalled line is discarded rather than sent under the new
     // settings.
     template <typename Change>
     bool Apply(Change change) {
-        Lock lock(*this);
-        if (!lock.usable)
-            return false;
-        if (!m_shared->WaitDelivered(lock.lock, m_end, [&] { return m_bClosed.load(); })) {
+        std::unique_lock lock(m_shared->mutex);
+        if (!m_shared->WaitDelivered(lock, m_end, [&] { return Closing(); })) {
             if (Stopped())
                 return false;
             m_shared->DiscardUndelivered(m_end);
@@ -299,15 +259,25 @@ private:
 
     const std::shared_ptr<MemoryLine::Shared> m_shared;
     const End m_end;
-    const std::string m_strName;
     const LineSettings m_original;
-    std::atomic<ReadProfile> m_readProfile{ReadProfile::Normal};
-    // Under the line's lock.
-    std::atomic<bool> m_bClosed{false};
-    bool m_bReleased = false;
-    int m_nActive = 0;
-    SerialInput m_input;
 };
+
+// Opens one end of line as a port named name.
+std::unique_ptr<SerialPort> OpenLineEnd(const std::shared_ptr<MemoryLine::Shared>& line, End end,
+                                        const std::string& name, std::string* reason) {
+    std::lock_guard lock(line->mutex);
+    MemoryLine::Shared::Side& side = line->At(end);
+    const char* why = line->hungUp ? "no such device" : side.open ? "device busy (in use by another program)" : nullptr;
+    if (why) {
+        if (reason)
+            *reason = why;
+        return nullptr;
+    }
+    auto device = std::make_unique<MemoryDevice>(line, end);
+    side.open = true;
+    side.device = device.get();
+    return std::make_unique<SerialPort>(name, std::move(device));
+}
 
 }  // namespace
 
@@ -320,17 +290,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, std::strin
     }
     if (!line)
         return OpenSystemPort(name, reason);
-    std::lock_guard lock(line->mutex);
-    const char* why = line->hungUp ? "no such device"
-                      : line->At(End::Near).open ? "device busy (in use by another program)"
-                                                 : nullptr;
-    if (why) {
-        if (reason)
-            *reason = why;
-        return nullptr;
-    }
-    line->At(End::Near).open = true;
-    return std::make_unique<MemoryPort>(line, End::Near, name);
+    return OpenLineEnd(line, End::Near, name, reason);
 }
 
 MemoryLine::MemoryLine(std::string name, std::shared_ptr<Shared> shared)
@@ -357,17 +317,7 @@ MemoryLine::~MemoryLine() {
 std::unique_ptr<SerialPort> MemoryLine::OpenEnd(End end, std::string* reason) {
     if (end == End::Near)
         return SerialPort::Open(m_strName, reason);
-    std::lock_guard lock(m_shared->mutex);
-    const char* why = m_shared->hungUp ? "no such device"
-                      : m_shared->At(end).open ? "device busy (in use by another program)"
-                                               : nullptr;
-    if (why) {
-        if (reason)
-            *reason = why;
-        return nullptr;
-    }
-    m_shared->At(end).open = true;
-    return std::make_unique<MemoryPort>(m_shared, end, m_strName);
+    return OpenLineEnd(m_shared, end, m_strName, reason);
 }
 
 MemoryLine::Wait MemoryLine::ReadFar(std::vector<std::uint8_t>* out, Deadline deadline) {
@@ -426,6 +376,10 @@ void MemoryLine::HoldNearOutput() {
 void MemoryLine::HangUp() {
     std::lock_guard lock(m_shared->mutex);
     m_shared->hungUp.store(true, std::memory_order_release);
+    // The ports on the line are dead from now on, whether or not they wait.
+    for (Shared::Side& side : m_shared->sides)
+        if (side.device)
+            side.device->MarkDead(kHangUpReason);
     m_shared->changed.notify_all();
 }
 

@@ -1,4 +1,5 @@
-// The serial port on POSIX systems: termios, poll() and eventfd.
+// The serial device on POSIX systems, under the port of serial_port.cpp:
+// termios, poll() and eventfd.
 //
 // How the port is held:
 //  - Opened O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC and refused unless it is a
@@ -8,9 +9,11 @@
 //  - The driver never blocks (VMIN 0, VTIME 0, O_NONBLOCK): every wait is a
 //    poll() that also watches two eventfds, one that Close() makes readable
 //    for good and one that Wake() makes readable until the reader takes it.
+//  - The driver is asked for low latency (see serial_termios.h), and the
+//    adapter's latency timer read from sysfs after that.
 #include "platform/serial_termios.h"
 
-#include "platform/serial_activity.h"
+#include "platform/serial_device.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -28,9 +31,10 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <utility>
 
@@ -39,7 +43,7 @@
 
 namespace {
 
-constexpr std::array<std::pair<DWORD, speed_t>, 16> kSpeeds{{
+constexpr std::array<std::pair<std::uint32_t, speed_t>, 16> kSpeeds{{
     {50, B50},
     {75, B75},
     {110, B110},
@@ -92,14 +96,14 @@ void MakeRaw(termios* tio) {
 
 }  // namespace
 
-std::optional<speed_t> BaudToSpeed(DWORD baudRate) {
+std::optional<speed_t> BaudToSpeed(std::uint32_t baudRate) {
     for (const auto& [baud, speed] : kSpeeds)
         if (baud == baudRate)
             return speed;
     return std::nullopt;
 }
 
-std::optional<DWORD> SpeedToBaud(speed_t speed) {
+std::optional<std::uint32_t> SpeedToBaud(speed_t speed) {
     for (const auto& [baud, constant] : kSpeeds)
         if (constant == speed)
             return baud;
@@ -141,7 +145,7 @@ std::optional<termios> ApplyLineSettings(const termios& current, const LineSetti
     return tio;
 }
 
-std::optional<termios> WithBaudRate(const termios& current, DWORD baudRate) {
+std::optional<termios> WithBaudRate(const termios& current, std::uint32_t baudRate) {
     const std::optional<speed_t> speed = BaudToSpeed(baudRate);
     if (!speed)
         return std::nullopt;
@@ -250,49 +254,61 @@ bool PtyTookSettings(int fd, const termios& wanted) {
            actual.c_lflag == wanted.c_lflag;
 }
 
-// Microseconds one character takes on the line: start bit, data bits,
-// parity bit, stop bits. 0 when the speed is not known.
+// Microseconds one character takes on the line. 0 when the speed is not
+// known.
 int CharacterTimeMicroseconds(const termios& tio) {
-    const DWORD baud = SpeedToBaud(cfgetospeed(&tio)).value_or(0);
+    const std::uint32_t baud = SpeedToBaud(cfgetospeed(&tio)).value_or(0);
     if (baud == 0)
         return 0;
-    const LineSettings line = ReadLineSettings(tio);
-    const int bits = 1 + line.dataBits + (line.parity == ParityMode::None ? 0 : 1) + line.stopBits;
-    return static_cast<int>((bits * 1000000 + baud - 1) / baud);
+    return static_cast<int>((BitsPerCharacter(ReadLineSettings(tio)) * 1000000 + baud - 1) / baud);
 }
 
-// The emergency-restore table: one slot per open port. A slot is claimed
-// (m_bClaimed), its termios written, and only then its descriptor published;
-// a reader that sees a descriptor therefore sees the termios that belongs to
-// it. Lock-free atomics only, so that a signal handler may read it.
-struct RestoreSlot {
-    std::atomic<bool> m_bClaimed{false};
-    std::atomic<int> m_nFd{-1};
-    termios m_tioOriginal{};
-};
-constexpr std::size_t kRestoreSlots = 16;
-RestoreSlot g_restoreSlots[kRestoreSlots];
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+// The driver: its serial-information request and where sysfs is.
+int SystemSerialInfo(int fd, unsigned long request, serial_struct* info) { return ioctl(fd, request, info); }
+std::atomic<SerialInfoCall> g_serialInfoCall{SystemSerialInfo};
+static_assert(std::atomic<SerialInfoCall>::is_always_lock_free);
+std::mutex g_sysRootMutex;
+std::string g_strSysRoot = "/sys";
 
-// Returns the slot now holding fd, or -1 when the table is full (the port
-// then has no emergency restore; Close() still restores it).
-int RegisterForRestore(int fd, const termios& original) {
-    for (std::size_t i = 0; i < kRestoreSlots; ++i) {
-        bool expected = false;
-        if (!g_restoreSlots[i].m_bClaimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel))
-            continue;
-        g_restoreSlots[i].m_tioOriginal = original;
-        g_restoreSlots[i].m_nFd.store(fd, std::memory_order_release);
-        return static_cast<int>(i);
-    }
-    return -1;
+int SerialInfo(int fd, unsigned long request, serial_struct* info) {
+    return g_serialInfoCall.load(std::memory_order_acquire)(fd, request, info);
 }
 
-void UnregisterForRestore(int slot) {
-    if (slot < 0)
+std::string SysRoot() {
+    std::lock_guard lock(g_sysRootMutex);
+    return g_strSysRoot;
+}
+
+// Asks the driver for low latency, its other settings as reported (info). A
+// refusal changes nothing, so it needs no undoing and is not reported.
+void AskLowLatency(int fd, serial_struct info) {
+    info.flags |= ASYNC_LOW_LATENCY;
+    SerialInfo(fd, TIOCSSERIAL, &info);
+}
+
+// Takes ASYNC_LOW_LATENCY off again, the driver's other settings as they are
+// now. Async-signal-safe.
+void GiveBackLowLatency(int fd) {
+    serial_struct info{};
+    if (SerialInfo(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) == 0)
         return;
-    g_restoreSlots[slot].m_nFd.store(-1, std::memory_order_release);
-    g_restoreSlots[slot].m_bClaimed.store(false, std::memory_order_release);
+    info.flags &= ~ASYNC_LOW_LATENCY;
+    SerialInfo(fd, TIOCSSERIAL, &info);
+}
+
+// What the emergency restore puts back: the termios the port was found with,
+// and the driver's low-latency flag when the port asked for it.
+struct RestoreRecord {
+    termios m_tioOriginal;
+    bool m_bGiveBackLowLatency;
+};
+static_assert(sizeof(RestoreRecord) <= kRestoreRecordSize);
+
+// Async-signal-safe.
+void PutBack(int fd, const RestoreRecord& record) {
+    tcsetattr(fd, TCSANOW, &record.m_tioOriginal);
+    if (record.m_bGiveBackLowLatency)
+        GiveBackLowLatency(fd);
 }
 
 void RestoreAndReraise(int signal) {
@@ -309,94 +325,98 @@ void Signal(int eventFd) {
     [[maybe_unused]] ssize_t ignored = write(eventFd, &one, sizeof one);
 }
 
-}  // namespace
+// A terminal device: held with flock and TIOCEXCL, read and written without
+// blocking, every wait a poll() that also watches two eventfds: one that
+// Interrupt() makes readable for good and one that Wake() makes readable
+// until the reader takes it.
+class TermiosDevice final : public SerialDevice {
+public:
+    TermiosDevice(int fd, int closeFd, int wakeFd, const RestoreRecord& original, std::optional<int> latencyMs)
+        : m_nFd(fd), m_nCloseFd(closeFd), m_nWakeFd(wakeFd), m_original(original), m_latencyMs(latencyMs) {}
 
-void RestoreOpenPortsNow() {
-    for (RestoreSlot& slot : g_restoreSlots) {
-        const int fd = slot.m_nFd.load(std::memory_order_acquire);
-        if (fd >= 0)
-            tcsetattr(fd, TCSANOW, &slot.m_tioOriginal);
-    }
-}
+    bool GetLineSettings(LineSettings* settings) override;
+    bool SetLineSettings(const LineSettings& settings, std::string* reason) override;
+    bool SetBaudRate(std::uint32_t baudRate, std::string* reason) override;
+    InputFill FillInput() override;
+    bool Write(const std::uint8_t* data, std::uint32_t size, std::uint32_t* written) override;
+    bool Drain(std::string* reason) override { return WaitOutputDrained(true, reason); }
+    void Wake() override { Signal(m_nWakeFd); }
+    void Interrupt() override { Signal(m_nCloseFd); }
+    void Restore() override;
+    void Release() override;
+    std::optional<int> AdapterLatencyMs() const override { return m_latencyMs; }
 
-void RestorePortsOnFatalSignals() {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction current {};
-        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
-            continue;
-        struct sigaction action {};
-        action.sa_handler = RestoreAndReraise;
-        sigemptyset(&action.sa_mask);
-        sigaction(signal, &action, nullptr);
-    }
-}
-
-std::string ResolvePortName(const std::string& name) {
-    if (name.find('/') != std::string::npos)
-        return name;
-    for (const ComName& com : kComNames)
-        if (EqualsIgnoringCase(name, com.name))
-            return com.path;
-    return {};
-}
-
-struct TermiosPortState : SerialActivity {
-    std::string m_strDevicePath;
-    int m_nFd = -1;
-    // Readable from the start of Close() on, so that a read or write waiting
-    // in poll() returns at once.
-    int m_nCloseFd = -1;
-    // Readable from Wake() until a read has reported the wake-up.
-    int m_nWakeFd = -1;
-    termios m_tioOriginal{};
-    int m_nRestoreSlot = -1;
-    std::atomic<ReadProfile> m_readProfile{ReadProfile::Normal};
-
-    std::mutex m_writeMutex;
-    SerialInput m_input;
-
-    InputFill FillInput();
+private:
     InputFill ReadInput(short revents);
     void TakeWake();
     bool WaitWritable();
     int DrainWaitMs(int queued) const;
-    bool WaitOutputDrained(bool stopOnClose);
-    bool ApplyTermios(const termios& tio);
+    bool WaitOutputDrained(bool stopOnClose, std::string* reason);
+    template <typename Change>
+    bool ChangeTermios(Change change, std::string* reason);
+    bool ApplyTermios(const termios& tio, std::string* reason);
     void RaiseModemLines();
-    void Release();
+
+    const int m_nFd;
+    // Readable from the start of Close() on, so that a read or write waiting
+    // in poll() returns at once.
+    const int m_nCloseFd;
+    // Readable from Wake() until a read has reported the wake-up.
+    const int m_nWakeFd;
+    const RestoreRecord m_original;
+    const std::optional<int> m_latencyMs;
+    std::mutex m_writeMutex;
 };
 
-// The port as callers see it; its state is TermiosPortState.
-class TermiosPort final : public SerialPort {
-public:
-    explicit TermiosPort(std::unique_ptr<TermiosPortState> impl);
-    ~TermiosPort() override;
+bool TermiosDevice::GetLineSettings(LineSettings* settings) {
+    termios tio{};
+    if (tcgetattr(m_nFd, &tio) != 0)
+        return false;
+    *settings = ReadLineSettings(tio);
+    return true;
+}
 
-    bool GetLineSettings(LineSettings* settings) override;
-    bool SetLineSettings(const LineSettings& settings) override;
-    bool SetBaudRate(DWORD baudRate) override;
-    void SetReadProfile(ReadProfile profile) override;
-    ReadProfile GetReadProfile() const override;
-    bool ReadByte(BYTE* byte, DWORD* count) override;
-    void Wake() override;
-    bool Write(const void* data, DWORD size, DWORD* written) override;
-    bool Drain() override;
-    void Close() override;
-    bool IsClosed() const override;
-    bool IsDead() const override;
-    std::string DeadReason() const override;
-    const std::string& DevicePath() const override;
+bool TermiosDevice::SetLineSettings(const LineSettings& settings, std::string* reason) {
+    return ChangeTermios(
+        [&](const termios& current) {
+            const std::optional<termios> wanted = ApplyLineSettings(current, settings);
+            if (!wanted)
+                *reason = UnsupportedSettingsReason(settings);
+            return wanted;
+        },
+        reason);
+}
 
-private:
-    std::unique_ptr<TermiosPortState> m_impl;
-};
+bool TermiosDevice::SetBaudRate(std::uint32_t baudRate, std::string* reason) {
+    return ChangeTermios(
+        [&](const termios& current) {
+            const std::optional<termios> wanted = WithBaudRate(current, baudRate);
+            if (!wanted)
+                *reason = "unsupported speed (" + std::to_string(baudRate) + " baud)";
+            return wanted;
+        },
+        reason);
+}
+
+// Reads the port's termios, lets change derive the wanted record from it and
+// applies that; nothing is written when change refuses (nullopt).
+template <typename Change>
+bool TermiosDevice::ChangeTermios(Change change, std::string* reason) {
+    termios current{};
+    if (tcgetattr(m_nFd, &current) != 0) {
+        *reason = std::strerror(errno);
+        return false;
+    }
+    const std::optional<termios> wanted = change(current);
+    return wanted && ApplyTermios(*wanted, reason);
+}
 
 // Sleeps until the line delivers, Wake() is called, Close() starts or the
 // device fails, and moves what has arrived into the input buffer. Data that
 // is there is taken before a wake-up is reported, and a wake-up is left
 // pending while data is handed out, so that the caller sees it at its next
 // read even if that read would otherwise sleep.
-InputFill TermiosPortState::FillInput() {
+InputFill TermiosDevice::FillInput() {
     for (;;) {
         pollfd fds[3] = {{m_nFd, POLLIN, 0}, {m_nCloseFd, POLLIN, 0}, {m_nWakeFd, POLLIN, 0}};
         if (poll(fds, 3, -1) < 0) {
@@ -420,7 +440,7 @@ InputFill TermiosPortState::FillInput() {
 }
 
 // One read() after poll() reported the port: Bytes, Nothing or Failed.
-InputFill TermiosPortState::ReadInput(short revents) {
+InputFill TermiosDevice::ReadInput(short revents) {
     if (revents & POLLNVAL) {
         MarkDead("port descriptor is no longer valid");
         return InputFill::Failed;
@@ -448,14 +468,35 @@ InputFill TermiosPortState::ReadInput(short revents) {
     return InputFill::Failed;
 }
 
-void TermiosPortState::TakeWake() {
+void TermiosDevice::TakeWake() {
     std::uint64_t count = 0;
     [[maybe_unused]] ssize_t ignored = read(m_nWakeFd, &count, sizeof count);
 }
 
+bool TermiosDevice::Write(const std::uint8_t* data, std::uint32_t size, std::uint32_t* written) {
+    std::lock_guard writeLock(m_writeMutex);
+    while (*written < size) {
+        const ssize_t count = write(m_nFd, data + *written, size - *written);
+        if (count > 0) {
+            *written += static_cast<std::uint32_t>(count);
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count == 0 || errno == EAGAIN) {
+            if (!WaitWritable())
+                return false;
+            continue;
+        }
+        MarkDead(errno == EIO ? "device disconnected (I/O error)" : std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 // Waits until the port can take more output. False when the port is being
 // closed or has gone dead. No time limit: a write completes or Close() ends it.
-bool TermiosPortState::WaitWritable() {
+bool TermiosDevice::WaitWritable() {
     for (;;) {
         pollfd fds[2] = {{m_nFd, POLLOUT, 0}, {m_nCloseFd, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
@@ -476,7 +517,7 @@ bool TermiosPortState::WaitWritable() {
 }
 
 // How long queued bytes take to leave at the line's present speed.
-int TermiosPortState::DrainWaitMs(int queued) const {
+int TermiosDevice::DrainWaitMs(int queued) const {
     termios tio{};
     const int characterUs = tcgetattr(m_nFd, &tio) == 0 ? CharacterTimeMicroseconds(tio) : 0;
     if (characterUs == 0)
@@ -487,11 +528,11 @@ int TermiosPortState::DrainWaitMs(int queued) const {
 
 // Waits until the driver's output queue is empty and the last byte has left
 // the transmitter, sleeping for as long as the queued bytes need at the
-// line's speed between looks at the queue. Gives up (false) when the queue
-// has not shrunk for kDrainStallLimitMs: tcdrain() alone could wait forever
-// on a line stalled by hardware flow control. With stopOnClose, also gives
-// up when Close() starts.
-bool TermiosPortState::WaitOutputDrained(bool stopOnClose) {
+// line's speed between looks at the queue. Gives up (false, *reason if given)
+// when the queue has not shrunk for kDrainStallLimitMs: tcdrain() alone could
+// wait forever on a line stalled by hardware flow control. With stopOnClose,
+// also gives up when Close() starts.
+bool TermiosDevice::WaitOutputDrained(bool stopOnClose, std::string* reason) {
     int lastQueued = -1;
     Clock::time_point lastProgress = Clock::now();
     for (;;) {
@@ -504,69 +545,124 @@ bool TermiosPortState::WaitOutputDrained(bool stopOnClose) {
             lastQueued = queued;
             lastProgress = Clock::now();
         } else if (Clock::now() - lastProgress >= std::chrono::milliseconds(kDrainStallLimitMs)) {
+            if (reason)
+                *reason = OutputStalledReason();
             return false;
         }
         pollfd closing = {stopOnClose ? m_nCloseFd : -1, POLLIN, 0};
         if (poll(&closing, 1, DrainWaitMs(queued)) > 0)
             return false;
     }
-    return RetryOnInterrupt([&] { return tcdrain(m_nFd); }) == 0;
+    if (RetryOnInterrupt([&] { return tcdrain(m_nFd); }) == 0)
+        return true;
+    if (reason)
+        *reason = std::strerror(errno);
+    return false;
 }
 
 // Applies tio once the output written before it has left the port, so that
 // a speed change never garbles bytes still queued at the old speed. Output
 // stuck behind a stalled line is discarded rather than sent at the new
 // speed.
-bool TermiosPortState::ApplyTermios(const termios& tio) {
+bool TermiosDevice::ApplyTermios(const termios& tio, std::string* reason) {
     int when = TCSADRAIN;
-    if (!WaitOutputDrained(true)) {
-        if (m_bClosed)
+    if (!WaitOutputDrained(true, nullptr)) {
+        if (Closing())
             return false;
         tcflush(m_nFd, TCOFLUSH);
         when = TCSANOW;
     }
-    if (RetryOnInterrupt([&] { return tcsetattr(m_nFd, when, &tio); }) != 0 && !PtyTookSettings(m_nFd, tio))
-        return false;
+    if (RetryOnInterrupt([&] { return tcsetattr(m_nFd, when, &tio); }) != 0) {
+        const int error = errno;
+        if (!PtyTookSettings(m_nFd, tio)) {
+            *reason = std::strerror(error);
+            return false;
+        }
+    }
     RaiseModemLines();
     return true;
 }
 
 // DTR and RTS up while the port is open (with CRTSCTS the driver then drives
 // RTS itself). A pseudo-terminal has no modem lines, so failure is ignored.
-void TermiosPortState::RaiseModemLines() {
+void TermiosDevice::RaiseModemLines() {
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(m_nFd, TIOCMBIS, &lines);
 }
 
-// Gives the device back: bounded drain, original settings, exclusivity and
-// lock released, descriptors closed. Runs with no I/O call in progress.
-void TermiosPortState::Release() {
-    if (m_nFd >= 0) {
-        if (!m_bDead) {
-            if (!WaitOutputDrained(false))
-                tcflush(m_nFd, TCOFLUSH);
-            RetryOnInterrupt([&] { return tcsetattr(m_nFd, TCSANOW, &m_tioOriginal); });
-        }
-        // Before the descriptor is closed, so that an emergency restore never
-        // reaches a number the system may hand out again.
-        UnregisterForRestore(m_nRestoreSlot);
-        m_nRestoreSlot = -1;
-        ioctl(m_nFd, TIOCNXCL);
-        flock(m_nFd, LOCK_UN);
-        close(m_nFd);
-        m_nFd = -1;
-    }
-    for (int* eventFd : {&m_nCloseFd, &m_nWakeFd}) {
-        if (*eventFd >= 0)
-            close(*eventFd);
-        *eventFd = -1;
+// Bounded drain and the original settings, unless the device is gone.
+void TermiosDevice::Restore() {
+    if (Dead())
+        return;
+    if (!WaitOutputDrained(false, nullptr))
+        tcflush(m_nFd, TCOFLUSH);
+    RetryOnInterrupt([&] { return tcsetattr(m_nFd, TCSANOW, &m_original.m_tioOriginal); });
+    if (m_original.m_bGiveBackLowLatency)
+        GiveBackLowLatency(m_nFd);
+}
+
+// Exclusivity and lock released, descriptors closed.
+void TermiosDevice::Release() {
+    ioctl(m_nFd, TIOCNXCL);
+    flock(m_nFd, LOCK_UN);
+    close(m_nFd);
+    close(m_nCloseFd);
+    close(m_nWakeFd);
+}
+
+}  // namespace
+
+void RestoreFromRecord(SerialHandle handle, const void* record) {
+    RestoreRecord saved;
+    std::memcpy(&saved, record, sizeof saved);
+    PutBack(static_cast<int>(handle), saved);
+}
+
+void UseSerialDriver(SerialInfoCall call, const std::string& sysRoot) {
+    g_serialInfoCall.store(call ? call : SystemSerialInfo, std::memory_order_release);
+    std::lock_guard lock(g_sysRootMutex);
+    g_strSysRoot = call ? sysRoot : "/sys";
+}
+
+std::optional<int> ReadAdapterLatencyMs(const std::string& device, const std::string& sysRoot) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path resolved = fs::canonical(device, error);
+    if (error)
+        return std::nullopt;
+    std::ifstream file(fs::path(sysRoot) / "class" / "tty" / resolved.filename() / "device" / "latency_timer");
+    int ms = -1;
+    if (!(file >> ms) || ms < 0)
+        return std::nullopt;
+    return ms;
+}
+
+std::optional<int> AdapterLatencyMs(const std::string& name) {
+    const std::string path = ResolvePortName(name);
+    if (path.empty())
+        return std::nullopt;
+    return ReadAdapterLatencyMs(path, SysRoot());
+}
+
+void RestorePortsOnFatalSignals() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = RestoreAndReraise;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
     }
 }
 
-TermiosPort::TermiosPort(std::unique_ptr<TermiosPortState> impl) : m_impl(std::move(impl)) {}
-
-TermiosPort::~TermiosPort() {
-    Close();
+std::string ResolvePortName(const std::string& name) {
+    if (name.find('/') != std::string::npos)
+        return name;
+    for (const ComName& com : kComNames)
+        if (EqualsIgnoringCase(name, com.name))
+            return com.path;
+    return {};
 }
 
 std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, std::string* reason) {
@@ -587,7 +683,7 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
     // Everything below undoes what was done so far before it reports.
     bool exclusive = false;
     bool configured = false;
-    termios original{};
+    RestoreRecord record{};
     int restoreSlot = -1;
     int eventFds[2] = {-1, -1};
     auto failOpen = [&](const std::string& why) {
@@ -595,7 +691,7 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
             if (eventFd >= 0)
                 close(eventFd);
         if (configured)
-            tcsetattr(fd, TCSANOW, &original);
+            tcsetattr(fd, TCSANOW, &record.m_tioOriginal);
         UnregisterForRestore(restoreSlot);
         if (exclusive)
             ioctl(fd, TIOCNXCL);
@@ -612,11 +708,16 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
     if (ioctl(fd, TIOCEXCL) != 0)
         return failOpen(OpenFailureReason(errno));
     exclusive = true;
-    if (tcgetattr(fd, &original) != 0)
+    if (tcgetattr(fd, &record.m_tioOriginal) != 0)
         return failOpen(OpenFailureReason(errno));
+    // Whether low latency is to be asked for (and so given back) is known
+    // before anything changes; it is asked for last, once nothing can fail.
+    serial_struct driver{};
+    record.m_bGiveBackLowLatency =
+        SerialInfo(fd, TIOCGSERIAL, &driver) == 0 && (driver.flags & ASYNC_LOW_LATENCY) == 0;
     // From the first change on, a fatal signal must be able to undo it.
-    restoreSlot = RegisterForRestore(fd, original);
-    const termios raw = MakeRawKeepingLine(original);
+    restoreSlot = RegisterForRestore(fd, &record, sizeof record);
+    const termios raw = MakeRawKeepingLine(record.m_tioOriginal);
     if (RetryOnInterrupt([&] { return tcsetattr(fd, TCSANOW, &raw); }) != 0)
         return failOpen(OpenFailureReason(errno));
     configured = true;
@@ -624,138 +725,10 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
         if ((eventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0)
             return failOpen(std::strerror(errno));
 
-    auto impl = std::make_unique<TermiosPortState>();
-    impl->m_strDevicePath = path;
-    impl->m_nFd = fd;
-    impl->m_nCloseFd = eventFds[0];
-    impl->m_nWakeFd = eventFds[1];
-    impl->m_tioOriginal = original;
-    impl->m_nRestoreSlot = restoreSlot;
-    return std::make_unique<TermiosPort>(std::move(impl));
-}
-
-bool TermiosPort::GetLineSettings(LineSettings* settings) {
-    IoScope io(*m_impl);
-    if (!io)
-        return false;
-    termios tio{};
-    if (tcgetattr(m_impl->m_nFd, &tio) != 0)
-        return false;
-    *settings = ReadLineSettings(tio);
-    return true;
-}
-
-namespace {
-
-// Reads the port's termios, lets change derive the wanted record from it and
-// applies that; nothing is written when change refuses (nullopt).
-template <typename Change>
-bool ChangeTermios(TermiosPortState& impl, int fd, Change change) {
-    termios current{};
-    if (tcgetattr(fd, &current) != 0)
-        return false;
-    const std::optional<termios> wanted = change(current);
-    return wanted && impl.ApplyTermios(*wanted);
-}
-
-}  // namespace
-
-bool TermiosPort::SetLineSettings(const LineSettings& settings) {
-    IoScope io(*m_impl);
-    return io && ChangeTermios(*m_impl, m_impl->m_nFd,
-                               [&](const termios& current) { return ApplyLineSettings(current, settings); });
-}
-
-bool TermiosPort::SetBaudRate(DWORD baudRate) {
-    IoScope io(*m_impl);
-    return io && ChangeTermios(*m_impl, m_impl->m_nFd,
-                               [&](const termios& current) { return WithBaudRate(current, baudRate); });
-}
-
-void TermiosPort::SetReadProfile(ReadProfile profile) {
-    m_impl->m_readProfile.store(profile, std::memory_order_release);
-}
-
-ReadProfile TermiosPort::GetReadProfile() const {
-    return m_impl->m_readProfile.load(std::memory_order_acquire);
-}
-
-bool TermiosPort::ReadByte(BYTE* byte, DWORD* count) { return ReadBufferedByte(*m_impl, byte, count); }
-
-void TermiosPort::Wake() {
-    IoScope io(*m_impl);
-    if (io)
-        Signal(m_impl->m_nWakeFd);
-}
-
-bool TermiosPort::Write(const void* data, DWORD size, DWORD* written) {
-    *written = 0;
-    IoScope io(*m_impl);
-    if (!io)
-        return false;
-    TermiosPortState& port = *m_impl;
-    std::lock_guard writeLock(port.m_writeMutex);
-    const BYTE* bytes = static_cast<const BYTE*>(data);
-    while (*written < size) {
-        const ssize_t count = write(port.m_nFd, bytes + *written, size - *written);
-        if (count > 0) {
-            *written += static_cast<DWORD>(count);
-            continue;
-        }
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count == 0 || errno == EAGAIN) {
-            if (!port.WaitWritable())
-                return false;
-            continue;
-        }
-        port.MarkDead(errno == EIO ? "device disconnected (I/O error)" : std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
-bool TermiosPort::Drain() {
-    IoScope io(*m_impl);
-    if (!io)
-        return false;
-    return m_impl->WaitOutputDrained(true);
-}
-
-void TermiosPort::Close() {
-    TermiosPortState& port = *m_impl;
-    {
-        std::unique_lock lock(port.m_mutex);
-        if (port.m_bClosed) {
-            // Another thread is closing it: return once it is really closed.
-            port.m_idle.wait(lock, [&] { return port.m_bReleased; });
-            return;
-        }
-        port.m_bClosed = true;
-        Signal(port.m_nCloseFd);
-        port.m_idle.wait(lock, [&] { return port.m_nActive == 0; });
-    }
-    port.Release();
-    {
-        std::lock_guard lock(port.m_mutex);
-        port.m_bReleased = true;
-    }
-    port.m_idle.notify_all();
-}
-
-bool TermiosPort::IsClosed() const {
-    return m_impl->m_bClosed.load(std::memory_order_acquire);
-}
-
-bool TermiosPort::IsDead() const {
-    return m_impl->m_bDead.load(std::memory_order_acquire);
-}
-
-std::string TermiosPort::DeadReason() const {
-    std::lock_guard lock(m_impl->m_mutex);
-    return m_impl->m_strDeadReason;
-}
-
-const std::string& TermiosPort::DevicePath() const {
-    return m_impl->m_strDevicePath;
+    if (record.m_bGiveBackLowLatency)
+        AskLowLatency(fd, driver);
+    // The adapter's timer as the request left it.
+    const std::optional<int> latencyMs = ReadAdapterLatencyMs(path, SysRoot());
+    return std::make_unique<SerialPort>(
+        path, std::make_unique<TermiosDevice>(fd, eventFds[0], eventFds[1], record, latencyMs), restoreSlot);
 }

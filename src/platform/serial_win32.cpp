@@ -1,10 +1,11 @@
-// The serial port on Windows: a communications resource opened by name with
-// CreateFileA (exclusive, overlapped), configured with SetupComm,
-// GetCommState/SetCommState and SetCommTimeouts.
+// The serial device on Windows, under the port of serial_port.cpp: a
+// communications resource opened by name with CreateFileA (exclusive,
+// overlapped), configured with SetupComm, GetCommState/SetCommState and
+// SetCommTimeouts.
 //
 // How the port waits: every read, write and device request is overlapped,
 // and its caller sleeps in WaitForMultipleObjects on the request's event
-// together with the port's close event (set for good by Close()) and, for a
+// together with the port's close event (set for good once Close() starts) and, for a
 // read, its wake event (set by Wake() until a read reports it). Nothing
 // polls: an idle line costs no processor time.
 //
@@ -15,15 +16,18 @@
 // dropped here too: not every driver honours fNull (Wine passes them).
 #include "platform/serial_win32.h"
 
-#include "platform/serial_activity.h"
+#include "platform/serial_device.h"
 
 #include <winioctl.h>
+// after <windows.h>
+#include <initguid.h>
+#include <devguid.h>
+#include <setupapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <mutex>
 
@@ -155,41 +159,21 @@ HANDLE NewManualEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 double CharacterTimeMs(const DCB& dcb) {
     if (dcb.BaudRate == 0)
         return 0;
-    const LineSettings line = ReadLineSettings(dcb);
-    const int bits = 1 + line.dataBits + (line.parity == ParityMode::None ? 0 : 1) + line.stopBits;
-    return bits * 1000.0 / dcb.BaudRate;
+    return BitsPerCharacter(ReadLineSettings(dcb)) * 1000.0 / dcb.BaudRate;
 }
 
-// The emergency-restore table: one slot per open port. A slot is claimed,
-// its records written, and only then its handle published; a reader that
-// sees a handle therefore sees the records that belong to it.
-struct RestoreSlot {
-    std::atomic<bool> m_bClaimed{false};
-    std::atomic<HANDLE> m_hPort{nullptr};
-    DCB m_dcbOriginal{};
-    COMMTIMEOUTS m_ctoOriginal{};
+// What the emergency restore puts back.
+struct RestoreRecord {
+    DCB m_dcbOriginal;
+    COMMTIMEOUTS m_ctoOriginal;
 };
-constexpr std::size_t kRestoreSlots = 16;
-RestoreSlot g_restoreSlots[kRestoreSlots];
+static_assert(sizeof(RestoreRecord) <= kRestoreRecordSize);
 
-int RegisterForRestore(HANDLE port, const DCB& dcb, const COMMTIMEOUTS& timeouts) {
-    for (std::size_t i = 0; i < kRestoreSlots; ++i) {
-        bool expected = false;
-        if (!g_restoreSlots[i].m_bClaimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel))
-            continue;
-        g_restoreSlots[i].m_dcbOriginal = dcb;
-        g_restoreSlots[i].m_ctoOriginal = timeouts;
-        g_restoreSlots[i].m_hPort.store(port, std::memory_order_release);
-        return static_cast<int>(i);
-    }
-    return -1;
-}
+HANDLE HandleOf(SerialHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-void UnregisterForRestore(int slot) {
-    if (slot < 0)
-        return;
-    g_restoreSlots[slot].m_hPort.store(nullptr, std::memory_order_release);
-    g_restoreSlots[slot].m_bClaimed.store(false, std::memory_order_release);
+void PutBack(HANDLE port, RestoreRecord record) {
+    SetCommTimeouts(port, &record.m_ctoOriginal);
+    SetCommState(port, &record.m_dcbOriginal);
 }
 
 // Console events that end the process: the ports are put back first, then
@@ -199,93 +183,66 @@ BOOL WINAPI RestoreOnConsoleEvent(DWORD) {
     return FALSE;
 }
 
-}  // namespace
+// A communications resource opened for overlapped calls. Every call's caller
+// sleeps in WaitForMultipleObjects on the request's event together with the
+// close event (set for good by Interrupt()) and, for a read, the wake event
+// (set by Wake() until a read reports it).
+class Win32Device final : public SerialDevice {
+public:
+    Win32Device(HANDLE port, const RestoreRecord& original, std::optional<int> latencyMs)
+        : m_hPort(port), m_original(original), m_latencyMs(latencyMs) {}
+    ~Win32Device() override { CloseHandles(); }
 
-void RestoreOpenPortsNow() {
-    for (RestoreSlot& slot : g_restoreSlots) {
-        const HANDLE port = slot.m_hPort.load(std::memory_order_acquire);
-        if (port == nullptr)
-            continue;
-        DCB dcb = slot.m_dcbOriginal;
-        COMMTIMEOUTS timeouts = slot.m_ctoOriginal;
-        SetCommTimeouts(port, &timeouts);
-        SetCommState(port, &dcb);
-    }
-}
+    // The four events; false (with the system's error) when one cannot be made.
+    bool CreateEvents();
 
-void RestorePortsOnFatalSignals() {
-    // Windows runs console control handlers on a thread of their own, last
-    // installed first: a front end's handler installed later is asked first.
-    static std::once_flag installed;
-    std::call_once(installed, [] { SetConsoleCtrlHandler(RestoreOnConsoleEvent, TRUE); });
-}
+    bool GetLineSettings(LineSettings* settings) override;
+    bool SetLineSettings(const LineSettings& settings, std::string* reason) override;
+    bool SetBaudRate(std::uint32_t baudRate, std::string* reason) override;
+    InputFill FillInput() override;
+    bool Write(const std::uint8_t* data, std::uint32_t size, std::uint32_t* written) override;
+    bool Drain(std::string* reason) override { return WaitOutputDrained(true, reason); }
+    void Wake() override { SetEvent(m_hWakeEvent); }
+    void Interrupt() override { SetEvent(m_hCloseEvent); }
+    void Restore() override;
+    void Release() override { CloseHandles(); }
+    std::optional<int> AdapterLatencyMs() const override { return m_latencyMs; }
 
-std::string ResolvePortName(const std::string& name) {
-    if (name.rfind(kDevicePrefix, 0) == 0)
-        return name;
-    const unsigned number = ComNumber(name);
-    return number == 0 ? std::string() : kDevicePrefix + ("COM" + std::to_string(number));
-}
+private:
+    void MarkFailed(DWORD error);
+    bool Transfer(HANDLE event, bool wakeable, DWORD* transferred, DWORD* wokenBy,
+                  const std::function<BOOL(OVERLAPPED*)>& start);
+    bool WaitOutputDrained(bool stopOnClose, std::string* reason);
+    bool ApplyState(const DCB& wanted, std::string* reason);
+    bool SetSpeed(DWORD baudRate);
+    void CloseHandles();
 
-struct Win32PortState : SerialActivity {
-    std::string m_strDevicePath;
-    HANDLE m_hPort = INVALID_HANDLE_VALUE;
+    HANDLE m_hPort;
     // Set from the start of Close() on, so that a wait returns at once.
     HANDLE m_hCloseEvent = nullptr;
     // Auto-reset: set by Wake() until a read's wait takes it.
     HANDLE m_hWakeEvent = nullptr;
     HANDLE m_hReadEvent = nullptr;
     HANDLE m_hWriteEvent = nullptr;
-    DCB m_dcbOriginal{};
-    COMMTIMEOUTS m_ctoOriginal{};
-    int m_nRestoreSlot = -1;
-    std::atomic<ReadProfile> m_readProfile{ReadProfile::Normal};
-
+    const RestoreRecord m_original;
+    const std::optional<int> m_latencyMs;
     // Writes and device requests (the speed switch) take turns on the
     // write event.
     std::mutex m_writeMutex;
-    SerialInput m_input;
-
-    void MarkFailed(DWORD error);
-    InputFill FillInput();
-    bool Transfer(HANDLE event, bool wakeable, DWORD* transferred, DWORD* wokenBy,
-                  const std::function<BOOL(OVERLAPPED*)>& start);
-    bool WaitOutputDrained(bool stopOnClose);
-    bool ApplyState(const DCB& wanted);
-    bool SetSpeed(DWORD baudRate);
-    void Release();
-    void CloseHandles();
 };
 
-// The port as callers see it; its state is Win32PortState.
-class Win32Port final : public SerialPort {
-public:
-    explicit Win32Port(std::unique_ptr<Win32PortState> impl);
-    ~Win32Port() override;
-
-    bool GetLineSettings(LineSettings* settings) override;
-    bool SetLineSettings(const LineSettings& settings) override;
-    bool SetBaudRate(DWORD baudRate) override;
-    void SetReadProfile(ReadProfile profile) override;
-    ReadProfile GetReadProfile() const override;
-    bool ReadByte(BYTE* byte, DWORD* count) override;
-    void Wake() override;
-    bool Write(const void* data, DWORD size, DWORD* written) override;
-    bool Drain() override;
-    void Close() override;
-    bool IsClosed() const override;
-    bool IsDead() const override;
-    std::string DeadReason() const override;
-    const std::string& DevicePath() const override;
-
-private:
-    std::unique_ptr<Win32PortState> m_impl;
-};
+bool Win32Device::CreateEvents() {
+    m_hCloseEvent = NewManualEvent();
+    m_hWakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    m_hReadEvent = NewManualEvent();
+    m_hWriteEvent = NewManualEvent();
+    return m_hCloseEvent && m_hWakeEvent && m_hReadEvent && m_hWriteEvent;
+}
 
 // A transfer that fails while the port is open: an unplugged USB adapter
 // completes its pending requests with one of the first group.
-void Win32PortState::MarkFailed(DWORD error) {
-    if (m_bClosed.load(std::memory_order_acquire))
+void Win32Device::MarkFailed(DWORD error) {
+    if (Closing())
         return;
     switch (error) {
     case ERROR_OPERATION_ABORTED:
@@ -306,8 +263,8 @@ void Win32PortState::MarkFailed(DWORD error) {
 // cancelled and waited out. True when the request completed (*transferred
 // bytes, possibly fewer after a cancel); false when it failed (the port is
 // then marked) or Close() started. *wokenBy is the wait's result.
-bool Win32PortState::Transfer(HANDLE event, bool wakeable, DWORD* transferred, DWORD* wokenBy,
-                                const std::function<BOOL(OVERLAPPED*)>& start) {
+bool Win32Device::Transfer(HANDLE event, bool wakeable, DWORD* transferred, DWORD* wokenBy,
+                           const std::function<BOOL(OVERLAPPED*)>& start) {
     OVERLAPPED overlapped{};
     overlapped.hEvent = event;
     ResetEvent(event);
@@ -335,10 +292,12 @@ bool Win32PortState::Transfer(HANDLE event, bool wakeable, DWORD* transferred, D
 }
 
 // Sleeps until the line delivers, Wake() is called, Close() starts or the
-// device fails, and moves what has arrived into the input buffer. Bytes that
-// came are taken before a wake-up is reported; the wake-up is then kept for
-// the next read that would sleep.
-InputFill Win32PortState::FillInput() {
+// device fails, and moves what has arrived into the input buffer. It asks
+// for the bytes the driver holds already (ClearCommError's cbInQue), which
+// completes at once, or, with none there, for one byte, which it sleeps on.
+// Bytes that came are taken before a wake-up is reported; the wake-up is
+// then kept for the next read that would sleep.
+InputFill Win32Device::FillInput() {
     for (;;) {
         DWORD errors = 0;
         COMSTAT status{};
@@ -372,12 +331,33 @@ InputFill Win32PortState::FillInput() {
     }
 }
 
+bool Win32Device::Write(const std::uint8_t* data, std::uint32_t size, std::uint32_t* written) {
+    std::lock_guard writeLock(m_writeMutex);
+    while (*written < size) {
+        DWORD count = 0;
+        DWORD wokenBy = WAIT_OBJECT_0;
+        const bool done = Transfer(m_hWriteEvent, false, &count, &wokenBy, [&](OVERLAPPED* overlapped) {
+            return WriteFile(m_hPort, data + *written, size - *written, nullptr, overlapped);
+        });
+        *written += count;
+        if (!done)
+            return false;
+        if (count == 0) {
+            // No write time-out is set: a write that takes nothing means the
+            // driver refuses the port.
+            MarkDead("the port takes no output");
+            return false;
+        }
+    }
+    return true;
+}
+
 // Waits until the driver's output queue is empty, sleeping for as long as
 // the queued bytes need at the line's speed between looks at it. Gives up
-// (false) when the queue has not shrunk for kDrainStallLimitMs (a line
-// stalled by hardware flow control), or, with stopOnClose, when Close()
-// starts.
-bool Win32PortState::WaitOutputDrained(bool stopOnClose) {
+// (false, *reason if given) when the queue has not shrunk for
+// kDrainStallLimitMs (a line stalled by hardware flow control), or, with
+// stopOnClose, when Close() starts.
+bool Win32Device::WaitOutputDrained(bool stopOnClose, std::string* reason) {
     DWORD lastQueued = MAXDWORD;
     Clock::time_point lastProgress = Clock::now();
     for (;;) {
@@ -391,6 +371,8 @@ bool Win32PortState::WaitOutputDrained(bool stopOnClose) {
             lastQueued = status.cbOutQue;
             lastProgress = Clock::now();
         } else if (Clock::now() - lastProgress >= std::chrono::milliseconds(kDrainStallLimitMs)) {
+            if (reason)
+                *reason = OutputStalledReason();
             return false;
         }
         DCB dcb{};
@@ -409,35 +391,70 @@ bool Win32PortState::WaitOutputDrained(bool stopOnClose) {
     return true;
 }
 
+bool Win32Device::GetLineSettings(LineSettings* settings) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    if (!GetCommState(m_hPort, &dcb))
+        return false;
+    *settings = ReadLineSettings(dcb);
+    return true;
+}
+
+bool Win32Device::SetLineSettings(const LineSettings& settings, std::string* reason) {
+    DCB current{};
+    current.DCBlength = sizeof(DCB);
+    if (!GetCommState(m_hPort, &current)) {
+        *reason = SystemErrorText(GetLastError());
+        return false;
+    }
+    const std::optional<DCB> wanted = ApplyLineSettings(current, settings);
+    if (!wanted) {
+        *reason = UnsupportedSettingsReason(settings);
+        return false;
+    }
+    return ApplyState(*wanted, reason);
+}
+
 // Writes a whole state record once the output before it has left the port;
 // output stuck behind a stalled line is discarded rather than sent under the
 // new settings. On failure puts the previous record back, since SetCommState
 // may have applied part of it.
-bool Win32PortState::ApplyState(const DCB& wanted) {
+bool Win32Device::ApplyState(const DCB& wanted, std::string* reason) {
     DCB previous{};
     previous.DCBlength = sizeof(DCB);
-    if (!GetCommState(m_hPort, &previous))
+    if (!GetCommState(m_hPort, &previous)) {
+        *reason = SystemErrorText(GetLastError());
         return false;
-    if (!WaitOutputDrained(true)) {
-        if (m_bClosed.load(std::memory_order_acquire))
+    }
+    if (!WaitOutputDrained(true, nullptr)) {
+        if (Closing())
             return false;
         PurgeComm(m_hPort, PURGE_TXABORT | PURGE_TXCLEAR);
     }
     DCB copy = wanted;
     if (SetCommState(m_hPort, &copy))
         return true;
+    *reason = SystemErrorText(GetLastError());
     SetCommState(m_hPort, &previous);
     return false;
+}
+
+bool Win32Device::SetBaudRate(std::uint32_t baudRate, std::string* reason) {
+    if (baudRate == 0) {
+        *reason = "unsupported speed (0 baud)";
+        return false;
+    }
+    return SetSpeed(baudRate);
 }
 
 // Changes only the speed, with the driver's own request for it: line
 // control and handshake stay exactly as they are. (SetCommState rewrites
 // them all, and a driver may refuse one it cannot keep though the speed
 // alone would do: Wine's pseudo-terminal ports refuse a second parity
-// setting.)
-bool Win32PortState::SetSpeed(DWORD baudRate) {
-    if (!WaitOutputDrained(true)) {
-        if (m_bClosed.load(std::memory_order_acquire))
+// setting.) A refusal marks the port failed (Transfer), which says why.
+bool Win32Device::SetSpeed(DWORD baudRate) {
+    if (!WaitOutputDrained(true, nullptr)) {
+        if (Closing())
             return false;
         PurgeComm(m_hPort, PURGE_TXABORT | PURGE_TXCLEAR);
     }
@@ -452,7 +469,16 @@ bool Win32PortState::SetSpeed(DWORD baudRate) {
     });
 }
 
-void Win32PortState::CloseHandles() {
+// Bounded drain, the original state and time-outs, unless the device is gone.
+void Win32Device::Restore() {
+    if (Dead())
+        return;
+    if (!WaitOutputDrained(false, nullptr))
+        PurgeComm(m_hPort, PURGE_TXABORT | PURGE_TXCLEAR);
+    PutBack(m_hPort, m_original);
+}
+
+void Win32Device::CloseHandles() {
     for (HANDLE* handle : {&m_hReadEvent, &m_hWriteEvent, &m_hWakeEvent, &m_hCloseEvent}) {
         if (*handle)
             CloseHandle(*handle);
@@ -463,25 +489,57 @@ void Win32PortState::CloseHandles() {
     m_hPort = INVALID_HANDLE_VALUE;
 }
 
-// Gives the port back: bounded drain, the original state and time-outs,
-// handles closed. Runs with no I/O call in progress.
-void Win32PortState::Release() {
-    if (m_hPort != INVALID_HANDLE_VALUE && !m_bDead) {
-        if (!WaitOutputDrained(false))
-            PurgeComm(m_hPort, PURGE_TXABORT | PURGE_TXCLEAR);
-        SetCommTimeouts(m_hPort, &m_ctoOriginal);
-        SetCommState(m_hPort, &m_dcbOriginal);
-    }
-    // Before the handle is closed, so that an emergency restore never
-    // reaches a handle value the system may hand out again.
-    UnregisterForRestore(m_nRestoreSlot);
-    m_nRestoreSlot = -1;
-    CloseHandles();
+}  // namespace
+
+void RestoreFromRecord(SerialHandle handle, const void* record) {
+    RestoreRecord saved;
+    std::memcpy(&saved, record, sizeof saved);
+    PutBack(HandleOf(handle), saved);
 }
 
-Win32Port::Win32Port(std::unique_ptr<Win32PortState> impl) : m_impl(std::move(impl)) {}
+void RestorePortsOnFatalSignals() {
+    // Windows runs console control handlers on a thread of their own, last
+    // installed first: a front end's handler installed later is asked first.
+    static std::once_flag installed;
+    std::call_once(installed, [] { SetConsoleCtrlHandler(RestoreOnConsoleEvent, TRUE); });
+}
 
-Win32Port::~Win32Port() { Close(); }
+std::string ResolvePortName(const std::string& name) {
+    if (name.rfind(kDevicePrefix, 0) == 0)
+        return name;
+    const unsigned number = ComNumber(name);
+    return number == 0 ? std::string() : kDevicePrefix + ("COM" + std::to_string(number));
+}
+
+std::optional<int> AdapterLatencyMs(const std::string& name) {
+    const std::string path = ResolvePortName(name);
+    if (path.empty())
+        return std::nullopt;
+    const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    std::optional<int> latencyMs;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
+        const HKEY parameters = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (parameters == INVALID_HANDLE_VALUE)
+            continue;
+        const bool found = _stricmp(ResolvePortName(RegistryText(parameters, L"PortName")).c_str(), path.c_str()) == 0;
+        if (found)
+            latencyMs = AdapterLatencyOf(parameters);
+        RegCloseKey(parameters);
+        if (found)
+            break;
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return latencyMs;
+}
+
+std::optional<int> AdapterLatencyOf(HKEY parameters) {
+    const std::optional<DWORD> ms = RegistryNumber(parameters, L"LatencyTimer");
+    return ms ? std::optional<int>(static_cast<int>(*ms)) : std::nullopt;
+}
 
 std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, std::string* reason) {
     auto fail = [reason](const std::string& why) -> std::unique_ptr<SerialPort> {
@@ -493,154 +551,45 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
     if (path.empty())
         return fail("no such port");
 
-    auto impl = std::make_unique<Win32PortState>();
-    impl->m_strDevicePath = path;
     // Share mode 0: exclusive, a second open fails while this one lasts.
-    impl->m_hPort = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (impl->m_hPort == INVALID_HANDLE_VALUE)
+    const HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (port == INVALID_HANDLE_VALUE)
         return fail(OpenFailureReason(GetLastError()));
 
-    // Everything below undoes what was done so far before it reports.
+    // Everything below undoes what was done so far before it reports (the
+    // device closes its handles when it goes).
+    RestoreRecord original{};
+    original.m_dcbOriginal.DCBlength = sizeof(DCB);
+    if (GetFileType(port) != FILE_TYPE_CHAR || !GetCommState(port, &original.m_dcbOriginal) ||
+        !GetCommTimeouts(port, &original.m_ctoOriginal)) {
+        CloseHandle(port);
+        return fail("not a serial port");
+    }
+    // The driver keeps the adapter's timer in the device's parameters; the
+    // program cannot change it without the rights to, so it only reads it.
+    auto device = std::make_unique<Win32Device>(port, original, ::AdapterLatencyMs(path));
+    int restoreSlot = -1;
     bool configured = false;
     auto failOpen = [&](const std::string& why) {
-        if (configured) {
-            SetCommTimeouts(impl->m_hPort, &impl->m_ctoOriginal);
-            SetCommState(impl->m_hPort, &impl->m_dcbOriginal);
-        }
-        UnregisterForRestore(impl->m_nRestoreSlot);
-        impl->CloseHandles();
+        if (configured)
+            PutBack(port, original);
+        UnregisterForRestore(restoreSlot);
         return fail(why);
     };
 
-    impl->m_dcbOriginal.DCBlength = sizeof(DCB);
-    if (GetFileType(impl->m_hPort) != FILE_TYPE_CHAR || !GetCommState(impl->m_hPort, &impl->m_dcbOriginal) ||
-        !GetCommTimeouts(impl->m_hPort, &impl->m_ctoOriginal))
-        return failOpen("not a serial port");
-    if (!SetupComm(impl->m_hPort, SerialInput::kSize, kOutputQueueSize))
+    if (!SetupComm(port, SerialInput::kSize, kOutputQueueSize))
         return failOpen(SystemErrorText(GetLastError()));
     // From the first change on, an emergency exit must be able to undo it.
-    impl->m_nRestoreSlot = RegisterForRestore(impl->m_hPort, impl->m_dcbOriginal, impl->m_ctoOriginal);
+    restoreSlot = RegisterForRestore(reinterpret_cast<SerialHandle>(port), &original, sizeof original);
     configured = true;
-    DCB raw = MakeRawKeepingLine(impl->m_dcbOriginal);
-    if (!SetCommState(impl->m_hPort, &raw))
+    DCB raw = MakeRawKeepingLine(original.m_dcbOriginal);
+    if (!SetCommState(port, &raw))
         return failOpen(SystemErrorText(GetLastError()));
     COMMTIMEOUTS timeouts = PortTimeouts();
-    if (!SetCommTimeouts(impl->m_hPort, &timeouts))
+    if (!SetCommTimeouts(port, &timeouts))
         return failOpen(SystemErrorText(GetLastError()));
-    impl->m_hCloseEvent = NewManualEvent();
-    impl->m_hWakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    impl->m_hReadEvent = NewManualEvent();
-    impl->m_hWriteEvent = NewManualEvent();
-    if (!impl->m_hCloseEvent || !impl->m_hWakeEvent || !impl->m_hReadEvent || !impl->m_hWriteEvent)
+    if (!device->CreateEvents())
         return failOpen(SystemErrorText(GetLastError()));
-    return std::make_unique<Win32Port>(std::move(impl));
+    return std::make_unique<SerialPort>(path, std::move(device), restoreSlot);
 }
-
-bool Win32Port::GetLineSettings(LineSettings* settings) {
-    IoScope io(*m_impl);
-    if (!io)
-        return false;
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    if (!GetCommState(m_impl->m_hPort, &dcb))
-        return false;
-    *settings = ReadLineSettings(dcb);
-    return true;
-}
-
-bool Win32Port::SetLineSettings(const LineSettings& settings) {
-    IoScope io(*m_impl);
-    if (!io)
-        return false;
-    DCB current{};
-    current.DCBlength = sizeof(DCB);
-    if (!GetCommState(m_impl->m_hPort, &current))
-        return false;
-    const std::optional<DCB> wanted = ApplyLineSettings(current, settings);
-    return wanted && m_impl->ApplyState(*wanted);
-}
-
-bool Win32Port::SetBaudRate(DWORD baudRate) {
-    IoScope io(*m_impl);
-    return io && baudRate != 0 && m_impl->SetSpeed(baudRate);
-}
-
-void Win32Port::SetReadProfile(ReadProfile profile) {
-    m_impl->m_readProfile.store(profile, std::memory_order_release);
-}
-
-ReadProfile Win32Port::GetReadProfile() const { return m_impl->m_readProfile.load(std::memory_order_acquire); }
-
-bool Win32Port::ReadByte(BYTE* byte, DWORD* count) { return ReadBufferedByte(*m_impl, byte, count); }
-
-void Win32Port::Wake() {
-    IoScope io(*m_impl);
-    if (io)
-        SetEvent(m_impl->m_hWakeEvent);
-}
-
-bool Win32Port::Write(const void* data, DWORD size, DWORD* written) {
-    *written = 0;
-    IoScope io(*m_impl);
-    if (!io)
-        return false;
-    Win32PortState& port = *m_impl;
-    std::lock_guard writeLock(port.m_writeMutex);
-    const BYTE* bytes = static_cast<const BYTE*>(data);
-    while (*written < size) {
-        DWORD count = 0;
-        DWORD wokenBy = WAIT_OBJECT_0;
-        const bool done = port.Transfer(port.m_hWriteEvent, false, &count, &wokenBy, [&](OVERLAPPED* overlapped) {
-            return WriteFile(port.m_hPort, bytes + *written, size - *written, nullptr, overlapped);
-        });
-        *written += count;
-        if (!done)
-            return false;
-        if (count == 0) {
-            // No write time-out is set: a write that takes nothing means the
-            // driver refuses the port.
-            port.MarkDead("the port takes no output");
-            return false;
-        }
-    }
-    return true;
-}
-
-bool Win32Port::Drain() {
-    IoScope io(*m_impl);
-    return io && m_impl->WaitOutputDrained(true);
-}
-
-void Win32Port::Close() {
-    Win32PortState& port = *m_impl;
-    {
-        std::unique_lock lock(port.m_mutex);
-        if (port.m_bClosed) {
-            // Another thread is closing it: return once it is really closed.
-            port.m_idle.wait(lock, [&] { return port.m_bReleased; });
-            return;
-        }
-        port.m_bClosed = true;
-        if (port.m_hCloseEvent)
-            SetEvent(port.m_hCloseEvent);
-        port.m_idle.wait(lock, [&] { return port.m_nActive == 0; });
-    }
-    port.Release();
-    {
-        std::lock_guard lock(port.m_mutex);
-        port.m_bReleased = true;
-    }
-    port.m_idle.notify_all();
-}
-
-bool Win32Port::IsClosed() const { return m_impl->m_bClosed.load(std::memory_order_acquire); }
-
-bool Win32Port::IsDead() const { return m_impl->m_bDead.load(std::memory_order_acquire); }
-
-std::string Win32Port::DeadReason() const {
-    std::lock_guard lock(m_impl->m_mutex);
-    return m_impl->m_strDeadReason;
-}
-
-const std::string& Win32Port::DevicePath() const { return m_impl->m_strDevicePath; }

@@ -30,3 +30,8 @@ LineSettings ReadLineSettings(const DCB& dcb);
 // only for bytes the driver holds already, or for one byte when it is to
 // sleep until the line delivers (see ReadByte).
 COMMTIMEOUTS PortTimeouts();
+
+// The adapter's latency timer in milliseconds from its device parameters
+// (an open SetupDiOpenDevRegKey key): the LatencyTimer value its driver
+// keeps there, nullopt without one.
+std::optional<int> AdapterLatencyOf(HKEY parameters);

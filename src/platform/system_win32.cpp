@@ -33,3 +33,23 @@ std::string SystemErrorText(DWORD error) {
         text.pop_back();
     return text.empty() ? "error " + std::to_string(error) : WideToUtf8(text);
 }
+
+std::string RegistryText(HKEY key, const wchar_t* name) {
+    wchar_t value[256] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return {};
+    return WideToUtf8(value);
+}
+
+std::optional<DWORD> RegistryNumber(HKEY key, const wchar_t* name) {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD)
+        return std::nullopt;
+    return value;
+}

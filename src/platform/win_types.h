@@ -1,9 +1,10 @@
 // Small integer and handle types in the manner of the window system the
-// dialogs and threads are written against. Nothing here depends on Linux.
-// On Windows the integer types and constants agree with the system's own,
-// so that a file may include both (<windows.h> first, through
-// platform/system_win32.h, which also renames the one type that differs,
-// the system's HWND).
+// dialogs, the link thread and the platform's stand-ins are written against
+// (the serial port uses plain types). Nothing here depends on Linux. On
+// Windows the integer types and constants agree with the system's own; the
+// one type that differs is HWND (the system's a pointer, the tool's a small
+// window id), so a file that needs both reads <windows.h> with the system's
+// HWND renamed (interrupt_watcher_win32.cpp, ui/wx/wx_system_headers.h).
 #pragma once
 
 #include <cstdint>

@@ -56,7 +56,7 @@ TEST(DcbTranslation, SettingsBecomeTheFieldsAndReadBack) {
         EXPECT_EQ(dcb->StopBits, c.stopBits);
         EXPECT_EQ(dcb->fOutxCtsFlow, c.ctsFlow);
         EXPECT_EQ(dcb->fRtsControl, c.rtsControl);
-        EXPECT_EQ(dcb->fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+        EXPECT_EQ(dcb->fDtrControl, static_cast<std::uint32_t>(DTR_CONTROL_ENABLE));
         // Raw: binary, NULs discarded, no software or DSR flow, no abort.
         EXPECT_TRUE(dcb->fBinary && dcb->fNull);
         EXPECT_FALSE(dcb->fOutX || dcb->fInX || dcb->fAbortOnError || dcb->fOutxDsrFlow || dcb->fDsrSensitivity);
@@ -109,8 +109,8 @@ protected:
     std::string ReadBytes(std::size_t count) {
         std::string bytes;
         while (bytes.size() < count) {
-            BYTE byte = 0;
-            DWORD got = 0;
+            std::uint8_t byte = 0;
+            std::uint32_t got = 0;
             if (!m_port->ReadByte(&byte, &got) || got == 0) {
                 ADD_FAILURE() << "read ended after " << bytes.size() << " bytes: " << m_port->DeadReason();
                 break;
@@ -121,8 +121,8 @@ protected:
     }
 
     void Send(const std::string& bytes) {
-        DWORD written = 0;
-        ASSERT_TRUE(m_port->Write(bytes.data(), static_cast<DWORD>(bytes.size()), &written));
+        std::uint32_t written = 0;
+        ASSERT_TRUE(m_port->Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written));
         EXPECT_EQ(written, bytes.size());
     }
 
@@ -158,9 +158,9 @@ TEST_F(EchoPort, WakeEndsASleepingReadAndIsKeptUntilReported) {
     // Whether Wake() comes before the read sleeps or after, the read
     // reports it: a wake-up is kept until a read takes it.
     bool ok = false;
-    DWORD got = 99;
+    std::uint32_t got = 99;
     std::thread reader([&] {
-        BYTE byte = 0;
+        std::uint8_t byte = 0;
         ok = m_port->ReadByte(&byte, &got);
     });
     m_port->Wake();
@@ -172,7 +172,7 @@ TEST_F(EchoPort, WakeEndsASleepingReadAndIsKeptUntilReported) {
     m_port->Wake();
     m_port->Wake();
     Send("A");
-    BYTE byte = 0;
+    std::uint8_t byte = 0;
     got = 0;
     while (m_port->ReadByte(&byte, &got) && got == 0) {
     }
@@ -183,8 +183,8 @@ TEST_F(EchoPort, WakeEndsASleepingReadAndIsKeptUntilReported) {
 TEST_F(EchoPort, CloseFromAnotherThreadEndsASleepingRead) {
     bool ok = true;
     std::thread reader([&] {
-        BYTE byte = 0;
-        DWORD got = 0;
+        std::uint8_t byte = 0;
+        std::uint32_t got = 0;
         // Returns false only once the port is closed.
         while ((ok = m_port->ReadByte(&byte, &got))) {
         }
@@ -194,7 +194,7 @@ TEST_F(EchoPort, CloseFromAnotherThreadEndsASleepingRead) {
     EXPECT_FALSE(ok);
     EXPECT_TRUE(m_port->IsClosed());
     EXPECT_FALSE(m_port->IsDead());
-    DWORD written = 0;
+    std::uint32_t written = 0;
     EXPECT_FALSE(m_port->Write("x", 1, &written));
 }
 

@@ -3,8 +3,7 @@
 // define inline functions over the system's HWND, while the tool's own HWND
 // (platform/win_types.h) is a small window id. The system's headers and every
 // wx header this library uses are read here with the system's HWND renamed
-// to Win32Hwnd, the way platform/system_win32.h does it; from then on HWND is
-// the tool's.
+// to Win32Hwnd; from then on HWND is the tool's.
 #pragma once
 
 #ifndef _WIN32
