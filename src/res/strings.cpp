@@ -35,6 +35,8 @@ constexpr StringEntry kStringTable[] = {
     {IDS_COMMAND_AFTER_RESTART, "Command after X: the receiver has restarted and never gets it"},
     {IDS_LZSS_CASE_DIFFERS, "LZSS file name matches only when letter case is ignored"},
     {IDS_E_ARGUMENT_CUT, "E argument longer than 6 bytes: only the first 6 are sent"},
+    {IDS_COMMAND_WITHOUT_C, "is skipped: a command needs C in front"},
+    {IDS_TEXT_NOT_A_COMMAND, "is skipped: not a command"},
 };
 
 }  // namespace
