@@ -411,6 +411,59 @@ INSTANTIATE_TEST_SUITE_P(
         SignalCase{"SecondSignalExitsAtOnce", Phase::Upload, {SIGINT, SIGINT}, 130, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A data file replaced (mv) or rewritten in place after the run started,
+// while the file before it is being sent: the run fails with its own
+// message, nothing after that file reaches the receiver (no X), and the
+// events report exactly the bytes and SHA-256 that went out.
+enum class Change { MovedOtherSize, MovedSameSize, RewrittenInPlace };
+const char* const kChangeNames[] = {"MovedOtherSize", "MovedSameSize", "RewrittenInPlace"};
+
+class TerminalChangedFileTest : public TerminalTest, public ::testing::WithParamInterface<Change> {};
+
+TEST_P(TerminalChangedFileTest, FailsAfterSendingOnlyWhatItReports) {
+    const Change change = GetParam();
+    const std::string two = WriteData("two.bin", 3000);
+    WriteData("one.bin", 20000);
+    SimOptions options;
+    options.onUploadFrame = [&](unsigned frames) {
+        if (frames != 10)  // one.bin's header and 9 chunks are in
+            return;
+        const std::string bytes = TestFileString(change == Change::MovedOtherSize ? 2000 : 3000, 7);
+        if (change == Change::RewrittenInPlace)
+            std::fstream(two, std::ios::in | std::ios::out | std::ios::binary) << bytes;
+        else
+            fs::rename(Write("new.bin", bytes), two);
+    };
+    StartSim(options);
+    ChildProcess child(Args(Write("load.cmd", "Sone.bin\r\nStwo.bin\r\nCX\r\n"), {"--events", EventsPath()}));
+    EXPECT_EQ(child.Wait(120s), 1) << child.Out() << child.Err();
+    EXPECT_NE(child.Out().find(LoadResString(IDS_LZSS_CHANGED) + "\n\n" + two), std::string::npos) << child.Out();
+    const std::size_t files = change == Change::MovedOtherSize ? 1 : 2;
+    m_sim->WaitUntil([&](const SimReport& r) { return r.files.size() == files && r.files.back().complete; }, 30s);
+    m_sim->Stop();
+    const SimReport report = m_sim->Report();
+    EXPECT_EQ(std::count(report.commands.begin(), report.commands.end(), "X"), 0);
+    Json got = Json::array(), sent = Json::array();
+    std::uint64_t bytes = 0;
+    for (const SimFile& file : report.files) {
+        got.push_back({file.size, file.sha256});
+        bytes += file.size;
+    }
+    const std::vector<Json> events = EventsFile();
+    for (const Json& event : events)
+        if (event["event"] == "file_sent")
+            sent.push_back({event["bytes"], event["sha256"]});
+    EXPECT_EQ(sent, got) << report.Summary();
+    EXPECT_EQ(got.size(), files);
+    EXPECT_EQ(events.back()["bytes"], bytes);
+    EXPECT_EQ(events.back()["outcome"], "data_file_changed");
+    ExpectPortRestored();
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, TerminalChangedFileTest,
+                         ::testing::Values(Change::MovedOtherSize, Change::MovedSameSize, Change::RewrittenInPlace),
+                         [](const auto& info) { return std::string(kChangeNames[static_cast<int>(info.param)]); });
+
 // Output nobody reads any more (stdout into a pipe whose reader has gone)
 // does not stop the download.
 TEST_F(TerminalTest, BrokenStdoutDoesNotStopTheDownload) {

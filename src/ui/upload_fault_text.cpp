@@ -25,6 +25,7 @@ UINT HeadingId(UploadFault code) {
     case UploadFault::DataFileTooShort: return IDS_LZSS_TOO_SHORT;
     case UploadFault::DataFileTooLarge: return IDS_LZSS_TOO_LARGE;
     case UploadFault::DataFileEndedEarly: return IDS_LZSS_ENDED_EARLY;
+    case UploadFault::DataFileChanged: return IDS_LZSS_CHANGED;
     case UploadFault::CommandAfterRestart: return IDS_COMMAND_AFTER_RESTART;
     case UploadFault::DataFileCaseDiffers: return IDS_LZSS_CASE_DIFFERS;
     case UploadFault::EArgumentCut: return IDS_E_ARGUMENT_CUT;

@@ -27,6 +27,7 @@ enum class UploadFault {
     DataFileTooShort,     // fewer bytes than the 6 of a header frame
     DataFileTooLarge,     // 4 GiB or more: its length does not fit the progress counters
     DataFileEndedEarly,   // it ended before the length it had when it was opened
+    DataFileChanged,      // its size or bytes differ from what the run checked at its start
     // Found only by a script check: the upload carries these out, but not as
     // the script's author meant.
     CommandAfterRestart,  // a command after the last X: the receiver has restarted
