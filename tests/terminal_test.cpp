@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -26,6 +27,7 @@
 #include "res/strings.h"
 #include "sim/receiver_sim.h"
 #include "support/child_process.h"
+#include "support/link_harness.h"
 #include "support/shared_state_reset.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
@@ -96,17 +98,13 @@ protected:
         m_sim->Start();
     }
 
-    // The program has ended: the port is as it was found.
-    void ExpectPortRestored() {
-        const termios after = ToolSideTermios(m_sim->ToolPath());
-        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&m_before));
-        EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&m_before));
-        EXPECT_EQ(after.c_iflag, m_before.c_iflag);
-        EXPECT_EQ(after.c_oflag, m_before.c_oflag);
-        EXPECT_EQ(after.c_lflag, m_before.c_lflag);
-        EXPECT_EQ(after.c_cc[VMIN], m_before.c_cc[VMIN]);
-        EXPECT_EQ(after.c_cc[VTIME], m_before.c_cc[VTIME]);
+    // The fields of a port's settings that a pty keeps.
+    static std::vector<unsigned> KeptFields(const termios& tio) {
+        return {static_cast<unsigned>(cfgetospeed(&tio)), static_cast<unsigned>(cfgetispeed(&tio)), tio.c_iflag,
+                tio.c_oflag, tio.c_lflag, tio.c_cc[VMIN], tio.c_cc[VTIME]};
     }
+    // The program has ended: the port is as it was found.
+    void ExpectPortRestored() { EXPECT_EQ(KeptFields(ToolSideTermios(m_sim->ToolPath())), KeptFields(m_before)); }
 
     std::string Write(const std::string& name, const std::string& content) {
         std::ofstream(m_folder / name, std::ios::binary) << content;
@@ -410,6 +408,71 @@ INSTANTIATE_TEST_SUITE_P(
         // delivered in signal-number order, not in the order sent.
         SignalCase{"SecondSignalExitsAtOnce", Phase::Upload, {SIGINT, SIGINT}, 130, ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A second Ctrl-C once the first has been acted on ends the run at once, and
+// the port is still given back, by the emergency restore: the cancel's own
+// restore waits behind an answer the line does not take.
+TEST_F(TerminalTest, SecondSignalRestoresThePortAtOnce) {
+    ScriptedReceiver receiver;
+    MakeToolSideDistinct(receiver.ToolPath());
+    const termios before = receiver.Pty().SlaveTermios();
+    WriteData("data.bin", 3000);
+    const std::string trace = (m_folder / "trace.txt").string();
+    ChildProcess child({"--no-gui", "--port=" + receiver.ToolPath(), "--script", Write("load.cmd", "Sdata.bin\r\n"),
+                        "--trace", trace});
+    ASSERT_TRUE(child.WaitForOutput("Waiting for Connection...", 60s)) << child.Out() << child.Err();
+    ASSERT_TRUE(receiver.Exchange("MON:") && receiver.Exchange("OK:"));
+    ASSERT_TRUE(child.WaitForOutput("Command: S", 60s)) << child.Out() << child.Err();
+    ASSERT_GT(receiver.Pty().FillTowardsMaster(), 0u);
+    receiver.Send("OK:");
+    // Once its trace shows that "OK:" read whole, the program answers it
+    // whatever comes: the cancel can no longer stop the write.
+    auto framesIn = [&] {
+        std::ifstream in(trace);
+        int count = 0;
+        for (std::string line; std::getline(in, line);)
+            count += line.find("  in  ") != std::string::npos;
+        return count;
+    };
+    for (const auto giveUpAt = std::chrono::steady_clock::now() + 60s;
+         framesIn() < 3 && std::chrono::steady_clock::now() < giveUpAt;)
+        std::this_thread::sleep_for(10ms);
+    child.Signal(SIGINT);
+    ASSERT_TRUE(child.WaitForOutput(TerminalFrontEnd::DownloadCancelledText(), 60s)) << child.Out() << child.Err();
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
+    EXPECT_NE(child.Err().find("Interrupted again: exiting."), std::string::npos) << child.Err();
+    EXPECT_EQ(KeptFields(receiver.Pty().SlaveTermios()), KeptFields(before));
+}
+
+// --timeout is the receiver's silence since its last frame: a paced upload
+// of about 11 s goes through while the receiver talks, and one whose
+// receiver falls silent about 6 s in stops about kLimit seconds later.
+TEST_F(TerminalTest, SilenceCountsFromTheLastFrameHeard) {
+    constexpr int kLimit = 3;
+    for (const unsigned silentAfter : {0u, 250u}) {  // upload frames; 0: never silent
+        SCOPED_TRACE(silentAfter);
+        std::atomic<std::chrono::steady_clock::time_point> silentFrom{std::chrono::steady_clock::time_point::max()};
+        SimOptions options;
+        options.paced = true;
+        options.fault = silentAfter != 0 ? SimFault::Silent : SimFault::None;
+        options.faultAfterUploadFrames = silentAfter;
+        options.onUploadFrame = [&](unsigned frames) {
+            if (frames == silentAfter)
+                silentFrom = std::chrono::steady_clock::now();
+        };
+        StartSim(options);
+        WriteData("data.bin", 30000);
+        ChildProcess child(Args(Write("load.cmd", "Sdata.bin\r\nCX\r\n"), {"--timeout", std::to_string(kLimit)}));
+        EXPECT_EQ(child.Wait(120s), silentAfter != 0 ? 1 : 0) << child.Out() << child.Err();
+        const std::chrono::duration<double> silence = std::chrono::steady_clock::now() - silentFrom.load();
+        if (silentAfter != 0) {
+            EXPECT_GT(silence.count(), kLimit - 1.0);
+            EXPECT_LT(silence.count(), kLimit + 20.0);
+        }
+        m_sim->Stop();  // before its options go
+    }
+}
 
 // A data file replaced (mv) or rewritten in place after the run started,
 // while the file before it is being sent: the run fails with its own
