@@ -74,7 +74,7 @@ protected:
 
 TEST_P(RunEventsTest, PacesProgressAndReportsTheFile) {
     const ProgressCase& c = GetParam();
-    m_events->Started(m_temp.Slash() + "load.cmd", {{m_data, kFileSize}});
+    m_events->Started(m_temp.Slash() + "load.cmd", {{m_data, kFileSize, "ab12"}});
     m_events->Command("S" + m_data, "Command: S" + m_data);
     const RunEvents::TimePoint start = m_now;
     for (const Tick& tick : c.ticks) {
@@ -82,7 +82,7 @@ TEST_P(RunEventsTest, PacesProgressAndReportsTheFile) {
         m_events->Progress(tick.bytes, tick.length);
     }
     if (c.finished)
-        m_events->UploadFinished();
+        m_events->FileSent(m_data, kFileSize, "cd34");
     m_events->End({c.finished ? 0 : 130, c.finished ? "success" : "cancelled", "", "end"});
 
     std::vector<std::uint64_t> progress;
@@ -96,7 +96,9 @@ TEST_P(RunEventsTest, PacesProgressAndReportsTheFile) {
         }
         if (line["event"] == "file_sent") {
             sent = true;
-            EXPECT_EQ(line["sha256"], lines[0]["files"][0]["sha256"]);
+            // What went out, not what the start found.
+            EXPECT_EQ(line["sha256"], "cd34");
+            EXPECT_EQ(lines[0]["files"][0]["sha256"], "ab12");
         }
     }
     EXPECT_EQ(progress, c.progress);

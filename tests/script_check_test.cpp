@@ -19,6 +19,7 @@ struct Fault {
     std::size_t command;
     std::string name;  // the file's name in the test's folder
     int error = 0;
+    std::size_t line = 0;
 };
 
 struct CheckCase {
@@ -28,6 +29,7 @@ struct CheckCase {
     std::vector<std::string> dataFiles;  // names of the files that pass, in order
     std::vector<Fault> warnings = {};
     std::uint64_t wireBytes = 0;         // both directions, every command
+    std::vector<std::string> printed = {};  // lines --check must print
 };
 
 class ScriptCheckTest : public ::testing::TestWithParam<CheckCase> {
@@ -43,6 +45,7 @@ protected:
             EXPECT_EQ(found[i].m_nCommand, expected[i].command);
             EXPECT_EQ(found[i].m_strPath, m_dir + expected[i].name);
             EXPECT_EQ(found[i].m_nError, expected[i].error);
+            EXPECT_EQ(found[i].m_nLine, expected[i].line);
         }
     }
     static std::size_t Count(const std::string& text, const std::string& part) {
@@ -91,7 +94,9 @@ TEST_P(ScriptCheckTest, FindsEveryFault) {
     std::size_t atCommands = c.warnings.size();
     for (const Fault& fault : c.faults)
         atCommands += fault.command != 0;
-    EXPECT_EQ(Count(report, "\n  command "), atCommands) << report;
+    EXPECT_EQ(Count(report, "\n  command ") + Count(report, "\n  line "), atCommands) << report;
+    for (const std::string& line : c.printed)
+        EXPECT_NE(report.find("\n  " + line + "\n"), std::string::npos) << report;
 }
 
 // clang-format off
@@ -118,7 +123,19 @@ INSTANTIATE_TEST_SUITE_P(Scripts, ScriptCheckTest, ::testing::Values(
                {UploadFault::CommandAfterRestart, 3, "load.cmd"},
                {UploadFault::CommandAfterRestart, 4, "load.cmd"}},
               26 + 20 + 20 + 48},
-    CheckCase{"NoCommand", "hello world\r\n", {{UploadFault::NoCommand, 0, "load.cmd"}}, {}},
+    CheckCase{"NoCommand", "hello world\r\n", {{UploadFault::NoCommand, 0, "load.cmd"}}, {},
+              {{UploadFault::TextNotACommand, 0, "load.cmd", 0, 1}}},
+    // Lines the reader skips whole although they hold text; text after a
+    // command on its line, blanks and control bytes are not reported.
+    CheckCase{"TextThatIsNoCommand", "CE1\r\nX\r\n  q \r\nE12\r\n\r\nhello world\r\n\t \x01\r\nX now\r\nCQ trailing\nCX\n",
+              {}, {},
+              {{UploadFault::CommandWithoutC, 0, "load.cmd", 0, 2}, {UploadFault::CommandWithoutC, 0, "load.cmd", 0, 3},
+               {UploadFault::CommandWithoutC, 0, "load.cmd", 0, 4}, {UploadFault::TextNotACommand, 0, "load.cmd", 0, 6},
+               {UploadFault::TextNotACommand, 0, "load.cmd", 0, 8}},
+              26 + 20 + 20,
+              {"line 2: 'X' is skipped: a command needs C in front (CX)",
+               "line 4: 'E12' is skipped: a command needs C in front (CE12)",
+               "line 6: 'hello world' is skipped: not a command"}},
     CheckCase{"MissingScript", "", {{UploadFault::ScriptUnopenable, 0, "load.cmd", ENOENT}}, {}}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
 // clang-format on

@@ -22,6 +22,8 @@ const char kProgress[] = R"({"event":"progress","t":1.5,"port":"/dev/pts/7","fil
                          R"("total":3000,"percent":50,"rate":2980.5,"seconds_left":0.5})";
 const char kSuccess[] = R"({"event":"end","t":2.1,"port":"/dev/pts/7","result":"success","message":"Download )"
                         R"(completed successfully.","exit_status":0,"seconds":2.1,"bytes":3000})";
+const char kFileSent[] = R"({"event":"file_sent","t":2,"port":"/dev/pts/7","file":"/w/data.bin","bytes":3000,)"
+                         R"("sha256":"cd34"})";
 const char kError[] = R"({"event":"end","t":2.1,"port":"/dev/pts/7","result":"error","message":"Communication )"
                       R"(error.\nTry again.","exit_status":1,"seconds":1.9,"bytes":1000})";
 
@@ -33,6 +35,7 @@ struct Case {
     const char* message;  // a part of it
     bool connected;
     std::string phaseAfterLines;
+    const char* sha256 = "ab12";  // the data file's in the record: what was sent, else what the start found
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -64,6 +67,8 @@ TEST_P(StationPortTest, OutcomeFollowsTheEventsAndTheExit) {
     EXPECT_NE(outcome.m_strMessage.find(c.message), std::string::npos) << outcome.m_strMessage;
     EXPECT_EQ(outcome.m_bSuccess, std::string(c.result) == "success");
     EXPECT_EQ(outcome.m_bConnected, c.connected);
+    for (const StationEventFile& file : outcome.m_files)
+        EXPECT_EQ(file.m_strSha256, c.sha256) << file.m_strPath;
     port.Count(outcome);
     EXPECT_EQ(port.UnitsOk() + port.UnitsFailed(), 1);
 }
@@ -73,6 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"Success", {kStarted, kWaiting, kConnected, kProgress, kSuccess}, Exited(0), "success", "completed",
              true, "ending"},
+        Case{"FileSent", {kStarted, kWaiting, kConnected, kProgress, kFileSent, kSuccess}, Exited(0), "success",
+             "completed", true, "ending", "cd34"},
         Case{"Error", {kStarted, kWaiting, kConnected, kError}, Exited(1), "error", "Communication error.\nTry",
              true, "ending"},
         Case{"CrashMidFile", {kStarted, kWaiting, kConnected, kProgress}, kSegv, "error",

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -26,6 +27,7 @@
 #include "res/strings.h"
 #include "sim/receiver_sim.h"
 #include "support/child_process.h"
+#include "support/link_harness.h"
 #include "support/shared_state_reset.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
@@ -96,17 +98,13 @@ protected:
         m_sim->Start();
     }
 
-    // The program has ended: the port is as it was found.
-    void ExpectPortRestored() {
-        const termios after = ToolSideTermios(m_sim->ToolPath());
-        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&m_before));
-        EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&m_before));
-        EXPECT_EQ(after.c_iflag, m_before.c_iflag);
-        EXPECT_EQ(after.c_oflag, m_before.c_oflag);
-        EXPECT_EQ(after.c_lflag, m_before.c_lflag);
-        EXPECT_EQ(after.c_cc[VMIN], m_before.c_cc[VMIN]);
-        EXPECT_EQ(after.c_cc[VTIME], m_before.c_cc[VTIME]);
+    // The fields of a port's settings that a pty keeps.
+    static std::vector<unsigned> KeptFields(const termios& tio) {
+        return {static_cast<unsigned>(cfgetospeed(&tio)), static_cast<unsigned>(cfgetispeed(&tio)), tio.c_iflag,
+                tio.c_oflag, tio.c_lflag, tio.c_cc[VMIN], tio.c_cc[VTIME]};
     }
+    // The program has ended: the port is as it was found.
+    void ExpectPortRestored() { EXPECT_EQ(KeptFields(ToolSideTermios(m_sim->ToolPath())), KeptFields(m_before)); }
 
     std::string Write(const std::string& name, const std::string& content) {
         std::ofstream(m_folder / name, std::ios::binary) << content;
@@ -410,6 +408,124 @@ INSTANTIATE_TEST_SUITE_P(
         // delivered in signal-number order, not in the order sent.
         SignalCase{"SecondSignalExitsAtOnce", Phase::Upload, {SIGINT, SIGINT}, 130, ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A second Ctrl-C once the first has been acted on ends the run at once, and
+// the port is still given back, by the emergency restore: the cancel's own
+// restore waits behind an answer the line does not take.
+TEST_F(TerminalTest, SecondSignalRestoresThePortAtOnce) {
+    ScriptedReceiver receiver;
+    MakeToolSideDistinct(receiver.ToolPath());
+    const termios before = receiver.Pty().SlaveTermios();
+    WriteData("data.bin", 3000);
+    const std::string trace = (m_folder / "trace.txt").string();
+    ChildProcess child({"--no-gui", "--port=" + receiver.ToolPath(), "--script", Write("load.cmd", "Sdata.bin\r\n"),
+                        "--trace", trace});
+    ASSERT_TRUE(child.WaitForOutput("Waiting for Connection...", 60s)) << child.Out() << child.Err();
+    ASSERT_TRUE(receiver.Exchange("MON:") && receiver.Exchange("OK:"));
+    ASSERT_TRUE(child.WaitForOutput("Command: S", 60s)) << child.Out() << child.Err();
+    ASSERT_GT(receiver.Pty().FillTowardsMaster(), 0u);
+    receiver.Send("OK:");
+    // Once its trace shows that "OK:" read whole, the program answers it
+    // whatever comes: the cancel can no longer stop the write.
+    auto framesIn = [&] {
+        std::ifstream in(trace);
+        int count = 0;
+        for (std::string line; std::getline(in, line);)
+            count += line.find("  in  ") != std::string::npos;
+        return count;
+    };
+    for (const auto giveUpAt = std::chrono::steady_clock::now() + 60s;
+         framesIn() < 3 && std::chrono::steady_clock::now() < giveUpAt;)
+        std::this_thread::sleep_for(10ms);
+    child.Signal(SIGINT);
+    ASSERT_TRUE(child.WaitForOutput(TerminalFrontEnd::DownloadCancelledText(), 60s)) << child.Out() << child.Err();
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(60s), 130) << child.Out() << child.Err();
+    EXPECT_NE(child.Err().find("Interrupted again: exiting."), std::string::npos) << child.Err();
+    EXPECT_EQ(KeptFields(receiver.Pty().SlaveTermios()), KeptFields(before));
+}
+
+// --timeout is the receiver's silence since its last frame: a paced upload
+// of about 11 s goes through while the receiver talks, and one whose
+// receiver falls silent about 6 s in stops about kLimit seconds later.
+TEST_F(TerminalTest, SilenceCountsFromTheLastFrameHeard) {
+    constexpr int kLimit = 3;
+    for (const unsigned silentAfter : {0u, 250u}) {  // upload frames; 0: never silent
+        SCOPED_TRACE(silentAfter);
+        std::atomic<std::chrono::steady_clock::time_point> silentFrom{std::chrono::steady_clock::time_point::max()};
+        SimOptions options;
+        options.paced = true;
+        options.fault = silentAfter != 0 ? SimFault::Silent : SimFault::None;
+        options.faultAfterUploadFrames = silentAfter;
+        options.onUploadFrame = [&](unsigned frames) {
+            if (frames == silentAfter)
+                silentFrom = std::chrono::steady_clock::now();
+        };
+        StartSim(options);
+        WriteData("data.bin", 30000);
+        ChildProcess child(Args(Write("load.cmd", "Sdata.bin\r\nCX\r\n"), {"--timeout", std::to_string(kLimit)}));
+        EXPECT_EQ(child.Wait(120s), silentAfter != 0 ? 1 : 0) << child.Out() << child.Err();
+        const std::chrono::duration<double> silence = std::chrono::steady_clock::now() - silentFrom.load();
+        if (silentAfter != 0) {
+            EXPECT_GT(silence.count(), kLimit - 1.0);
+            EXPECT_LT(silence.count(), kLimit + 20.0);
+        }
+        m_sim->Stop();  // before its options go
+    }
+}
+
+// A data file replaced (mv) or rewritten in place after the run started,
+// while the file before it is being sent: the run fails with its own
+// message, nothing after that file reaches the receiver (no X), and the
+// events report exactly the bytes and SHA-256 that went out.
+enum class Change { MovedOtherSize, MovedSameSize, RewrittenInPlace };
+const char* const kChangeNames[] = {"MovedOtherSize", "MovedSameSize", "RewrittenInPlace"};
+
+class TerminalChangedFileTest : public TerminalTest, public ::testing::WithParamInterface<Change> {};
+
+TEST_P(TerminalChangedFileTest, FailsAfterSendingOnlyWhatItReports) {
+    const Change change = GetParam();
+    const std::string two = WriteData("two.bin", 3000);
+    WriteData("one.bin", 20000);
+    SimOptions options;
+    options.onUploadFrame = [&](unsigned frames) {
+        if (frames != 10)  // one.bin's header and 9 chunks are in
+            return;
+        const std::string bytes = TestFileString(change == Change::MovedOtherSize ? 2000 : 3000, 7);
+        if (change == Change::RewrittenInPlace)
+            std::fstream(two, std::ios::in | std::ios::out | std::ios::binary) << bytes;
+        else
+            fs::rename(Write("new.bin", bytes), two);
+    };
+    StartSim(options);
+    ChildProcess child(Args(Write("load.cmd", "Sone.bin\r\nStwo.bin\r\nCX\r\n"), {"--events", EventsPath()}));
+    EXPECT_EQ(child.Wait(120s), 1) << child.Out() << child.Err();
+    EXPECT_NE(child.Out().find(LoadResString(IDS_LZSS_CHANGED) + "\n\n" + two), std::string::npos) << child.Out();
+    const std::size_t files = change == Change::MovedOtherSize ? 1 : 2;
+    m_sim->WaitUntil([&](const SimReport& r) { return r.files.size() == files && r.files.back().complete; }, 30s);
+    m_sim->Stop();
+    const SimReport report = m_sim->Report();
+    EXPECT_EQ(std::count(report.commands.begin(), report.commands.end(), "X"), 0);
+    Json got = Json::array(), sent = Json::array();
+    std::uint64_t bytes = 0;
+    for (const SimFile& file : report.files) {
+        got.push_back({file.size, file.sha256});
+        bytes += file.size;
+    }
+    const std::vector<Json> events = EventsFile();
+    for (const Json& event : events)
+        if (event["event"] == "file_sent")
+            sent.push_back({event["bytes"], event["sha256"]});
+    EXPECT_EQ(sent, got) << report.Summary();
+    EXPECT_EQ(got.size(), files);
+    EXPECT_EQ(events.back()["bytes"], bytes);
+    EXPECT_EQ(events.back()["outcome"], "data_file_changed");
+    ExpectPortRestored();
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, TerminalChangedFileTest,
+                         ::testing::Values(Change::MovedOtherSize, Change::MovedSameSize, Change::RewrittenInPlace),
+                         [](const auto& info) { return std::string(kChangeNames[static_cast<int>(info.param)]); });
 
 // Output nobody reads any more (stdout into a pipe whose reader has gone)
 // does not stop the download.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "link/messages.h"
+#include "platform/serial_memory.h"
 #include "res/strings.h"
 #include "link/shared_state.h"
 #include "platform/thread.h"
@@ -200,10 +201,31 @@ INSTANTIATE_TEST_SUITE_P(Faults, MemoryLineFaultTest,
                              return std::string(info.param.name);
                          });
 
-// The line dies while the last chunk of the script goes out (the adapter is
-// unplugged with the chunk stuck behind a full line): the frame was not
-// written whole, so the run ends in the communication error and an abort,
-// and the upload's final wait is not released before the abort.
+// After the line died under the last chunk of the script: the frame was not
+// written whole, so the run ends in the communication error and an abort;
+// the upload's final wait is not released before the abort, and the file is
+// never reported sent.
+void ExpectTheLastChunkUnsent(GatedMessageBox& box, PostedMessageLog& linkWindow, PostedMessageLog& uploadWindow) {
+    ASSERT_TRUE(box.WaitShown(kHangGuard));
+    EXPECT_EQ(box.Texts(), std::vector<std::string>{LoadResString(IDS_COMMUNICATION_ERROR)});
+    // While the operator reads the message the chunk still counts as unsent.
+    EXPECT_TRUE(g_bOutboxFull);
+    box.Dismiss();
+    bool abortedAtDone = false;
+    ASSERT_TRUE(uploadWindow.PumpUntil([&] {
+        // What the upload dialog looks at when the upload says it is done.
+        abortedAtDone = g_bAbort.IsSet();
+        return uploadWindow.Count(WM_UPLOAD_DONE) == 1;
+    }));
+    EXPECT_TRUE(abortedAtDone);
+    EXPECT_EQ(uploadWindow.Count(WM_UPLOAD_FILE_SENT), 0);
+    ASSERT_TRUE(linkWindow.PumpUntilCount(WM_LINK_CLOSED, 1));
+    ASSERT_TRUE(JoinWorkerThreads(kHangGuard));
+    EXPECT_EQ(box.Texts().size(), 1u);
+}
+
+// The adapter is unplugged with the chunk stuck behind a full line: none of
+// it goes out.
 TEST(UploadLastFrameLostTest, EndsInTheCommunicationErrorNeverInSuccess) {
     SharedStateReset reset;
     GatedMessageBox box;
@@ -237,22 +259,33 @@ TEST(UploadLastFrameLostTest, EndsInTheCommunicationErrorNeverInSuccess) {
     receiver.Send("OK:");
     ASSERT_TRUE(receiver.Pty().WaitUntilSlaveInputTaken(kHangGuard));
     receiver.Pty().CloseMaster();
+    ExpectTheLastChunkUnsent(box, linkWindow, uploadWindow);
+}
 
-    ASSERT_TRUE(box.WaitShown(kHangGuard));
-    EXPECT_EQ(box.Texts(), std::vector<std::string>{LoadResString(IDS_COMMUNICATION_ERROR)});
-    // While the operator reads the message the chunk still counts as unsent.
-    EXPECT_TRUE(g_bOutboxFull);
-    box.Dismiss();
-    bool abortedAtDone = false;
-    ASSERT_TRUE(uploadWindow.PumpUntil([&] {
-        // What the upload dialog looks at when the upload says it is done.
-        abortedAtDone = g_bAbort.IsSet();
-        return uploadWindow.Count(WM_UPLOAD_DONE) == 1;
-    }));
-    EXPECT_TRUE(abortedAtDone);
-    ASSERT_TRUE(linkWindow.PumpUntilCount(WM_LINK_CLOSED, 1));
-    ASSERT_TRUE(JoinWorkerThreads(kHangGuard));
-    EXPECT_EQ(box.Texts().size(), 1u);
+// The line dies with the first 5 bytes of the last chunk on it.
+TEST(UploadLastFrameLostTest, PartOfTheFrameOutIsNotSent) {
+    SharedStateReset reset;
+    GatedMessageBox box;
+    ScopedMessageBoxPresenter install(&box);
+    TempFolder temp{"upload_cut_"};
+    std::ofstream(temp.Slash() + "code.lzs", std::ios::binary) << TestFileString(6 + 64 + 10, 3);
+    std::ofstream(temp.Slash() + "load.cmd") << "Fcode.lzs\r\n";
+    g_strScriptPath = temp.Slash() + "load.cmd";
+    SimOptions options;
+    options.onUploadFrame = [](unsigned frames) {
+        if (frames == 2)  // the header and the first chunk are in
+            MemoryLine::LimitNearOutput("cut line", 5);
+    };
+    std::unique_ptr<ReceiverSim> sim = ReceiverSim::CreateMemoryLine("cut line", options);
+    ASSERT_TRUE(sim);
+    sim->Start();
+    PostedMessageLog linkWindow;
+    PostedMessageLog uploadWindow;
+    ASSERT_TRUE(OpenToolPort(sim->ToolPath()));
+    ASSERT_TRUE(StartLinkThread(linkWindow));
+    ASSERT_TRUE(linkWindow.PumpUntilCount(WM_LINK_READY, 1));
+    ASSERT_TRUE(AfxBeginThread(UploadThread, uploadWindow.ThreadParam()));
+    ExpectTheLastChunkUnsent(box, linkWindow, uploadWindow);
 }
 
 // The example scripts shipped with the tool run through as they stand.

@@ -27,6 +27,7 @@
 #include "link/messages.h"
 #include "link/shared_state.h"
 #include "platform/clock.h"
+#include "platform/sha256.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 #include "support/temp_folder.h"
@@ -165,6 +166,7 @@ std::ostream& operator<<(std::ostream& out, const Posted& posted) {
     case WM_UPLOAD_BAD_COMMAND: out << "BAD_COMMAND"; break;
     case WM_UPLOAD_DONE: out << "DONE"; break;
     case WM_UPLOAD_FAILED: out << "FAILED"; break;
+    case WM_UPLOAD_FILE_SENT: out << "FILE_SENT"; break;
     default: out << posted.message;
     }
     return out << "(" << Printable(posted.text) << ", " << static_cast<int>(posted.fault) << ")";
@@ -175,6 +177,12 @@ const Posted kFileMissing{WM_UPLOAD_FILE_MISSING, ""};
 const Posted kBadCommand{WM_UPLOAD_BAD_COMMAND, ""};
 Posted Command(const std::string& text) { return {WM_UPLOAD_COMMAND, text}; }
 Posted Failed(UploadFault fault, const std::string& path) { return {WM_UPLOAD_FAILED, path, fault}; }
+// The file's bytes as sent, their count and SHA-256.
+Posted Sent(const std::string& path, const std::string& data) {
+    return {WM_UPLOAD_FILE_SENT,
+            SentDataFileText({path, data.size(), Sha256Hex(reinterpret_cast<const std::uint8_t*>(data.data()), data.size())}) +
+                " " + std::to_string(data.size())};
+}
 
 // The window the thread posts to. Texts are copied while the message is
 // delivered, which is after the thread has ended in most tests: a text that
@@ -183,8 +191,10 @@ class Recorder : public MessageTarget {
 public:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
         std::string text;
-        if ((message == WM_UPLOAD_COMMAND || message == WM_UPLOAD_FAILED) && lParam)
+        if ((message == WM_UPLOAD_COMMAND || message == WM_UPLOAD_FAILED || message == WM_UPLOAD_FILE_SENT) && lParam)
             text = reinterpret_cast<const char*>(lParam);
+        if (message == WM_UPLOAD_FILE_SENT)
+            text += " " + std::to_string(wParam);
         m_posted.push_back({message, text, message == WM_UPLOAD_FAILED ? FaultCodeOf(wParam) : UploadFault::None});
         return 0;
     }
@@ -318,7 +328,7 @@ TEST_P(DataFileFramesTest, TravelsAsHeaderAndChunks) {
         lengths.push_back(frame.length);
     EXPECT_EQ(lengths, c.lengths);
     EXPECT_EQ(frames, FileFrames(data));
-    EXPECT_EQ(Posts(), (std::vector<Posted>{Command("S" + path), kDone}));
+    EXPECT_EQ(Posts(), (std::vector<Posted>{Command("S" + path), Sent(path, data), kDone}));
     EXPECT_EQ(g_dwFileLength.Load(), c.size);
     EXPECT_EQ(g_dwBytesSent.Load(), c.size) << "progress must reach 100 % per file";
     EXPECT_TRUE(g_bTransferActive.IsSet());  // LinkThread, not this thread, clears it
@@ -421,8 +431,8 @@ TEST_F(UploadThreadTest, WholeScriptInOrder) {
     expected.push_back({3, "X"});
     // LF-only line ends, as a script made on Linux has them.
     EXPECT_EQ(RunScript("CE000001\nCQ\nFcode.lzs\nCX\n"), expected);
-    EXPECT_EQ(Posts(), (std::vector<Posted>{Command("E000001"), Command("Q"), Command("S" + path), Command("X"),
-                                            kDone}));
+    EXPECT_EQ(Posts(), (std::vector<Posted>{Command("E000001"), Command("Q"), Command("S" + path), Sent(path, code),
+                                            Command("X"), kDone}));
 }
 
 // ---------------------------------------------------------------------------
@@ -432,7 +442,7 @@ TEST_F(UploadThreadTest, WindowsScriptFindsItsFilesWhateverTheCase) {
     const std::string data = TestFileString(80, 4);
     const std::string path = WriteFile("Lzss/Code.lzs", data);
     EXPECT_EQ(RunScript("CE1\r\nFLZSS\\CODE.LZS\r\nCX\r\n").size(), 1 + FileFrames(data).size() + 1);
-    EXPECT_EQ(Posts(), (std::vector<Posted>{Command("E1"), Command("S" + path), Command("X"), kDone}));
+    EXPECT_EQ(Posts(), (std::vector<Posted>{Command("E1"), Command("S" + path), Sent(path, data), Command("X"), kDone}));
 }
 
 // ---------------------------------------------------------------------------
@@ -532,7 +542,7 @@ TEST_P(ChangedFileTest, GoesOutAsItWasWhenOpened) {
         received += frame.text.substr(received.empty() ? 0 : 1);
     if (c.newSize > c.size) {
         EXPECT_TRUE(received == data) << "nothing beyond the length at open";
-        EXPECT_EQ(Posts(), (std::vector<Posted>{Command("S" + path), Command("X"), kDone}));
+        EXPECT_EQ(Posts(), (std::vector<Posted>{Command("S" + path), Sent(path, data), Command("X"), kDone}));
     } else {
         EXPECT_TRUE(data.compare(0, received.size(), received) == 0) << "only bytes of the file, in order";
         EXPECT_EQ(Posts(), (std::vector<Posted>{Command("S" + path), Failed(UploadFault::DataFileEndedEarly, path),

@@ -9,7 +9,7 @@
 //   command      kText (the line the operator sees), kCommand (the script
 //                command itself: "E123456", "Q", "X", "S" + a data file's path)
 //   progress     kFile, kBytes, kTotal, kPercent, kRate, kSecondsLeft
-//   file_sent    kFile, kBytes, kSha256
+//   file_sent    kFile, kBytes, kSha256 (of the bytes that went out)
 //   end          kResult (a result:: name), kOutcome (what ended the run,
 //                "completed", "wait_timed_out", ...), kMessage, kExitStatus,
 //                kSeconds, kBytes
@@ -68,6 +68,7 @@ inline constexpr char kCommunicationError[] = "communication_error";  // ERROR, 
 inline constexpr char kSettingsRefused[] = "settings_refused";
 inline constexpr char kScriptMissing[] = "script_missing";
 inline constexpr char kScriptFault[] = "script_fault";       // the script or a data file cannot be carried out
+inline constexpr char kDataFileChanged[] = "data_file_changed";  // a data file changed since the run started
 inline constexpr char kWaitTimedOut[] = "wait_timed_out";    // no receiver within --timeout
 inline constexpr char kReceiverSilent[] = "receiver_silent";  // the receiver fell silent for --timeout
 inline constexpr char kCancelled[] = "cancelled";            // the operator or a signal

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -18,7 +17,6 @@
 
 #include "events/event_names.h"
 #include "platform/serial_port.h"
-#include "platform/sha256.h"
 #include "platform/utf8_path.h"
 
 namespace {
@@ -32,21 +30,6 @@ constexpr std::chrono::milliseconds kProgressPeriod{1000};
 constexpr std::chrono::milliseconds kTickJitter{20};
 // Rounded to the millisecond, as every time in the events is.
 double Millis(double seconds) { return std::round(seconds * 1000.0) / 1000.0; }
-
-// SHA-256 of the first length bytes of path (what the upload will send);
-// "" when the file cannot be read that far.
-std::string FileSha256(const std::string& path, std::uint64_t length) {
-    std::ifstream in(PathFromUtf8(path), std::ios::binary);
-    Sha256Stream hash;
-    char buffer[65536];
-    while (length > 0 && in) {
-        in.read(buffer, static_cast<std::streamsize>(std::min<std::uint64_t>(length, sizeof buffer)));
-        const auto count = static_cast<std::uint64_t>(in.gcount());
-        hash.Update(reinterpret_cast<const std::uint8_t*>(buffer), count);
-        length -= count;
-    }
-    return length == 0 ? hash.Hex() : std::string();
-}
 
 // The device a port name opens: a COM name's device, with symlinks
 // (/dev/serial/by-id/...) followed.
@@ -84,15 +67,10 @@ off_t RegularFileSize(int fd) {
 }  // namespace
 
 struct RunEvents::Impl {
-    // A data file as the events know it.
-    struct DataFile {
-        std::uint64_t size = 0;
-        std::string sha256;
-    };
     // The data file being sent.
     struct OpenFile {
         std::string path;
-        DataFile known;
+        std::uint64_t size = 0;  // its length, as the progress counters show it
         TimePoint start;
         std::uint64_t bytes = 0;
         std::optional<TimePoint> lastProgress;
@@ -110,7 +88,7 @@ struct RunEvents::Impl {
     TimePoint start;
     std::string port;
     std::string device;
-    std::map<std::string, DataFile> files;  // by path, from Started
+    std::map<std::string, std::uint64_t> sizes;  // of the data files, by path, from Started
     std::optional<OpenFile> openFile;
     std::uint64_t bytesDone = 0;            // of the data files sent whole
 
@@ -144,50 +122,48 @@ struct RunEvents::Impl {
     void WriteProgress(OpenFile& file, TimePoint at) {
         const double elapsed = std::max(Seconds(at - file.start).count(), 0.001);
         const double rate = static_cast<double>(file.bytes) / elapsed;
-        const std::uint64_t left = file.known.size > file.bytes ? file.known.size - file.bytes : 0;
+        const std::uint64_t left = file.size > file.bytes ? file.size - file.bytes : 0;
         Json event = Event(event::kProgress);
         event[event::field::kFile] = file.path;
         event[event::field::kBytes] = file.bytes;
-        event[event::field::kTotal] = file.known.size;
-        event[event::field::kPercent] = file.known.size == 0 ? 100 : file.bytes * 100 / file.known.size;
+        event[event::field::kTotal] = file.size;
+        event[event::field::kPercent] = file.size == 0 ? 100 : file.bytes * 100 / file.size;
         event[event::field::kRate] = std::llround(rate);
         event[event::field::kSecondsLeft] = Millis(static_cast<double>(left) / rate);
         Write(event);
         file.lastProgress = at;
-        file.finalProgressWritten = file.bytes >= file.known.size;
+        file.finalProgressWritten = file.bytes >= file.size;
     }
 
-    // The open data file has gone out whole.
-    void CloseFileAsSent() {
-        if (!openFile)
-            return;
-        OpenFile& file = *openFile;
-        file.bytes = file.known.size;
-        if (!file.finalProgressWritten)
-            WriteProgress(file, now());
-        if (file.known.sha256.empty())
-            file.known.sha256 = FileSha256(file.path, file.known.size);
+    // The open data file has gone out whole: bytes of it.
+    void CloseFileAsSent(const std::string& path, std::uint64_t bytes, const std::string& sha256) {
+        if (openFile && openFile->path == path) {
+            OpenFile& file = *openFile;
+            file.bytes = file.size = bytes;
+            if (!file.finalProgressWritten)
+                WriteProgress(file, now());
+            openFile.reset();
+        }
         Json event = Event(event::kFileSent);
-        event[event::field::kFile] = file.path;
-        event[event::field::kBytes] = file.known.size;
-        event[event::field::kSha256] = file.known.sha256;
+        event[event::field::kFile] = path;
+        event[event::field::kBytes] = bytes;
+        event[event::field::kSha256] = sha256;
         Write(event);
-        bytesDone += file.known.size;
-        openFile.reset();
+        bytesDone += bytes;
     }
 
     void OpenDataFile(const std::string& path) {
         OpenFile file;
         file.path = path;
         file.start = now();
-        if (auto it = files.find(path); it != files.end()) {
-            file.known = it->second;
+        if (auto it = sizes.find(path); it != sizes.end()) {
+            file.size = it->second;
         } else {
-            // Not in the script as checked at the start (it changed since):
-            // its length now is what the upload sends.
+            // Not checked at the start (the script was chosen later): its
+            // length now is what the upload sends.
             std::error_code error;
             const auto size = std::filesystem::file_size(PathFromUtf8(path), error);
-            file.known.size = error ? 0 : size;
+            file.size = error ? 0 : size;
         }
         openFile = std::move(file);
     }
@@ -243,12 +219,10 @@ void RunEvents::Started(const std::string& script, const std::vector<RunEventsFi
     event[event::field::kScript] = script;
     Json list = Json::array();
     for (const RunEventsFile& file : files) {
-        Impl::DataFile& known = m_impl->files[file.m_strPath];
-        known.size = file.m_nSize;
-        known.sha256 = FileSha256(file.m_strPath, file.m_nSize);
+        m_impl->sizes[file.m_strPath] = file.m_nSize;
         list.push_back({{event::field::kPath, file.m_strPath},
-                        {event::field::kSize, known.size},
-                        {event::field::kSha256, known.sha256}});
+                        {event::field::kSize, file.m_nSize},
+                        {event::field::kSha256, file.m_strSha256}});
     }
     event[event::field::kFiles] = std::move(list);
     event[event::field::kPid] = static_cast<long long>(getpid());
@@ -274,9 +248,6 @@ void RunEvents::Connected() {
 
 void RunEvents::Command(const std::string& command, const std::string& shownText) {
     std::lock_guard lock(m_impl->mutex);
-    // The upload thread goes on to its next command only once the data file
-    // before it has gone out whole.
-    m_impl->CloseFileAsSent();
     Json event = m_impl->Event(event::kCommand);
     event[event::field::kText] = shownText;
     event[event::field::kCommand] = command;
@@ -290,7 +261,7 @@ void RunEvents::Progress(std::uint32_t bytesSent, std::uint32_t fileLength) {
     if (!m_impl->openFile)
         return;
     Impl::OpenFile& file = *m_impl->openFile;
-    if (fileLength != file.known.size || bytesSent < file.bytes)
+    if (fileLength != file.size || bytesSent < file.bytes)
         return;
     file.bytes = bytesSent;
     const TimePoint at = m_impl->now();
@@ -299,9 +270,9 @@ void RunEvents::Progress(std::uint32_t bytesSent, std::uint32_t fileLength) {
         m_impl->WriteProgress(file, at);
 }
 
-void RunEvents::UploadFinished() {
+void RunEvents::FileSent(const std::string& path, std::uint64_t bytes, const std::string& sha256) {
     std::lock_guard lock(m_impl->mutex);
-    m_impl->CloseFileAsSent();
+    m_impl->CloseFileAsSent(path, bytes, sha256);
 }
 
 void RunEvents::End(const RunEndReport& end) {

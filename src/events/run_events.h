@@ -30,6 +30,7 @@
 struct RunEventsFile {
     std::string m_strPath;
     std::uint64_t m_nSize = 0;
+    std::string m_strSha256;  // of those bytes
 };
 
 // How the run ended, for the "end" event.
@@ -60,23 +61,22 @@ public:
     // when "" is given). Set before the first event.
     void SetPort(const std::string& name, const std::string& device = "");
 
-    // The script and the data files it names, each with its SHA-256 over the
-    // bytes that will be sent (its length when checked).
+    // The script and the data files it names, as the run checked them.
     void Started(const std::string& script, const std::vector<RunEventsFile>& files);
     void PortOpened();
     void Waiting();
     void Connected();
     // The upload queued a script command (a data file's: 'S' and its path),
-    // shown to the operator as shownText. A data file that was being sent is
-    // done by then: it is reported sent.
+    // shown to the operator as shownText.
     void Command(const std::string& command, const std::string& shownText);
     // The upload counters of the data file being sent: a progress event when
     // the last one is a second old or more. Counters that do not fit that
     // file (the next file's, not announced yet) are ignored.
     void Progress(std::uint32_t bytesSent, std::uint32_t fileLength);
-    // The upload ended with the whole script sent: the last data file, if
-    // one was open, is reported sent.
-    void UploadFinished();
+    // The upload has sent the data file at path whole: these bytes, with
+    // this SHA-256 (what went out, whatever was checked at the start). Its
+    // 100 % progress comes first if it has not been written yet.
+    void FileSent(const std::string& path, std::uint64_t bytes, const std::string& sha256);
 
     // The last event. Later calls do nothing.
     void End(const RunEndReport& end);

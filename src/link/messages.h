@@ -14,3 +14,7 @@ constexpr UINT WM_UPLOAD_COMMAND = WM_USER + 10;       // UploadThread: lParam -
 // in words (the script or a data file cannot be read); lParam -> the text.
 // Posted instead of going on, like the two failure messages above.
 constexpr UINT WM_UPLOAD_FAILED = WM_USER + 11;
+
+// UploadThread: a data file has gone out whole; wParam = its bytes, lParam ->
+// their SHA-256 and the file's path (upload/upload_thread.h).
+constexpr UINT WM_UPLOAD_FILE_SENT = WM_USER + 12;

@@ -49,9 +49,19 @@ struct MemoryLine::Shared {
     // on the line and never arrives.
     bool nearHeld = false;
     std::deque<std::uint8_t> nearHeldBytes;
+    std::optional<std::size_t> nearBudget;  // bytes the near end may still write (LimitNearOutput)
     std::atomic<bool> hungUp{false};
 
     Side& At(End end) { return sides[Index(end)]; }
+    // The line is cut: the ports on it are dead from now on, whether or not
+    // they wait. Called with the mutex held.
+    void HangUpLocked() {
+        hungUp.store(true, std::memory_order_release);
+        for (Side& side : sides)
+            if (side.device)
+                side.device->MarkDead(kHangUpReason);
+        changed.notify_all();
+    }
     // Room on the line from `from` towards the other end.
     std::size_t Room(End from) {
         const std::size_t queued =
@@ -66,6 +76,19 @@ struct MemoryLine::Shared {
         std::deque<std::uint8_t>& queue = from == End::Near && nearHeld ? nearHeldBytes : At(Other(from)).inbox;
         queue.insert(queue.end(), data, data + size);
         changed.notify_all();
+    }
+    // Cuts *count to what is left of the near end's budget; once nothing is
+    // left, the line hangs up (false).
+    bool TakeBudget(End from, std::size_t* count) {
+        if (from != End::Near || !nearBudget)
+            return true;
+        if (*nearBudget == 0) {
+            HangUpLocked();
+            return false;
+        }
+        *count = std::min(*count, *nearBudget);
+        *nearBudget -= *count;
+        return true;
     }
     void DiscardUndelivered(End from) {
         At(Other(from)).inbox.clear();
@@ -192,7 +215,9 @@ public:
             m_shared->changed.wait(lock, [&] { return Stopped() || m_shared->Room(m_end) > 0; });
             if (Stopped())
                 return false;
-            const std::size_t count = std::min<std::size_t>(size - *written, m_shared->Room(m_end));
+            std::size_t count = std::min<std::size_t>(size - *written, m_shared->Room(m_end));
+            if (!m_shared->TakeBudget(m_end, &count))
+                return false;
             m_shared->Put(m_end, data + *written, count);
             *written += static_cast<std::uint32_t>(count);
         }
@@ -373,14 +398,23 @@ void MemoryLine::HoldNearOutput() {
     m_shared->nearHeld = true;
 }
 
+bool MemoryLine::LimitNearOutput(const std::string& name, std::size_t bytes) {
+    std::shared_ptr<Shared> line;
+    {
+        std::lock_guard lock(g_registryMutex);
+        if (const auto found = g_lines.find(name); found != g_lines.end())
+            line = found->second;
+    }
+    if (!line)
+        return false;
+    std::lock_guard lock(line->mutex);
+    line->nearBudget = bytes;
+    return true;
+}
+
 void MemoryLine::HangUp() {
     std::lock_guard lock(m_shared->mutex);
-    m_shared->hungUp.store(true, std::memory_order_release);
-    // The ports on the line are dead from now on, whether or not they wait.
-    for (Shared::Side& side : m_shared->sides)
-        if (side.device)
-            side.device->MarkDead(kHangUpReason);
-    m_shared->changed.notify_all();
+    m_shared->HangUpLocked();
 }
 
 bool MemoryLine::IsHungUp() const { return m_shared->hungUp.load(std::memory_order_acquire); }

@@ -79,6 +79,12 @@ public:
     // From now on, what the near end writes waits on the line and never
     // reaches the far end, as behind a stopped flow.
     void HoldNearOutput();
+    // The near end of the line registered under name (a simulator's, say)
+    // may put this many more bytes on it; its write that goes beyond puts
+    // the bytes up to the limit on the line and then finds it hung up, as
+    // when an adapter is unplugged in mid-frame. False when no line has
+    // that name.
+    static bool LimitNearOutput(const std::string& name, std::size_t bytes);
     // The device is gone: both ends see a hang-up, waits end, and the name
     // no longer opens. Idempotent.
     void HangUp();

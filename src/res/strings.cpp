@@ -32,9 +32,12 @@ constexpr StringEntry kStringTable[] = {
     {IDS_LZSS_TOO_SHORT, "LZSS file too short: a data file must hold at least 6 bytes"},
     {IDS_LZSS_TOO_LARGE, "LZSS file too large to send (4 GiB or more)"},
     {IDS_LZSS_ENDED_EARLY, "LZSS file ended early: it became shorter while it was being sent"},
+    {IDS_LZSS_CHANGED, "LZSS file changed since the download started"},
     {IDS_COMMAND_AFTER_RESTART, "Command after X: the receiver has restarted and never gets it"},
     {IDS_LZSS_CASE_DIFFERS, "LZSS file name matches only when letter case is ignored"},
     {IDS_E_ARGUMENT_CUT, "E argument longer than 6 bytes: only the first 6 are sent"},
+    {IDS_COMMAND_WITHOUT_C, "is skipped: a command needs C in front"},
+    {IDS_TEXT_NOT_A_COMMAND, "is skipped: not a command"},
 };
 
 }  // namespace

@@ -20,10 +20,14 @@ constexpr UINT IDS_LZSS_UNREADABLE = 127;
 constexpr UINT IDS_LZSS_TOO_SHORT = 128;
 constexpr UINT IDS_LZSS_TOO_LARGE = 129;
 constexpr UINT IDS_LZSS_ENDED_EARLY = 130;
+constexpr UINT IDS_LZSS_CHANGED = 134;
 // What a script check finds that the upload carries out, but not as meant.
 constexpr UINT IDS_COMMAND_AFTER_RESTART = 131;
 constexpr UINT IDS_LZSS_CASE_DIFFERS = 132;
 constexpr UINT IDS_E_ARGUMENT_CUT = 133;
+// A line of text that carries no command, after the text itself.
+constexpr UINT IDS_COMMAND_WITHOUT_C = 135;
+constexpr UINT IDS_TEXT_NOT_A_COMMAND = 136;
 
 // The two literal texts of the Connect sequence, shown by the Port Setup
 // dialog's own message box. They are not in the string table; their ids only

@@ -1,5 +1,6 @@
 #include "station/station_port.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,7 @@ void StationPort::BeginUnit() {
     m_bRunning = true;
     m_phase = Phase::Starting;
     m_current = UnitOutcome{};
+    m_nFilesSent = 0;
     m_bEnded = false;
     m_strFile.clear();
     m_nPercent = -1;
@@ -47,6 +49,17 @@ bool StationPort::Apply(const StationEvent& event) {
             m_nPlainTenth = tenth;
             return true;
         }
+    } else if (name == event::kFileSent) {
+        // The record names the bytes that went out, which need not be those
+        // the run checked at its start: the data files go out in the order
+        // the started event lists them.
+        std::vector<StationEventFile>& files = m_current.m_files;
+        const StationEventFile sent{event.m_strFile, event.m_nBytes, event.m_strSha256};
+        if (m_nFilesSent < files.size() && files[m_nFilesSent].m_strPath == sent.m_strPath)
+            files[m_nFilesSent] = sent;
+        else
+            files.insert(files.begin() + static_cast<std::ptrdiff_t>(std::min(m_nFilesSent, files.size())), sent);
+        ++m_nFilesSent;
     } else if (name == event::kEnd) {
         m_phase = Phase::Ended;
         m_bEnded = true;

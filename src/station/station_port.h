@@ -67,6 +67,7 @@ private:
     bool m_bRunning = false;
     Phase m_phase = Phase::Idle;
     UnitOutcome m_current;
+    std::size_t m_nFilesSent = 0; // "file_sent" seen for the current run
     bool m_bEnded = false;        // "end" seen for the current run
     std::string m_strFile;        // file in progress
     int m_nPercent = -1;

@@ -35,11 +35,14 @@ std::string Printable(const std::string& text) {
     return text.size() > kMaxCommandBytes ? shown + "..." : shown;
 }
 
-// One line: the command and the text with its blank lines folded.
+// One line: the command (or the script's line) and the text with its blank
+// lines folded.
 std::string DetailLine(const UploadFaultReport& fault) {
     std::string text = UploadFaultText(fault);
     for (std::size_t at = text.find("\n\n"); at != std::string::npos; at = text.find("\n\n", at))
         text.replace(at, 2, ": ");
+    if (fault.m_nLine != 0)
+        return "line " + std::to_string(fault.m_nLine) + ": " + text;
     if (fault.m_nCommand == 0)
         return text;
     return "command " + std::to_string(fault.m_nCommand) + " (" + Printable(fault.m_strCommand) + "): " + text;
@@ -111,7 +114,7 @@ int ReportScriptCheck(const std::string& script, std::FILE* out) {
                  Plural(result.WireBytes(), "byte").c_str(), WireSeconds(result.WireBytes()),
                  frame::kFastBaudRate);
     PrintFindings("Faults (the download stops at the first)", result.m_faults, out);
-    PrintFindings("Warnings (sent, but not as written)", result.m_warnings, out);
+    PrintFindings("Warnings (not carried out as written)", result.m_warnings, out);
     if (result.Sound()) {
         std::fprintf(out, "The script is sound.\n");
         return kExitSuccess;

@@ -13,8 +13,9 @@ class MessageBoxPresenter;
 // Checks script (CheckScript). True when it may be run. Otherwise shows the
 // message the run would show for its first fault through presenter, and
 // each fault, with the command it was found at, as a detail line through
-// details; returns false. Warnings (what runs, but not as meant) are shown
-// as detail lines either way and refuse nothing.
+// details; returns false. Warnings (what runs, but not as meant, and lines
+// of text that carry no command) are shown as detail lines either way and
+// refuse nothing.
 bool ScriptPassesPrecheck(const std::string& script, MessageBoxPresenter& presenter, FrontEnd& details);
 
 // --check: writes to out each command of script, each data file with its

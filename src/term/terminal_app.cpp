@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <optional>
 #include <vector>
 
 #include "events/event_names.h"
@@ -10,22 +11,19 @@
 #include "platform/utf8_path.h"
 #include "term/progress_display.h"
 #include "ui/downloader_app.h"
-#include "upload/script_check.h"
+#include "upload/expected_data_files.h"
 
 namespace {
 
 // The first event: the port, the script given on the command line (none
-// when it is asked for later) and its data files.
-void ReportStart(const PortSettings& settings, const std::string& script, RunEvents& events) {
+// when it is asked for later) and its data files as the run checked them.
+void ReportStart(const PortSettings& settings, const std::string& script,
+                 const std::vector<ExpectedDataFile>& checked, RunEvents& events) {
     events.SetPort(PortNameFor(settings));
-    std::string fullPath;
     std::vector<RunEventsFile> files;
-    if (!script.empty()) {
-        fullPath = AbsoluteUtf8Path(script);
-        for (const ScriptDataFile& file : CheckScript(fullPath).m_dataFiles)
-            files.push_back({file.m_strPath, file.m_qwLength});
-    }
-    events.Started(fullPath, files);
+    for (const ExpectedDataFile& file : checked)
+        files.push_back({file.m_strPath, file.m_qwSize, file.m_strSha256});
+    events.Started(script.empty() ? std::string() : AbsoluteUtf8Path(script), files);
 }
 
 const char* OutcomeName(RunEnd end) {
@@ -37,6 +35,7 @@ const char* OutcomeName(RunEnd end) {
     case RunEnd::SettingsRefused: return event::outcome::kSettingsRefused;
     case RunEnd::ScriptMissing: return event::outcome::kScriptMissing;
     case RunEnd::ScriptFault: return event::outcome::kScriptFault;
+    case RunEnd::DataFileChanged: return event::outcome::kDataFileChanged;
     case RunEnd::WaitTimedOut: return event::outcome::kWaitTimedOut;
     case RunEnd::ReceiverSilent: return event::outcome::kReceiverSilent;
     case RunEnd::Cancelled: return event::outcome::kCancelled;
@@ -60,8 +59,17 @@ RunEndReport EndReportOf(const RunResult& result) {
 }
 
 RunResult RunTerminal(const PortSettings& settings, const TerminalOptions& options) {
+    // The data files of the script given on the command line, checked once
+    // at the start: what the started event reports is what the upload holds
+    // each file against as it sends it.
+    std::vector<ExpectedDataFile> checked;
+    std::optional<ScopedExpectedDataFiles> expected;
+    if (!options.m_strScript.empty()) {
+        checked = MeasureDataFiles(AbsoluteUtf8Path(options.m_strScript));
+        expected.emplace(checked);
+    }
     if (options.m_pEvents)
-        ReportStart(settings, options.m_strScript, *options.m_pEvents);
+        ReportStart(settings, options.m_strScript, checked, *options.m_pEvents);
     std::FILE* out = options.m_pOperatorOut;
     ProgressDisplay display(out, isatty(fileno(out)) == 1);
     RunOutcome outcome;

@@ -69,6 +69,10 @@ public:
     Host(ProgressDisplay& display, RunEvents* events) : m_display(display), m_pEvents(events) {}
 
     void CommandQueued(const std::string& command) override { m_strCommand = command; }
+    void FileSent(const std::string& path, std::uint64_t bytes, const std::string& sha256) override {
+        if (m_pEvents)
+            m_pEvents->FileSent(path, bytes, sha256);
+    }
     void SetItemText(int controlId, const std::string& text) override {
         if (controlId == IDC_COMMAND_TEXT) {
             m_display.Command(text);
@@ -177,11 +181,9 @@ void TerminalFrontEnd::ReportDialogEnd(int templateId, int result, RunEvents& ev
     if (templateId == IDD_PORT_INIT && result == IDOK) {
         events.Connected();
     } else if (templateId == IDD_UPLOAD) {
-        // Where the upload stopped, for the bytes the end reports.
+        // Where the upload stopped within a data file not sent whole, for
+        // the bytes the end reports.
         events.Progress(g_dwBytesSent.Load(), g_dwFileLength.Load());
-        // Done without an abort: everything queued has gone out.
-        if (result == IDOK && !g_bAbort)
-            events.UploadFinished();
     }
 }
 

@@ -3,6 +3,7 @@
 #include "link/shared_state.h"
 
 void DialogHost::CommandQueued(const std::string&) {}
+void DialogHost::FileSent(const std::string&, std::uint64_t, const std::string&) {}
 
 Dialog::Dialog(int templateId) : m_nTemplateId(templateId) {}
 

@@ -9,6 +9,7 @@
 // and whatever is still posted to it is dropped.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/win_types.h"
@@ -33,6 +34,10 @@ public:
     // just before the dialog shows it: for a front end that reports the run
     // to a program as well. The default does nothing.
     virtual void CommandQueued(const std::string& command);
+    // The upload has sent a data file whole (its last frame was taken by
+    // the link): the bytes that went out and their SHA-256. The default
+    // does nothing.
+    virtual void FileSent(const std::string& path, std::uint64_t bytes, const std::string& sha256);
 };
 
 class Dialog : public MessageTarget {

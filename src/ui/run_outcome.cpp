@@ -25,6 +25,8 @@ RunEnd EndOfMessage(std::uint32_t id) {
     case IDS_LZSS_TOO_LARGE:
     case IDS_LZSS_ENDED_EARLY:
         return RunEnd::ScriptFault;
+    case IDS_LZSS_CHANGED:
+        return RunEnd::DataFileChanged;
     default:
         // "Connection Cancelled" among them: the cancel itself is noted by
         // the front end that took it.

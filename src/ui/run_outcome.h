@@ -25,6 +25,7 @@ enum class RunEnd : std::uint8_t {
     SettingsRefused,     // the Port Setup dialog's settings could not be taken
     ScriptMissing,       // the chosen script does not exist
     ScriptFault,         // the script or one of its data files cannot be carried out
+    DataFileChanged,     // a data file's bytes as sent differ from those checked at the start
     WaitTimedOut,        // no receiver connected within the time limit
     ReceiverSilent,      // the receiver fell silent during the upload
     Cancelled,           // the operator or a signal cancelled

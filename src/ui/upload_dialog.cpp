@@ -46,6 +46,13 @@ LRESULT UploadDialog::OnUploadCommand(WPARAM, LPARAM lParam) {
     return 0;
 }
 
+LRESULT UploadDialog::OnUploadFileSent(WPARAM wParam, LPARAM lParam) {
+    const SentDataFile file = SentDataFileOf(wParam, reinterpret_cast<const char*>(lParam));
+    if (DialogHost* host = Host())
+        host->FileSent(file.m_strPath, file.m_qwBytes, file.m_strSha256);
+    return 0;
+}
+
 void UploadDialog::ReportFailure(const OperatorMessage& message) {
     // Stop both worker threads before the operator reads the message: nothing
     // more may reach the receiver once it has been reported as failed, and a
@@ -87,6 +94,8 @@ LRESULT UploadDialog::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam
     switch (message) {
     case WM_UPLOAD_COMMAND:
         return OnUploadCommand(wParam, lParam);
+    case WM_UPLOAD_FILE_SENT:
+        return OnUploadFileSent(wParam, lParam);
     case WM_UPLOAD_FILE_MISSING:
         return OnUploadFileMissing(wParam, lParam);
     case WM_UPLOAD_BAD_COMMAND:

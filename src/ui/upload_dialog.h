@@ -27,6 +27,8 @@ public:
 
     // "Command: %s" with the text lParam points at.
     LRESULT OnUploadCommand(WPARAM wParam, LPARAM lParam);
+    // A data file has gone out whole: passed to the host (SentDataFileOf).
+    LRESULT OnUploadFileSent(WPARAM wParam, LPARAM lParam);
     // Each of these sets g_bAbort before its message is shown, so that
     // nothing more is sent and a WM_UPLOAD_DONE handled while the message is
     // open shows no success; then the dialog ends with IDCANCEL.

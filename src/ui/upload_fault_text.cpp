@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "res/strings.h"
+#include "upload/script_reader.h"
 
 namespace {
 
@@ -24,12 +25,30 @@ UINT HeadingId(UploadFault code) {
     case UploadFault::DataFileTooShort: return IDS_LZSS_TOO_SHORT;
     case UploadFault::DataFileTooLarge: return IDS_LZSS_TOO_LARGE;
     case UploadFault::DataFileEndedEarly: return IDS_LZSS_ENDED_EARLY;
+    case UploadFault::DataFileChanged: return IDS_LZSS_CHANGED;
     case UploadFault::CommandAfterRestart: return IDS_COMMAND_AFTER_RESTART;
     case UploadFault::DataFileCaseDiffers: return IDS_LZSS_CASE_DIFFERS;
     case UploadFault::EArgumentCut: return IDS_E_ARGUMENT_CUT;
+    case UploadFault::CommandWithoutC: return IDS_COMMAND_WITHOUT_C;
+    case UploadFault::TextNotACommand: return IDS_TEXT_NOT_A_COMMAND;
     case UploadFault::None: break;
     }
     return IDS_LZSS_UNREADABLE;  // not posted with a code: nothing better to say
+}
+
+// "'X' is skipped: a command needs C in front (CX)": the line's text with
+// control bytes as '?', and what would be sent instead.
+std::string SkippedLineText(const UploadFaultReport& fault) {
+    std::string shown = fault.m_strCommand.substr(0, ScriptReader::kSkippedTextBytes);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    if (fault.m_strCommand.size() > ScriptReader::kSkippedTextBytes)
+        shown += "...";
+    std::string text = "'" + shown + "' " + LoadResString(HeadingId(fault.m_code));
+    if (fault.m_code == UploadFault::CommandWithoutC)
+        text += " (C" + shown + ")";
+    return text;
 }
 
 }  // namespace
@@ -39,6 +58,8 @@ OperatorMessage UploadFaultMessage(const UploadFaultReport& fault) {
 }
 
 std::string UploadFaultText(const UploadFaultReport& fault) {
+    if (fault.m_code == UploadFault::CommandWithoutC || fault.m_code == UploadFault::TextNotACommand)
+        return SkippedLineText(fault);
     std::string text = LoadResString(HeadingId(fault.m_code));
     if (fault.m_code == UploadFault::UnknownCommand || fault.m_code == UploadFault::DataFileMissing)
         return text;

@@ -10,7 +10,9 @@
 // "LZSS file not found" and "Unknown command in the script file" alone (as
 // the upload has always shown them); every other fault as its heading, the
 // path of the file concerned and, when there is one, the system's reason,
-// separated by blank lines. An over-long path is shown cut.
+// separated by blank lines. An over-long path is shown cut. A skipped
+// line (CommandWithoutC, TextNotACommand) is its text, quoted, and why it is
+// skipped.
 std::string UploadFaultText(const UploadFaultReport& fault);
 // The same text as a message box, with the id of its heading.
 OperatorMessage UploadFaultMessage(const UploadFaultReport& fault);

@@ -1,5 +1,8 @@
 #include "upload/script_check.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "link/frame_format.h"
 #include "upload/data_file.h"
 #include "upload/script_reader.h"
@@ -58,6 +61,26 @@ void CheckLetterCommand(const ScriptReader& reader, std::size_t number, const st
     }
 }
 
+// A command letter written without its 'C': Q or X alone, or E with its
+// argument as one word ("E12").
+bool IsBareCommandLetter(const std::string& text) {
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    if (letter == 'Q' || letter == 'X')
+        return text.size() == 1;
+    return letter == 'E' &&
+           std::none_of(text.begin(), text.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+}
+
+// The lines the reader has skipped although they hold text: nothing of
+// them is sent.
+void CheckSkippedLines(ScriptReader& reader, const std::string& scriptPath, ScriptCheckResult& result) {
+    for (ScriptReader::SkippedLine& line : reader.TakeSkippedLines()) {
+        const UploadFault code =
+            IsBareCommandLetter(line.m_strText) ? UploadFault::CommandWithoutC : UploadFault::TextNotACommand;
+        result.m_warnings.push_back({code, 0, std::move(line.m_strText), scriptPath, 0, line.m_nLine});
+    }
+}
+
 }  // namespace
 
 std::uint64_t DataFileChunks(std::uint64_t length) {
@@ -92,8 +115,10 @@ std::uint64_t ScriptCheckResult::WireBytes() const {
 ScriptCheckResult CheckScript(const std::string& scriptPath) {
     ScriptCheckResult result;
     ScriptReader reader(scriptPath);
+    reader.KeepSkippedLines();
     bool restarted = false;
     for (int length = reader.GetFirstCommand(); length != 0; length = reader.GetNextCommand()) {
+        CheckSkippedLines(reader, scriptPath, result);
         result.m_commands.push_back({reader.m_strCommand});
         const std::size_t number = result.m_commands.size();
         const char letter = reader.m_strCommand[0];
@@ -106,6 +131,7 @@ ScriptCheckResult CheckScript(const std::string& scriptPath) {
             CheckLetterCommand(reader, number, scriptPath, result);
         restarted = restarted || letter == 'X';
     }
+    CheckSkippedLines(reader, scriptPath, result);
     if (reader.HasFailed())
         result.m_faults.push_back({reader.Fault(), 0, "", scriptPath, reader.Error()});
     else if (result.m_commands.empty())

@@ -43,7 +43,9 @@ struct ScriptCheckResult {
     // ends the walk.
     std::vector<UploadFaultReport> m_faults;
     // What the upload carries out but not as meant (CommandAfterRestart,
-    // DataFileCaseDiffers, EArgumentCut), in script order.
+    // DataFileCaseDiffers, EArgumentCut), and the lines it skips although
+    // they hold text (CommandWithoutC, TextNotACommand: m_nLine says where,
+    // m_strCommand holds the text), in script order.
     std::vector<UploadFaultReport> m_warnings;
     // Every data file that opened and passed, in script order.
     std::vector<ScriptDataFile> m_dataFiles;

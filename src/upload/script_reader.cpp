@@ -21,6 +21,9 @@ bool StartsFileCommand(unsigned char byte) {
     return byte == 'F' || byte == 'f' || byte == 'S' || byte == 's';
 }
 
+// A blank or a control byte: not text of a line.
+bool IsBlank(unsigned char byte) { return byte <= 0x20 || byte == 0x7F; }
+
 }  // namespace
 
 ScriptReader::ScriptReader(std::string strPath) : m_strPath(std::move(strPath)) {
@@ -55,6 +58,11 @@ ScriptReader::~ScriptReader() {
 int ScriptReader::GetFirstCommand() {
     if (m_file && !HasFailed() && std::fseek(m_file, 0, SEEK_SET) != 0)
         Fail(UploadFault::ScriptUnreadable, errno);
+    m_nLine = 1;
+    m_bAfterCR = false;
+    m_nCommandLine = m_nSkippedLine = 0;
+    m_strSkipped.clear();
+    m_skippedLines.clear();
     return ReadCommand();
 }
 
@@ -69,18 +77,49 @@ std::string ScriptReader::ScriptDirectory() const {
     return slash == std::string::npos ? std::string() : m_strPath.substr(0, slash + 1);
 }
 
+std::vector<ScriptReader::SkippedLine> ScriptReader::TakeSkippedLines() {
+    return std::exchange(m_skippedLines, {});
+}
+
 int ScriptReader::ReadCommand() {
     m_szCommand[0] = 0;
     m_strCommand.clear();
     for (;;) {
+        const std::size_t line = m_nLine;
         unsigned char byte = 0;
-        if (ReadByte(byte) != ReadResult::Byte)
+        if (ReadByte(byte) != ReadResult::Byte) {
+            EndSkippedLine();
             return 0;
-        if (StartsLetterCommand(byte))
-            return ReadLetterCommand();
-        if (StartsFileCommand(byte))
-            return ReadFileCommand();
+        }
+        if (StartsLetterCommand(byte) || StartsFileCommand(byte)) {
+            m_nCommandLine = line;
+            return StartsLetterCommand(byte) ? ReadLetterCommand() : ReadFileCommand();
+        }
+        if (m_bKeepSkipped)
+            NoteSkipped(line, byte);
     }
+}
+
+// A byte skipped between commands, on the given line. Its text is kept
+// until the line ends; whether a command started on it is known by then.
+void ScriptReader::NoteSkipped(std::size_t line, unsigned char byte) {
+    if (line != m_nSkippedLine) {
+        EndSkippedLine();
+        m_nSkippedLine = line;
+    }
+    if (byte == kCR || byte == kLF)
+        EndSkippedLine();
+    else if ((!m_strSkipped.empty() || !IsBlank(byte)) && m_strSkipped.size() <= kSkippedTextBytes)
+        m_strSkipped.push_back(static_cast<char>(byte));
+}
+
+void ScriptReader::EndSkippedLine() {
+    if (m_strSkipped.size() <= kSkippedTextBytes)
+        while (!m_strSkipped.empty() && IsBlank(static_cast<unsigned char>(m_strSkipped.back())))
+            m_strSkipped.pop_back();
+    if (!m_strSkipped.empty() && m_nSkippedLine != m_nCommandLine)
+        m_skippedLines.push_back({m_nSkippedLine, m_strSkipped});
+    m_strSkipped.clear();
 }
 
 // The byte after 'C' or 'c', with nothing skipped in between.
@@ -163,6 +202,9 @@ ScriptReader::ReadResult ScriptReader::ReadByte(unsigned char& byte) {
     int c = std::getc(m_file);
     if (c != EOF) {
         byte = static_cast<unsigned char>(c);
+        if (byte == kCR || (byte == kLF && !m_bAfterCR))
+            ++m_nLine;
+        m_bAfterCR = byte == kCR;
         return ReadResult::Byte;
     }
     if (std::ferror(m_file)) {

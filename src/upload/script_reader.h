@@ -37,11 +37,17 @@
 //
 // Only a regular file is read as a script: a directory, device or FIFO is
 // refused when the reader is constructed, without waiting in open().
+//
+// Lines: a script check asks to be told of the lines that hold text but on
+// which no command starts (KeepSkippedLines): the reader skips them whole,
+// so a command letter written without its 'C' never goes out. Lines are
+// counted as the line ends above end them.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "upload/upload_fault.h"
 
@@ -89,6 +95,22 @@ public:
     // its path has none.
     std::string ScriptDirectory() const;
 
+    // A line on which no command starts but that holds text: printable
+    // bytes other than blanks (bytes from 0x80 on count as text). m_strText
+    // runs from its first to its last such byte, cut to kSkippedTextBytes
+    // (a longer text has one byte more, so that the cut shows).
+    struct SkippedLine {
+        std::size_t m_nLine = 0;  // from 1
+        std::string m_strText;
+    };
+    static constexpr std::size_t kSkippedTextBytes = 60;
+    // From now on, notes such lines as the requests pass them.
+    void KeepSkippedLines() { m_bKeepSkipped = true; }
+    // The lines noted since the last call, in script order. A line is
+    // noted once the reader has passed its end (or the script's end) and
+    // knows that no command started on it.
+    std::vector<SkippedLine> TakeSkippedLines();
+
     // Text of the last command read, NUL-terminated; its first byte is the
     // command letter. A file command's text is cut to fit.
     char m_szCommand[kCommandSize];
@@ -108,9 +130,22 @@ private:
     int ReadFileCommand();
     void SetCommandText(const std::string& text, std::size_t fieldSize = 0);
     void Fail(UploadFault fault, int error);
+    void NoteSkipped(std::size_t line, unsigned char byte);
+    void EndSkippedLine();
 
     std::string m_strPath;
     std::FILE* m_file = nullptr;
     UploadFault m_fault = UploadFault::None;
     int m_nError = 0;
+
+    // Lines: the line of the next byte, and whether the last byte was a CR
+    // (a LF after it ends no further line).
+    std::size_t m_nLine = 1;
+    bool m_bAfterCR = false;
+    // Skipped lines, with KeepSkippedLines only.
+    bool m_bKeepSkipped = false;
+    std::size_t m_nCommandLine = 0;  // where the last command started
+    std::size_t m_nSkippedLine = 0;  // the line whose skipped text is pending
+    std::string m_strSkipped;        // its text so far, without leading blanks
+    std::vector<SkippedLine> m_skippedLines;
 };

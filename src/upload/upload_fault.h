@@ -27,11 +27,16 @@ enum class UploadFault {
     DataFileTooShort,     // fewer bytes than the 6 of a header frame
     DataFileTooLarge,     // 4 GiB or more: its length does not fit the progress counters
     DataFileEndedEarly,   // it ended before the length it had when it was opened
+    DataFileChanged,      // its size or bytes differ from what the run checked at its start
     // Found only by a script check: the upload carries these out, but not as
     // the script's author meant.
     CommandAfterRestart,  // a command after the last X: the receiver has restarted
     DataFileCaseDiffers,  // the name finds its file only when letter case is ignored
     EArgumentCut,         // an E argument longer than the 6 bytes sent
+    // Found only by a script check: a line the reader skips as a whole,
+    // although it holds text (command says which text).
+    CommandWithoutC,      // a bare command letter ("X", "Q", "E12"): a command needs C in front
+    TextNotACommand,      // any other text
 };
 
 // One fault and where it was found.
@@ -48,6 +53,9 @@ struct UploadFaultReport {
     std::string m_strPath;
     // The system's error number (errno) behind the fault, or 0.
     int m_nError = 0;
+    // The script's line, counted from 1, for a finding that belongs to a
+    // line rather than to a command; 0 otherwise.
+    std::size_t m_nLine = 0;
 
     bool operator==(const UploadFaultReport&) const = default;
 };

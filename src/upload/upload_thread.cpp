@@ -1,17 +1,22 @@
 #include "upload/upload_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "link/frame_buffer.h"
 #include "link/frame_format.h"
 #include "link/messages.h"
 #include "link/shared_state.h"
 #include "platform/clock.h"
+#include "platform/sha256.h"
 #include "platform/window.h"
 #include "upload/data_file.h"
+#include "upload/expected_data_files.h"
 #include "upload/script_reader.h"
 #include "upload/upload_fault.h"
 
@@ -52,9 +57,25 @@ void FillOutbox(BYTE length, const BYTE* text, std::size_t textSize) {
     std::memcpy(g_pOutbox->m_abyPayload + frame::kTextOffset, text, textSize);
 }
 
+// The bytes of a data file put into frames so far, and their SHA-256.
+class FramedBytes {
+public:
+    void Add(const BYTE* data, std::size_t size) {
+        m_hash.Update(data, size);
+        m_qwCount += size;
+    }
+    std::uint64_t Count() const { return m_qwCount; }
+    std::string Sha256() const { return m_hash.Hex(); }
+
+private:
+    Sha256Stream m_hash;
+    std::uint64_t m_qwCount = 0;
+};
+
 class ScriptExecutor {
 public:
-    explicit ScriptExecutor(HWND hwnd) : m_hwnd(hwnd), m_reader(g_strScriptPath) {}
+    explicit ScriptExecutor(HWND hwnd)
+        : m_hwnd(hwnd), m_reader(g_strScriptPath), m_expected(ExpectedDataFiles()) {}
 
     // Works through the script until its end, a failure or an abort.
     void Run();
@@ -64,8 +85,10 @@ private:
     Next SendE();
     Next SendLetter(char letter);
     Next SendDataFile();
-    bool SendFileContents(DataFile& file);
+    bool SendFileContents(DataFile& file, FramedBytes& framed);
     void EndDataFile(DataFile& file);
+    Next ReportFileSent(const DataFile& file, const FramedBytes& framed, const ExpectedDataFile* expected);
+    const ExpectedDataFile* ExpectedFor(const std::string& path) const;
     Next ReportFault(UploadFault fault, const std::string& path, int error);
     void WaitUntilTaken();
     void WaitForLastFrame();
@@ -73,6 +96,8 @@ private:
 
     HWND m_hwnd;
     ScriptReader m_reader;
+    // What the run checked of its data files at its start; nullopt: nothing.
+    const std::optional<std::vector<ExpectedDataFile>> m_expected;
 };
 
 void ScriptExecutor::Run() {
@@ -164,23 +189,53 @@ Next ScriptExecutor::SendDataFile() {
     }
     if (fault != UploadFault::None)
         return ReportFault(fault, file.Path(), file.Error());
+    // A file of another length than the one checked at the start is not
+    // the file checked: nothing of it goes out.
+    const ExpectedDataFile* expected = ExpectedFor(file.Path());
+    if (m_expected && (!expected || expected->m_qwSize != file.Length()))
+        return ReportFault(UploadFault::DataFileChanged, file.Path(), 0);
     g_bTransferActive.Set();
     PostCommand("S" + file.Path());
     // Progress runs from 0 to the file's length for each data file.
     g_dwBytesSent.Store(0);
     g_dwFileLength.Store(static_cast<DWORD>(file.Length()));
-    const bool sent = SendFileContents(file);
+    FramedBytes framed;
+    const bool sent = SendFileContents(file, framed);
     EndDataFile(file);
     if (!sent)
         return ReportFault(file.Fault(), file.Path(), file.Error());
+    return ReportFileSent(file, framed, expected);
+}
+
+// Waits until the link has taken the file's last frame (as the next command
+// would wait for the slot), then reports the bytes that went out and their
+// SHA-256, and fails when they are not the bytes checked at the start.
+// Nothing is reported after an abort: the last frame may never have gone.
+Next ScriptExecutor::ReportFileSent(const DataFile& file, const FramedBytes& framed,
+                                    const ExpectedDataFile* expected) {
+    if (!WaitForSlotOrAbort())
+        return Next::Go;
+    const SentDataFile sent{file.Path(), framed.Count(), framed.Sha256()};
+    PostMessageText(m_hwnd, WM_UPLOAD_FILE_SENT, SentDataFileText(sent).c_str(), static_cast<WPARAM>(sent.m_qwBytes));
+    if (m_expected && (sent.m_qwBytes != expected->m_qwSize || sent.m_strSha256 != expected->m_strSha256))
+        return ReportFault(UploadFault::DataFileChanged, file.Path(), 0);
     return Next::Go;
+}
+
+const ExpectedDataFile* ScriptExecutor::ExpectedFor(const std::string& path) const {
+    if (!m_expected)
+        return nullptr;
+    const auto found = std::find_if(m_expected->begin(), m_expected->end(),
+                                    [&](const ExpectedDataFile& file) { return file.m_strPath == path; });
+    return found == m_expected->end() ? nullptr : &*found;
 }
 
 // The header frame (file bytes 0 to 5; the file has at least those), then
 // the rest in chunks of 64 bytes and one last shorter chunk, up to the
-// length the file had when it was opened. False when a read failed or the
-// file ended before that length; true at that length or on abort.
-bool ScriptExecutor::SendFileContents(DataFile& file) {
+// length the file had when it was opened, each added to framed as it is
+// queued. False when a read failed or the file ended before that length;
+// true at that length or on abort.
+bool ScriptExecutor::SendFileContents(DataFile& file, FramedBytes& framed) {
     BYTE header[frame::kHeaderDataSize] = {};
     long count = file.Read(header, sizeof header);
     if (count != static_cast<long>(sizeof header))
@@ -188,6 +243,7 @@ bool ScriptExecutor::SendFileContents(DataFile& file) {
     if (!WaitForSlot())
         return true;
     FillOutbox(frame::kLengthHeader, header, sizeof header);
+    framed.Add(header, sizeof header);
     g_bOutboxFull.Set();
     g_dwBytesSent.Add(static_cast<DWORD>(count));
 
@@ -200,6 +256,7 @@ bool ScriptExecutor::SendFileContents(DataFile& file) {
         if (count == 0 || !WaitForSlot())
             break;
         FillOutbox(static_cast<BYTE>(frame::kTagSize + 1 + count), chunk, 1 + count);
+        framed.Add(chunk + 1, static_cast<std::size_t>(count));
         g_bOutboxFull.Set();
         g_dwBytesSent.Add(static_cast<DWORD>(count));
         if (count < static_cast<long>(frame::kChunkDataSize))
@@ -234,6 +291,20 @@ void ScriptExecutor::PostCommand(const std::string& text) {
 }
 
 }  // namespace
+
+// The path, then the digest after the last line feed (a digest holds none).
+std::string SentDataFileText(const SentDataFile& file) { return file.m_strPath + "\n" + file.m_strSha256; }
+
+SentDataFile SentDataFileOf(WPARAM wParam, const char* text) {
+    SentDataFile file;
+    file.m_qwBytes = static_cast<std::uint64_t>(wParam);
+    file.m_strPath = text ? text : "";
+    if (const std::size_t end = file.m_strPath.rfind('\n'); end != std::string::npos) {
+        file.m_strSha256 = file.m_strPath.substr(end + 1);
+        file.m_strPath.resize(end);
+    }
+    return file;
+}
 
 UINT UploadThread(void* param) {
     const HWND hwnd = static_cast<HWND>(reinterpret_cast<std::uintptr_t>(param));

@@ -20,8 +20,19 @@
 //                           file cannot be read, holds no command, is too
 //                           short ...): wParam = PackFault(code, errno),
 //                           text: the path of the file concerned
+//   WM_UPLOAD_FILE_SENT     a data file's last frame has been taken by the
+//                           link: wParam = the bytes sent, text: their
+//                           path and SHA-256 (hashed as they were put into
+//                           frames; see SentDataFileOf)
 //   WM_UPLOAD_DONE          exactly once, as the thread ends
 // After a failure message nothing more is queued: the thread ends.
+//
+// Where the run has set what it checked of its data files at its start
+// (expected_data_files.h), each data file is held against it: one whose
+// length at opening differs fails before anything of it is queued, one
+// whose bytes as sent differ fails once it has gone out (after
+// WM_UPLOAD_FILE_SENT), both with DataFileChanged, and nothing after it is
+// queued (no closing X).
 //
 // The thread ends at the end of the script, after a failure, or when it finds
 // g_bAbort set. At the end of the script it first waits until LinkThread has
@@ -37,7 +48,20 @@
 // 64 bits (files above 42 MB). Data files of 4 GiB or more are refused.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "platform/win_types.h"
+
+// What WM_UPLOAD_FILE_SENT reports.
+struct SentDataFile {
+    std::string m_strPath;
+    std::uint64_t m_qwBytes = 0;
+    std::string m_strSha256;  // lower-case hex
+};
+// The message's text for file, and the file back from the message.
+std::string SentDataFileText(const SentDataFile& file);
+SentDataFile SentDataFileOf(WPARAM wParam, const char* text);
 
 // Thread procedure for AfxBeginThread; param is the HWND of the window that
 // receives the messages, cast through std::uintptr_t. Returns 0.
