@@ -24,6 +24,7 @@
 #include "app/demo.h"
 #include "app/frame_trace_file.h"
 #include "app/gui_handover.h"
+#include "app/output_guard.h"
 #include "platform/port_list.h"
 #include "events/run_events.h"
 #include "term/script_precheck.h"
@@ -31,7 +32,6 @@
 #include "station/station_child.h"
 #include "station/station_ports.h"
 #include "term/terminal_app.h"
-#include "upload/script_check.h"
 #include "platform/utf8_path.h"
 
 namespace {
@@ -69,17 +69,31 @@ int RunFrontEnd(const CommandLine& commandLine, const PortSettings& settings, co
     return RunTerminal(settings, options);
 }
 
-// The files --trace and --events must not be written into: the port and,
-// when a script was given, the script and its data files.
-std::vector<TraceGuardedFile> GuardedFiles(const CommandLine& commandLine) {
-    const std::string device = ResolvePortName(PortNameFor(PortSettingsFor(commandLine)));
-    std::vector<TraceGuardedFile> guarded{{"the serial port", device}};
-    if (!commandLine.m_strScript.empty()) {
-        guarded.push_back({"the script", commandLine.m_strScript});
-        for (const ScriptDataFile& file : CheckScript(commandLine.m_strScript).m_dataFiles)
-            guarded.push_back({"a data file of the script", file.m_strPath});
+// Every file the run writes ("-", standard output, names none).
+std::vector<OutputFile> OutputsOf(const CommandLine& commandLine) {
+    std::vector<OutputFile> outputs;
+    const std::pair<const char*, const std::string*> options[] = {{"--trace", &commandLine.m_strTraceFile},
+                                                                  {"--events", &commandLine.m_strEventsFile},
+                                                                  {"--record", &commandLine.m_strRecordFile}};
+    for (const auto& [option, path] : options)
+        if (!path->empty() && *path != "-")
+            outputs.push_back({option, {std::string("the ") + (option + 2) + " file", *path}});
+    return outputs;
+}
+
+// Why the run must not write its outputs: one names a port, the ports
+// file, the script, a data file or another output. "" when none does.
+std::string OutputClash(const CommandLine& commandLine, const std::vector<std::string>& ports) {
+    std::vector<NamedFile> inputs;
+    for (const std::string& port : ports)
+        inputs.push_back({"the serial port", ResolvePortName(port)});
+    if (!commandLine.m_strPortsFrom.empty())
+        inputs.push_back({"the ports file", commandLine.m_strPortsFrom});
+    if (!commandLine.m_strScript.empty() && !commandLine.m_bDemo) {
+        const std::vector<NamedFile> script = ScriptFiles(commandLine.m_strScript);
+        inputs.insert(inputs.end(), script.begin(), script.end());
     }
-    return guarded;
+    return FindOutputClash(OutputsOf(commandLine), inputs);
 }
 
 // Tells the operator why the program stops before a run (on stderr) and
@@ -89,17 +103,6 @@ int Refuse(RunEvents* events, int status, const std::string& text) {
     if (events)
         events->End(status, text);
     return status;
-}
-
-// The same file as one that must not be written into: the reason to refuse
-// it, or "".
-std::string GuardedFileClash(const char* option, const std::string& path,
-                             const std::vector<TraceGuardedFile>& guarded) {
-    const TraceGuardedFile* file = FrameTraceFile::FindGuardedFile(path, guarded);
-    if (file == nullptr)
-        return {};
-    return std::string(option) + " " + path + " names " + file->m_strWhat + " (" + file->m_strPath +
-           "); choose another file";
 }
 
 int RunDemo(const CommandLine& commandLine, RunEvents* events, int argc, char** argv) {
@@ -152,6 +155,8 @@ int RunStationMode(const CommandLine& commandLine, const char* argv0) {
         return UsageError("a station needs --script FILE.cmd");
     if (commandLine.m_bDemo || !commandLine.m_strTraceFile.empty())
         return UsageError(std::string(commandLine.m_bDemo ? "--demo" : "--trace") + " runs on one port only");
+    if (const std::string clash = OutputClash(commandLine, options.m_ports); !clash.empty())
+        return Refuse(nullptr, kExitUsage, clash);
     options.m_strScript = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(commandLine.m_strScript)));
     options.m_nTimeoutSeconds = commandLine.m_nTimeoutSeconds;
     options.m_bRepeat = commandLine.m_bRepeat;
@@ -175,9 +180,6 @@ int RunCommandLine(const CommandLine& commandLine, RunEvents* events, int argc, 
 
     FrameTraceFile trace;
     if (!commandLine.m_strTraceFile.empty()) {
-        const std::string clash = GuardedFileClash("--trace", commandLine.m_strTraceFile, GuardedFiles(commandLine));
-        if (!clash.empty())
-            return Refuse(events, kExitUsage, clash);
         std::string reason;
         if (!trace.Open(commandLine.m_strTraceFile, &reason))
             return Refuse(events, kExitUsage,
@@ -226,16 +228,11 @@ int main(int argc, char** argv) {
     if (WantsStation(commandLine))
         return RunStationMode(commandLine, argv[0]);
 
+    // The demo's port and script are its own, made when it starts.
+    const std::vector<std::string> port = {commandLine.m_bDemo ? "" : PortNameFor(PortSettingsFor(commandLine))};
+    if (const std::string clash = OutputClash(commandLine, port); !clash.empty())
+        return Refuse(nullptr, kExitUsage, clash);
     std::unique_ptr<RunEvents> events;
-    if (!commandLine.m_strEventsFile.empty() && commandLine.m_strEventsFile != "-") {
-        std::vector<TraceGuardedFile> guarded = GuardedFiles(commandLine);
-        guarded.push_back({"the trace file", commandLine.m_strTraceFile});
-        std::string clash = GuardedFileClash("--events", commandLine.m_strEventsFile, guarded);
-        if (clash.empty() && commandLine.m_strEventsFile == commandLine.m_strTraceFile)
-            clash = "--events and --trace name the same file; choose another file";
-        if (!clash.empty())
-            return Refuse(nullptr, kExitUsage, clash);
-    }
     if (!commandLine.m_strEventsFile.empty()) {
         std::string reason;
         events = RunEvents::Open(commandLine.m_strEventsFile, &reason);
