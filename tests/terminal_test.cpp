@@ -511,6 +511,25 @@ INSTANTIATE_TEST_SUITE_P(Targets, OutputGuardTest,
                              return option.substr(2) + "_" + target.substr(0, target.find('.'));
                          });
 
+// Started with stdout and stderr closed, the program writes its operator
+// text nowhere rather than into its own files: the events and the trace
+// hold whole lines of their own only.
+TEST_F(TerminalTest, OutputsClosedLeaveTheFilesWhole) {
+    StartSim();
+    WriteData("data.bin", 3000);
+    const std::string events = (m_folder / "events.jsonl").string(), trace = (m_folder / "trace.txt").string();
+    ChildProcess child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n"), {"--events", events, "--trace", trace}),
+                       false, {.m_bOutputsClosed = true});
+    EXPECT_EQ(child.Wait(60s), 0);
+    std::ifstream eventLines(events), traceLines(trace);
+    std::size_t count = 0;
+    for (std::string line; std::getline(eventLines, line); ++count)
+        EXPECT_TRUE(Json::parse(line, nullptr, false).is_object()) << line;
+    for (std::string line; std::getline(traceLines, line); ++count)
+        EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  (in |out) .*)"))) << line;
+    EXPECT_GT(count, 10u);
+}
+
 TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {
     ChildProcess child({"--demo", "--no-gui"});
     EXPECT_EQ(child.Wait(120s), 0) << child.Out() << child.Err();

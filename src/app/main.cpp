@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@
 #include "app/frame_trace_file.h"
 #include "app/gui_handover.h"
 #include "app/output_guard.h"
+#include "platform/interrupt_watcher.h"
 #include "platform/port_list.h"
+#include "platform/standard_descriptors.h"
 #include "events/run_events.h"
 #include "term/script_precheck.h"
 #include "station/station.h"
@@ -203,6 +206,12 @@ int RunCommandLine(const CommandLine& commandLine, RunEvents* events, int argc, 
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenStandardDescriptors();
+    // From here Ctrl-C, SIGTERM and SIGHUP wait for the station's interrupt
+    // watcher, which takes one that came while the station was setting up
+    // as its cancel; every other mode lets them through again once the
+    // command line has been read, and they take their effect then.
+    std::optional<WatchedSignalsBlocked> held(std::in_place);
     // A reader that went away (stdout into `head`, a trace FIFO) shows as a
     // failed write, which the output code tolerates: the download goes on.
 #ifdef SIGPIPE
@@ -214,6 +223,8 @@ int main(int argc, char** argv) {
     int status = 0;
     if (!ParseCommandLine(argc, argv, &commandLine, &status))
         return status;
+    if (!WantsStation(commandLine))
+        held.reset();
     if (commandLine.m_bVersion) {
         std::printf("%s\n", VersionText().c_str());
         return kExitSuccess;
