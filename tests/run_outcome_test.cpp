@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "res/strings.h"
 
 namespace {
@@ -54,3 +56,16 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"CancelledAfterAnError", {kNotice, LoadResString(IDS_COMMUNICATION_ERROR)}, true, false,
                     kExitCancelled}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A signal's cancel gives 128 + its number; the first cancel decides.
+TEST(RunOutcomeSignalTest, ExitStatusFollowsTheFirstCancel) {
+    const std::vector<std::pair<std::vector<int>, int>> cases = {
+        {{SIGTERM}, 143}, {{SIGHUP}, 129}, {{SIGINT}, 130}, {{0}, 130}, {{SIGTERM, SIGINT}, 143}, {{0, SIGHUP}, 130}};
+    for (const auto& [signals, status] : cases) {
+        RunOutcome outcome;
+        outcome.NoteMessage(kSuccess);
+        for (const int signal : signals)
+            outcome.NoteCancelled(signal);
+        EXPECT_EQ(outcome.ExitStatus(), status) << signals.front();
+    }
+}

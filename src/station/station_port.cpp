@@ -17,6 +17,8 @@ void StationPort::BeginUnit() {
     m_dRate = 0;
     m_dSecondsLeft = -1;
     m_nPlainTenth = -1;
+    m_nSentBytes = 0;
+    m_nFileBytes = 0;
 }
 
 bool StationPort::Apply(const StationEvent& event) {
@@ -40,11 +42,15 @@ bool StationPort::Apply(const StationEvent& event) {
         m_nPercent = event.m_nPercent;
         m_dRate = event.m_dRate;
         m_dSecondsLeft = event.m_dSecondsLeft;
+        m_nFileBytes = event.m_nBytes;
         const int tenth = m_nPercent / 10;
         if (newFile || tenth != m_nPlainTenth) {
             m_nPlainTenth = tenth;
             return true;
         }
+    } else if (name == "file_sent") {
+        m_nSentBytes += event.m_nBytes;
+        m_nFileBytes = 0;
     } else if (name == "end") {
         m_phase = Phase::Ended;
         m_bEnded = true;
@@ -57,16 +63,18 @@ bool StationPort::Apply(const StationEvent& event) {
     return m_phase != before;
 }
 
-UnitOutcome StationPort::EndUnit(const ChildExit& exit, bool killedAfterCancel) {
+UnitOutcome StationPort::EndUnit(const ChildExit& exit, const std::string& endedBy, double seconds) {
     m_bRunning = false;
     m_phase = Phase::Idle;
     UnitOutcome outcome = m_current;
     outcome.m_bReported = m_bEnded;
     if (!m_bEnded) {
         outcome.m_strResult = "error";
-        outcome.m_strMessage = killedAfterCancel
-                                   ? "the download did not end after the cancel and was killed"
-                                   : "the download process " + exit.m_strHow + " without reporting its result";
+        outcome.m_strMessage = !endedBy.empty() ? endedBy + " (" + exit.m_strHow + ")"
+                                                : "the download process " + exit.m_strHow +
+                                                      " without reporting its result";
+        outcome.m_nBytes = m_nSentBytes + m_nFileBytes;
+        outcome.m_dSeconds = seconds;
     } else if (outcome.m_strResult == "success" && exit.m_nStatus != 0) {
         outcome.m_strResult = "error";
         outcome.m_strMessage = "the download reported success but " + exit.m_strHow;
