@@ -8,7 +8,9 @@
 
 std::optional<FileIdentity> IdentifyFile(const std::string& path) {
     struct stat status {};
-    if (path.empty() || ::stat(path.c_str(), &status) != 0)
+    // No inode (Windows' C library gives 0 for every file, on a drive's one
+    // device number): no identity, and names are compared instead.
+    if (path.empty() || ::stat(path.c_str(), &status) != 0 || status.st_ino == 0)
         return std::nullopt;
     return FileIdentity{static_cast<unsigned long long>(status.st_dev), static_cast<unsigned long long>(status.st_ino)};
 }

@@ -15,10 +15,10 @@ struct FileIdentity {
 };
 
 // The identity of the file path names (links followed); nullopt when it
-// does not exist or cannot be looked at.
-// On Windows the C library's stat() fills in no inode: this function is the
-// one place where identity is taken, to be done there with the file's own
-// index once that is wanted.
+// does not exist or cannot be looked at, or the system gives no inode.
+// On Windows the C library's stat() fills in no inode, so files are told
+// apart by their names there: this function is the one place where identity
+// is taken, to be done there with the file's own index.
 std::optional<FileIdentity> IdentifyFile(const std::string& path);
 
 // The absolute, normal form of path with the links in the part that exists
