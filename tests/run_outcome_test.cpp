@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "res/strings.h"
 
 namespace {
@@ -58,3 +60,15 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"CancelledAfterAnError", {kNotice, Message(IDS_COMMUNICATION_ERROR)}, true, false,
                     kExitCancelled}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A signal's cancel gives 128 + its number; the first cancel decides.
+TEST(RunOutcomeSignalTest, ExitStatusFollowsTheFirstCancel) {
+    for (const auto& [first, second, status] : std::vector<std::tuple<int, int, int>>{
+             {SIGTERM, 0, 143}, {SIGHUP, 0, 129}, {SIGINT, 0, 130}, {0, SIGHUP, 130}, {SIGTERM, SIGINT, 143}}) {
+        RunOutcome outcome;
+        outcome.NoteMessage(kSuccess);
+        outcome.NoteCancelled(first);
+        outcome.NoteCancelled(second);
+        EXPECT_EQ(outcome.ExitStatus(), status) << first << " " << second;
+    }
+}

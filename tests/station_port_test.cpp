@@ -62,7 +62,7 @@ TEST_P(StationPortTest, OutcomeFollowsTheEventsAndTheExit) {
         if (const auto event = ParseStationEvent(line))
             port.Apply(*event);
     EXPECT_EQ(port.PhaseText(), c.phaseAfterLines);
-    const UnitOutcome outcome = port.EndUnit(c.exit, false);
+    const UnitOutcome outcome = port.EndUnit(c.exit, "", 0);
     EXPECT_EQ(outcome.m_strResult, c.result);
     EXPECT_NE(outcome.m_strMessage.find(c.message), std::string::npos) << outcome.m_strMessage;
     EXPECT_EQ(outcome.m_bSuccess, std::string(c.result) == "success");
@@ -115,7 +115,7 @@ TEST(UnitRecordTest, LinesQuoteAsRfc4180AndAppendUnderOneHeader) {
     for (const char* line : {kStarted, kConnected, kError})
         port.Apply(*ParseStationEvent(line));
     const UnitRecordLine line{std::chrono::system_clock::from_time_t(1796679296), "/dev/pts/7", "A1,B2",
-                              port.EndUnit(Exited(1), false)};
+                              port.EndUnit(Exited(1), "", 0)};
     for (int open = 0; open < 2; ++open) {
         UnitRecord record;
         std::string reason;

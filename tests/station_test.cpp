@@ -11,6 +11,8 @@
 #include <condition_variable>
 #include <fstream>
 #include <map>
+#include <set>
+#include <sys/stat.h>
 #include <sstream>
 #include <thread>
 
@@ -108,12 +110,12 @@ protected:
         }
     }
 
-    std::unique_ptr<ChildProcess> StartStation(std::vector<std::string> args) {
+    std::unique_ptr<ChildProcess> StartStation(std::vector<std::string> args, ChildStart start = {}) {
         args.insert(args.begin(), {"--no-gui", "--script", (m_temp.Path() / "load.cmd").string(), "--record",
                                    Record(), "--events", Events()});
         for (const auto& sim : m_sims)
             args.insert(args.end(), {"--port", sim->ToolPath()});
-        return std::make_unique<ChildProcess>(args);
+        return std::make_unique<ChildProcess>(args, false, start);
     }
 
     // Each port's events, in order.
@@ -134,10 +136,13 @@ protected:
         std::getline(file, line);
         EXPECT_EQ(line, "time,port,usb_serial,script,files,bytes,result,message,seconds\r");
         while (std::getline(file, line)) {
-            EXPECT_EQ(line.back(), '\r');
-            line.pop_back();
+            EXPECT_TRUE(line.ends_with('\r')) << line;
+            if (line.ends_with('\r'))
+                line.pop_back();
             lines.push_back(SplitCsv(line));
             EXPECT_EQ(lines.back().size(), 9u) << line;
+            if (lines.back().size() != 9)
+                lines.pop_back();
         }
         return lines;
     }
@@ -148,6 +153,23 @@ protected:
                 EXPECT_EQ(KeptFields(m_ports[i]), m_found[i]) << m_sims[i]->ToolPath();
             }
         }
+    }
+
+    // A frame hook: each receiver holds its upload halfway through the file
+    // (after skip such points of earlier units) until Release().
+    std::function<void(unsigned)> HoldMidFile(unsigned skip = 0) {
+        return [this, skip](unsigned frames) {
+            std::unique_lock lock(m_mutex);
+            if (frames != kMidFile || ++m_nMidFiles <= skip)
+                return;
+            ++m_nHeld;
+            m_changed.notify_all();
+            m_changed.wait_for(lock, kBound, [this] { return m_bReleased; });
+        };
+    }
+    bool AllHeld() {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kBound, [this] { return m_nHeld == m_sims.size(); });
     }
 
     // Lets go of receivers held by a test's frame hook.
@@ -169,6 +191,7 @@ protected:
     std::condition_variable m_changed;
     bool m_bReleased = false;
     unsigned m_nHeld = 0;
+    unsigned m_nMidFiles = 0;
 };
 
 TEST_F(StationTest, EightReceiversThreeFaultsEachReportedWithItsReason) {
@@ -257,19 +280,9 @@ TEST_F(StationTest, RepeatLoadsThreeUnitsPerPort) {
 TEST_F(StationTest, CtrlCMidFileCancelsEveryPortAndGivesItBack) {
     // Every receiver holds the upload halfway through the file until the
     // station has been interrupted.
-    AddReceivers({Role::Clean, Role::Clean, Role::Clean, Role::Clean}, [this](unsigned frames) {
-        if (frames != kMidFile)
-            return;
-        std::unique_lock lock(m_mutex);
-        ++m_nHeld;
-        m_changed.notify_all();
-        m_changed.wait_for(lock, kBound, [this] { return m_bReleased; });
-    });
+    AddReceivers({Role::Clean, Role::Clean, Role::Clean, Role::Clean}, HoldMidFile());
     auto station = StartStation({});
-    {
-        std::unique_lock lock(m_mutex);
-        ASSERT_TRUE(m_changed.wait_for(lock, kBound, [this] { return m_nHeld == m_sims.size(); }));
-    }
+    ASSERT_TRUE(AllHeld());
     station->Signal(SIGINT);
     const int status = station->Wait(kBound);
     Release();
@@ -288,5 +301,174 @@ TEST_F(StationTest, CtrlCMidFileCancelsEveryPortAndGivesItBack) {
     EXPECT_EQ(RecordLines().size(), m_sims.size());
     ExpectPortsGivenBack();
 }
+
+// The station's fault cells: a fault (signals sent to the first port's child
+// or to the station) and the moment it strikes; every cell is held to the
+// same invariants (ExpectInvariants).
+enum class Target { None, Child, Station, StationSettingUp };
+enum class Moment { Start, Waiting, MidFile, SecondUnitMidFile };
+
+struct Cell {
+    const char* name;
+    std::vector<Role> roles;
+    Target target;
+    std::vector<int> signals;
+    Moment moment;
+    std::vector<std::string> args;
+    int status;                // the station's exit status
+    const char* summary;       // a part of its output
+    const char* message = "";  // a part of the first port's last record line
+    std::size_t lines = 0;     // record lines
+    unsigned units = 0;        // each receiver's units (--repeat)
+    ChildStart start = {};
+    unsigned fileCommands = 1;
+};
+void PrintTo(const Cell& c, std::ostream* os) { *os << c.name; }
+
+class StationFaultTest : public StationTest, public ::testing::WithParamInterface<Cell> {
+protected:
+    // The first event called name of port's latest run, waited for.
+    StationEvent WaitForEvent(const std::string& port, const std::string& name) {
+        for (int i = 0; i < 6000; ++i, std::this_thread::sleep_for(20ms)) {
+            auto events = EventsByPort();
+            const auto& mine = events[port];
+            auto at = std::find_if(mine.rbegin(), mine.rend(), [](auto& e) { return e.m_strEvent == "started"; });
+            for (auto it = at == mine.rend() ? mine.begin() : at.base() - 1; it != mine.end(); ++it)
+                if (it->m_strEvent == name)
+                    return *it;
+        }
+        ADD_FAILURE() << "no " << name << " event of " << port;
+        return {};
+    }
+
+    void Strike(const Cell& c, ChildProcess& station) {
+        pid_t pid = 0;
+        int fifo = -1;  // the station reads its ports from it: it sets up until they are written
+        for (int i = 0; c.target == Target::StationSettingUp && fifo < 0 && i < 6000; ++i, std::this_thread::sleep_for(10ms))
+            fifo = open(Fifo().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (c.moment == Moment::Waiting) {
+            for (const auto& sim : m_sims)
+                WaitForEvent(sim->ToolPath(), "waiting");
+        } else if (c.moment != Moment::Start) {
+            ASSERT_TRUE(AllHeld());
+            WaitForEvent(m_sims[0]->ToolPath(), "progress");  // so that bytes have been reported
+        }
+        if (c.target == Target::Child) {
+            ASSERT_GT(pid = static_cast<pid_t>(WaitForEvent(m_sims[0]->ToolPath(), "started").m_nPid), 0);
+        }
+        for (const int signal : c.signals)
+            pid > 0 ? (void)kill(pid, signal) : station.Signal(signal);
+        if (fifo >= 0) {
+            EXPECT_EQ(write(fifo, "/dev/null\n", 10), 10);
+            close(fifo);
+        }
+        Release();
+    }
+
+    // The units a receiver got whole: every command, each data file with its SHA-256.
+    std::size_t Loaded(const SimReport& r, unsigned files) const {
+        auto whole = [&](const std::vector<std::string>& commands, const std::vector<SimFile>& got) {
+            return std::count(commands.begin(), commands.end(), "X") == 1 && got.size() == files &&
+                   std::all_of(got.begin(), got.end(), [&](const SimFile& f) { return f.sha256 == m_strSha256; });
+        };
+        return whole(r.commands, r.files) +
+               std::count_if(r.units.begin(), r.units.end(), [&](auto& u) { return whole(u.commands, u.files); });
+    }
+
+    void ExpectInvariants(const Cell& c, int status, ChildProcess& station) {
+        SCOPED_TRACE(station.Out() + station.Err());
+        EXPECT_EQ(status, c.status);
+        EXPECT_NE(station.Out().find(c.summary), std::string::npos);
+        std::ifstream file(Events());
+        for (std::string line; std::getline(file, line);)
+            EXPECT_TRUE(ParseStationEvent(line)) << line;
+        auto events = EventsByPort();
+        const auto record = RecordLines();
+        EXPECT_EQ(record.size(), c.lines);
+        // No process of ours is left (a zombie is gone too); then every port is as it was found.
+        auto gone = [](long long pid, std::string stat = {}) {
+            return !std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat) ||
+                   stat.substr(stat.rfind(')') + 2, 1) == "Z";
+        };
+        for (const auto& [port, list] : events)
+            for (const StationEvent& e : list)
+                for (int i = 0; e.m_strEvent == "started" && !gone(e.m_nPid); ++i, std::this_thread::sleep_for(20ms))
+                    ASSERT_LT(i, 3000) << "process " << e.m_nPid << " of " << port << " is still running";
+        ExpectPortsGivenBack();
+        for (const auto& sim : m_sims) {
+            const std::string port = sim->ToolPath();
+            std::multiset<std::string> ends;  // result, bytes, message
+            std::size_t started = 0, successes = 0;
+            for (const StationEvent& e : events[port]) {
+                started += e.m_strEvent == "started";
+                if (e.m_strEvent == "end")
+                    ends.insert(e.m_strResult + "," + std::to_string(e.m_nBytes) + "," + StationDisplay::OneLine(e.m_strText));
+            }
+            EXPECT_TRUE(ends.size() == started || status == 128 + SIGKILL) << port << ": a run without one end";
+            for (const auto& line : record) {
+                if (line[1] != port)
+                    continue;
+                successes += line[6] == "success";
+                const auto end = ends.find(line[6] + "," + line[5] + "," + line[7]);
+                EXPECT_NE(end, ends.end()) << port << ": no end event agrees with " << line[6] << " " << line[7];
+                if (end != ends.end())
+                    ends.erase(end);
+                EXPECT_EQ(std::count(line[4].begin(), line[4].end(), '='), c.fileCommands) << "files of " << port;
+                EXPECT_TRUE(line[7].find(c.message) != std::string::npos || port != m_sims[0]->ToolPath()) << line[7];
+                EXPECT_TRUE(line[5] != "0" || c.moment < Moment::MidFile) << "the bytes sent before the fault";
+            }
+            sim->WaitUntil([&](const SimReport& r) { return Loaded(r, c.fileCommands) >= successes; }, 10s);
+            EXPECT_EQ(Loaded(sim->Report(), c.fileCommands), successes) << port << ": " << sim->Report().Summary();
+        }
+    }
+
+    std::string Fifo() const { return (m_temp.Path() / "ports.fifo").string(); }
+};
+
+TEST_P(StationFaultTest, EveryUnitAccountedForAndEveryPortGivenBack) {
+    const Cell& c = GetParam();
+    std::string files;
+    for (unsigned i = 0; i < c.fileCommands; ++i)
+        files += "Sdata.bin\r\n";
+    std::ofstream(m_temp.Path() / "load.cmd", std::ios::binary) << "CE123456\r\nCQ\r\n" + files + "CX\r\n";
+    // Mid-file, every receiver holds its next frame until the fault has struck.
+    const unsigned skip = c.moment == Moment::SecondUnitMidFile ? c.roles.size() : 0;
+    AddReceivers(c.roles, c.moment >= Moment::MidFile ? HoldMidFile(skip) : nullptr, c.units);
+    std::vector<std::string> args = c.args;
+    if (c.target == Target::StationSettingUp) {
+        ASSERT_EQ(mkfifo(Fifo().c_str(), 0600), 0);
+        args.insert(args.end(), {"--ports-from", Fifo()});
+    }
+    auto station = StartStation(args, c.start);
+    Strike(c, *station);
+    const int status = station->Wait(kBound);
+    Release();
+    ExpectInvariants(c, status, *station);
+}
+
+using enum Target;
+using enum Moment;
+const Role kClean = Role::Clean, kSilent = Role::Silent;
+const char kKilled[] = "killed by signal 9", kEnded[] = "no event for 12 s: ended by the station";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cells, StationFaultTest,
+    ::testing::Values(
+        Cell{"ChildKilledMidFile", {kClean, kClean}, Child, {SIGKILL}, MidFile, {}, 1, "1 succeeded, 1 failed", kKilled, 2},
+        Cell{"ChildKilledWhileWaiting", {kSilent}, Child, {SIGKILL}, Waiting, {}, 1, "FAILED", kKilled, 1},
+        Cell{"ChildStoppedMidFile", {kClean}, Child, {SIGSTOP}, MidFile, {"--timeout", "2"}, 1, "FAILED", kEnded, 1},
+        Cell{"ChildStoppedWhileWaiting", {kSilent}, Child, {SIGSTOP}, Waiting, {"--timeout", "2"}, 1, "FAILED", kEnded, 1},
+        Cell{"StationKilledMidFile", {kClean, kClean}, Station, {SIGKILL}, MidFile, {}, 128 + SIGKILL, ""},
+        Cell{"StationKilledWhileWaiting", {kSilent, kSilent}, Station, {SIGKILL}, Waiting, {}, 128 + SIGKILL, ""},
+        Cell{"RepeatOneGoodOneKilled", {kClean}, Child, {SIGKILL}, SecondUnitMidFile, {"--repeat", "--units", "2"}, 1,
+             "1 port, 0 succeeded, 1 failed", "", 2, 2},
+        Cell{"RepeatPortLoadedNoUnit", {kSilent}, Child, {SIGINT}, Waiting, {"--repeat"}, 1, "no unit"},
+        Cell{"SigintIgnoredSigtermCancels", {kClean}, Station, {SIGINT, SIGTERM}, MidFile, {}, 143, "Summary: 1 port",
+             "", 1, 0, {.m_bSigintIgnored = true}},
+        Cell{"SigtermWhileSettingUp", {}, StationSettingUp, {SIGTERM}, Start, {}, 143, "Summary: 1 port"},
+        Cell{"OutputsClosed", {kClean, kClean}, None, {}, Start, {}, 0, "", "", 2, 0, {.m_bOutputsClosed = true}},
+        Cell{"StartedEventOverOneMiB", {kSilent}, None, {}, Start, {"--timeout", "1"}, 1, "FAILED", "No connection", 1,
+             0, {}, 10000}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -589,35 +589,62 @@ INSTANTIATE_TEST_SUITE_P(Usage, TerminalUsageTest,
                                            UsageCase{"EmptyPort", {"--no-gui", "--port", "", "--script", "x.cmd"}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// --trace and --events must never write into the port, the script or a
-// data file: the same file by any path (a symlink here) is refused before
-// anything opens.
-class TraceGuardTest : public TerminalTest,
-                       public ::testing::WithParamInterface<std::tuple<const char*, const char*>> {};
+// No output file (--trace, --events, --record) may name the port, the script,
+// a data file or another output, by any path (a symlink here, a path with
+// "." in it): it is refused before anything is opened, so nothing is written
+// and no file is created (the other output named, too). --record makes the
+// run a station.
+class OutputGuardTest : public TerminalTest,
+                        public ::testing::WithParamInterface<std::tuple<std::string, std::string>> {};
 
-TEST_P(TraceGuardTest, RefusesTheTraceFile) {
+TEST_P(OutputGuardTest, RefusedBeforeAnythingIsOpened) {
     const std::string content = "CE1\r\nSdata.bin\r\nCX\r\n";
     const std::string script = Write("load.cmd", content);
     WriteData("data.bin", 100);
     const auto [option, target] = GetParam();
-    const std::string trace = (m_folder / "trace.txt").string();
-    fs::create_symlink(std::string(target) == "port" ? fs::path("/dev/null") : m_folder / target, trace);
-    ChildProcess child({"--no-gui", "--port=/dev/null", "--script", script, option, trace});
+    const std::string other = option == "--trace" ? "--events" : option == "--events" ? "--trace" : "--events";
+    const std::string fresh = (m_folder / "fresh.out").string();
+    std::string output = (m_folder / "out.txt").string();
+    if (target == "fresh")
+        output = (m_folder / "." / "fresh.out").string();
+    else
+        fs::create_symlink(target == "port" ? fs::path("/dev/null") : m_folder / target, output);
+    ChildProcess child({"--no-gui", "--port=/dev/null", "--script", script, option, output, other, fresh});
     EXPECT_EQ(child.Wait(30s), 2) << child.Out() << child.Err();
-    EXPECT_NE(child.Err().find(option), std::string::npos) << child.Err();
+    EXPECT_NE(child.Err().find(" names "), std::string::npos) << child.Err();
+    EXPECT_FALSE(fs::exists(fresh));
     std::ifstream in(script, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
     EXPECT_EQ(fs::file_size(m_folder / "data.bin"), 100u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, TraceGuardTest,
-                         ::testing::Combine(::testing::Values("--trace", "--events"),
-                                            ::testing::Values("port", "load.cmd", "data.bin")),
+INSTANTIATE_TEST_SUITE_P(Targets, OutputGuardTest,
+                         ::testing::Combine(::testing::Values("--trace", "--events", "--record"),
+                                            ::testing::Values("port", "load.cmd", "data.bin", "fresh")),
                          [](const auto& info) {
                              const std::string option = std::get<0>(info.param);
                              const std::string target = std::get<1>(info.param);
                              return option.substr(2) + "_" + target.substr(0, target.find('.'));
                          });
+
+// Started with stdout and stderr closed, the program writes its operator
+// text nowhere rather than into its own files: the events and the trace
+// hold whole lines of their own only.
+TEST_F(TerminalTest, OutputsClosedLeaveTheFilesWhole) {
+    StartSim();
+    WriteData("data.bin", 3000);
+    const std::string events = (m_folder / "events.jsonl").string(), trace = (m_folder / "trace.txt").string();
+    ChildProcess child(Args(Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n"), {"--events", events, "--trace", trace}),
+                       false, {.m_bOutputsClosed = true});
+    EXPECT_EQ(child.Wait(60s), 0);
+    std::ifstream eventLines(events), traceLines(trace);
+    std::size_t count = 0;
+    for (std::string line; std::getline(eventLines, line); ++count)
+        EXPECT_TRUE(Json::parse(line, nullptr, false).is_object()) << line;
+    for (std::string line; std::getline(traceLines, line); ++count)
+        EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  (in |out) .*)"))) << line;
+    EXPECT_GT(count, 10u);
+}
 
 TEST_F(TerminalTest, DemoRunsAWholeDownloadUnattended) {
     ChildProcess child({"--demo", "--no-gui"});

@@ -1,7 +1,5 @@
 #include "app/frame_trace_file.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -33,20 +31,6 @@ void FrameTraceFile::Close() {
     SetFrameTraceSink({});
     std::fclose(m_pFile);
     m_pFile = nullptr;
-}
-
-const TraceGuardedFile* FrameTraceFile::FindGuardedFile(const std::string& tracePath,
-                                                        const std::vector<TraceGuardedFile>& guarded) {
-    struct stat trace;
-    if (::stat(tracePath.c_str(), &trace) != 0)
-        return nullptr;
-    for (const TraceGuardedFile& file : guarded) {
-        struct stat info;
-        if (!file.m_strPath.empty() && ::stat(file.m_strPath.c_str(), &info) == 0 && info.st_dev == trace.st_dev &&
-            info.st_ino == trace.st_ino)
-            return &file;
-    }
-    return nullptr;
 }
 
 std::string FrameTraceFile::FormatLine(std::chrono::system_clock::time_point when, bool outgoing,

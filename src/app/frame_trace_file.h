@@ -9,16 +9,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "platform/win_types.h"
-
-// A file the trace must never be written into, and what the operator calls
-// it ("the port", "the script", ...).
-struct TraceGuardedFile {
-    std::string m_strWhat;
-    std::string m_strPath;
-};
 
 class FrameTraceFile {
 public:
@@ -32,12 +24,6 @@ public:
     bool Open(const std::string& path, std::string* reason);
     // Removes the sink and closes the file. Idempotent.
     void Close();
-
-    // The first of guarded that is the same file as tracePath (same device
-    // and inode, symlinks followed), or nullptr. A path that does not exist
-    // matches nothing.
-    static const TraceGuardedFile* FindGuardedFile(const std::string& tracePath,
-                                                   const std::vector<TraceGuardedFile>& guarded);
 
     // One trace line (without the line break). Local time.
     static std::string FormatLine(std::chrono::system_clock::time_point when, bool outgoing, const BYTE* bytes,

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,15 +25,17 @@
 #include "app/demo.h"
 #include "app/frame_trace_file.h"
 #include "app/gui_handover.h"
+#include "app/output_guard.h"
+#include "platform/interrupt_watcher.h"
 #include "platform/port_list.h"
 #include "events/event_names.h"
+#include "platform/standard_descriptors.h"
 #include "events/run_events.h"
 #include "term/script_precheck.h"
 #include "station/station.h"
 #include "station/station_child.h"
 #include "station/station_ports.h"
 #include "term/terminal_app.h"
-#include "upload/script_check.h"
 #include "platform/utf8_path.h"
 
 namespace {
@@ -70,17 +73,31 @@ RunResult RunFrontEnd(const CommandLine& commandLine, const PortSettings& settin
     return RunTerminal(settings, options);
 }
 
-// The files --trace and --events must not be written into: the port and,
-// when a script was given, the script and its data files.
-std::vector<TraceGuardedFile> GuardedFiles(const CommandLine& commandLine) {
-    const std::string device = ResolvePortName(PortNameFor(PortSettingsFor(commandLine)));
-    std::vector<TraceGuardedFile> guarded{{"the serial port", device}};
-    if (!commandLine.m_strScript.empty()) {
-        guarded.push_back({"the script", commandLine.m_strScript});
-        for (const ScriptDataFile& file : CheckScript(commandLine.m_strScript).m_dataFiles)
-            guarded.push_back({"a data file of the script", file.m_strPath});
+// Every file the run writes ("-", standard output, names none).
+std::vector<OutputFile> OutputsOf(const CommandLine& commandLine) {
+    std::vector<OutputFile> outputs;
+    const std::pair<const char*, const std::string*> options[] = {{"--trace", &commandLine.m_strTraceFile},
+                                                                  {"--events", &commandLine.m_strEventsFile},
+                                                                  {"--record", &commandLine.m_strRecordFile}};
+    for (const auto& [option, path] : options)
+        if (!path->empty() && *path != "-")
+            outputs.push_back({option, {std::string("the ") + (option + 2) + " file", *path}});
+    return outputs;
+}
+
+// Why the run must not write its outputs: one names a port, the ports
+// file, the script, a data file or another output. "" when none does.
+std::string OutputClash(const CommandLine& commandLine, const std::vector<std::string>& ports) {
+    std::vector<NamedFile> inputs;
+    for (const std::string& port : ports)
+        inputs.push_back({"the serial port", ResolvePortName(port)});
+    if (!commandLine.m_strPortsFrom.empty())
+        inputs.push_back({"the ports file", commandLine.m_strPortsFrom});
+    if (!commandLine.m_strScript.empty() && !commandLine.m_bDemo) {
+        const std::vector<NamedFile> script = ScriptFiles(commandLine.m_strScript);
+        inputs.insert(inputs.end(), script.begin(), script.end());
     }
-    return guarded;
+    return FindOutputClash(OutputsOf(commandLine), inputs);
 }
 
 // Tells the operator why the program stops before a run (on stderr) and
@@ -98,17 +115,6 @@ int Finish(RunEvents* events, const RunResult& result) {
     if (events)
         events->End(EndReportOf(result));
     return result.ExitStatus();
-}
-
-// The same file as one that must not be written into: the reason to refuse
-// it, or "".
-std::string GuardedFileClash(const char* option, const std::string& path,
-                             const std::vector<TraceGuardedFile>& guarded) {
-    const TraceGuardedFile* file = FrameTraceFile::FindGuardedFile(path, guarded);
-    if (file == nullptr)
-        return {};
-    return std::string(option) + " " + path + " names " + file->m_strWhat + " (" + file->m_strPath +
-           "); choose another file";
 }
 
 int RunDemo(const CommandLine& commandLine, RunEvents* events, int argc, char** argv) {
@@ -161,7 +167,9 @@ int RunStationMode(const CommandLine& commandLine, const char* argv0) {
         return UsageError("a station needs --script FILE.cmd");
     if (commandLine.m_bDemo || !commandLine.m_strTraceFile.empty())
         return UsageError(std::string(commandLine.m_bDemo ? "--demo" : "--trace") + " runs on one port only");
-    options.m_strScript = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(commandLine.m_strScript)));
+    if (const std::string clash = OutputClash(commandLine, options.m_ports); !clash.empty())
+        return Refuse(nullptr, kExitUsage, clash);
+    options.m_strScript = AbsoluteUtf8Path(commandLine.m_strScript);
     options.m_nTimeoutSeconds = commandLine.m_nTimeoutSeconds;
     options.m_bRepeat = commandLine.m_bRepeat;
     options.m_nUnits = commandLine.m_nUnits;
@@ -184,9 +192,6 @@ int RunCommandLine(const CommandLine& commandLine, RunEvents* events, int argc, 
 
     FrameTraceFile trace;
     if (!commandLine.m_strTraceFile.empty()) {
-        const std::string clash = GuardedFileClash("--trace", commandLine.m_strTraceFile, GuardedFiles(commandLine));
-        if (!clash.empty())
-            return Refuse(events, kExitUsage, clash);
         std::string reason;
         if (!trace.Open(commandLine.m_strTraceFile, &reason))
             return Refuse(events, kExitUsage,
@@ -202,7 +207,7 @@ int RunCommandLine(const CommandLine& commandLine, RunEvents* events, int argc, 
                       "--script FILE.cmd is needed in terminal mode when input is not a terminal\n(see --help)");
     std::string scriptFolder;
     if (!commandLine.m_strScript.empty())
-        scriptFolder = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(commandLine.m_strScript)).parent_path());
+        scriptFolder = Utf8FromPath(PathFromUtf8(AbsoluteUtf8Path(commandLine.m_strScript)).parent_path());
     return Finish(events, RunFrontEnd(commandLine, PortSettingsFor(commandLine), commandLine.m_strScript,
                                       scriptFolder, false, events, argc, argv));
 }
@@ -210,6 +215,12 @@ int RunCommandLine(const CommandLine& commandLine, RunEvents* events, int argc, 
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenStandardDescriptors();
+    // From here Ctrl-C, SIGTERM and SIGHUP wait for the station's interrupt
+    // watcher, which takes one that came while the station was setting up
+    // as its cancel; every other mode lets them through again once the
+    // command line has been read, and they take their effect then.
+    std::optional<WatchedSignalsBlocked> held(std::in_place);
     // A reader that went away (stdout into `head`, a trace FIFO) shows as a
     // failed write, which the output code tolerates: the download goes on.
 #ifdef SIGPIPE
@@ -221,6 +232,8 @@ int main(int argc, char** argv) {
     int status = 0;
     if (!ParseCommandLine(argc, argv, &commandLine, &status))
         return status;
+    if (!WantsStation(commandLine))
+        held.reset();
     if (commandLine.m_bVersion) {
         std::printf("%s\n", VersionText().c_str());
         return kExitSuccess;
@@ -235,16 +248,11 @@ int main(int argc, char** argv) {
     if (WantsStation(commandLine))
         return RunStationMode(commandLine, argv[0]);
 
+    // The demo's port and script are its own, made when it starts.
+    const std::vector<std::string> port = {commandLine.m_bDemo ? "" : PortNameFor(PortSettingsFor(commandLine))};
+    if (const std::string clash = OutputClash(commandLine, port); !clash.empty())
+        return Refuse(nullptr, kExitUsage, clash);
     std::unique_ptr<RunEvents> events;
-    if (!commandLine.m_strEventsFile.empty() && commandLine.m_strEventsFile != "-") {
-        std::vector<TraceGuardedFile> guarded = GuardedFiles(commandLine);
-        guarded.push_back({"the trace file", commandLine.m_strTraceFile});
-        std::string clash = GuardedFileClash("--events", commandLine.m_strEventsFile, guarded);
-        if (clash.empty() && commandLine.m_strEventsFile == commandLine.m_strTraceFile)
-            clash = "--events and --trace name the same file; choose another file";
-        if (!clash.empty())
-            return Refuse(nullptr, kExitUsage, clash);
-    }
     if (!commandLine.m_strEventsFile.empty()) {
         std::string reason;
         events = RunEvents::Open(commandLine.m_strEventsFile, &reason);

@@ -12,7 +12,7 @@
 //   file_sent    kFile, kBytes, kSha256 (of the bytes that went out)
 //   end          kResult (a result:: name), kOutcome (what ended the run,
 //                "completed", "wait_timed_out", ...), kMessage, kExitStatus,
-//                kSeconds, kBytes
+//                kSeconds, kBytes; and kBy when the station wrote it
 #pragma once
 
 namespace event {
@@ -50,6 +50,7 @@ inline constexpr char kOutcome[] = "outcome";
 inline constexpr char kMessage[] = "message";
 inline constexpr char kExitStatus[] = "exit_status";
 inline constexpr char kSeconds[] = "seconds";
+inline constexpr char kBy[] = "by";  // end: "station" when the station wrote it in the run's place
 }  // namespace field
 
 // The values of field::kResult.
@@ -74,6 +75,12 @@ inline constexpr char kReceiverSilent[] = "receiver_silent";  // the receiver fe
 inline constexpr char kCancelled[] = "cancelled";            // the operator or a signal
 inline constexpr char kFailed[] = "failed";                  // any other failure the operator was told of
 inline constexpr char kUsage[] = "usage";                    // the command line was refused: nothing ran
+// Written by the station for a run that could not say how it ended:
+inline constexpr char kNotStarted[] = "not_started";         // the run's process could not be started
+inline constexpr char kNoResult[] = "no_result";             // it crashed or was killed before its end
+inline constexpr char kEndedByStation[] = "ended_by_station";  // silent too long, or no end after the cancel
+inline constexpr char kEventLost[] = "event_lost";           // one of its event lines was too long to take
+inline constexpr char kExitedAfterSuccess[] = "exited_after_success";  // reported success, then failed
 }  // namespace outcome
 
 }  // namespace event

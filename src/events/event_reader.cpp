@@ -85,8 +85,9 @@ void EventLineSplitter::Feed(const char* data, std::size_t size, std::vector<std
         } else if (!m_bDiscarding) {
             m_strPending.push_back(c);
             if (m_strPending.size() > kMaxLine) {
-                m_strPending.clear();
+                m_strPending = std::string();
                 m_bDiscarding = true;
+                ++m_nDropped;
             }
         }
     }

@@ -40,6 +40,20 @@ std::string ResolvedDevice(const std::string& name) {
     return error || device.empty() ? device : Utf8FromPath(canonical);
 }
 
+// Every line as JSON; bytes that are not UTF-8 (paths need not be) are
+// replaced rather than lose the event.
+std::string Line(const Json& event) { return event.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// The end event's fields after event, t and port.
+void AddEndFields(Json& event, const RunEndReport& end, std::uint64_t bytes) {
+    event[event::field::kResult] = end.m_strResult;
+    event[event::field::kOutcome] = end.m_strOutcome;
+    event[event::field::kMessage] = end.m_strMessage;
+    event[event::field::kExitStatus] = end.m_nExitStatus;
+    event[event::field::kSeconds] = event[event::field::kTime];
+    event[event::field::kBytes] = bytes;
+}
+
 // Writes the whole of text to fd, going on after interruptions and short
 // writes. False with errno set when the system refused the rest.
 bool WriteWhole(int fd, const std::string& text) {
@@ -105,9 +119,7 @@ struct RunEvents::Impl {
     void Write(const Json& event) {
         if (ended || !writeError.empty())
             return;
-        // Paths need not be UTF-8: such bytes are replaced, not a reason to
-        // lose the event.
-        const std::string line = event.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+        const std::string line = Line(event) + "\n";
         std::fflush(out);
         const int fd = fileno(out);
         const off_t before = RegularFileSize(fd);
@@ -170,12 +182,7 @@ struct RunEvents::Impl {
 
     void WriteEnd(const RunEndReport& end) {
         Json event = Event(event::kEnd);
-        event[event::field::kResult] = end.m_strResult;
-        event[event::field::kOutcome] = end.m_strOutcome;
-        event[event::field::kMessage] = end.m_strMessage;
-        event[event::field::kExitStatus] = end.m_nExitStatus;
-        event[event::field::kSeconds] = event[event::field::kTime];
-        event[event::field::kBytes] = bytesDone + (openFile ? openFile->bytes : 0);
+        AddEndFields(event, end, bytesDone + (openFile ? openFile->bytes : 0));
         Write(event);
         ended = true;
     }
@@ -296,4 +303,15 @@ bool RunEvents::HasEnded() const {
 std::string RunEvents::WriteError() const {
     std::lock_guard lock(m_impl->mutex);
     return m_impl->writeError;
+}
+
+std::string EndEventLine(const std::string& port, double seconds, const RunEndReport& end, std::uint64_t bytes,
+                         const std::string& by) {
+    Json event;
+    event[event::field::kEvent] = event::kEnd;
+    event[event::field::kTime] = Millis(seconds);
+    event[event::field::kPort] = port;
+    AddEndFields(event, end, bytes);
+    event[event::field::kBy] = by;
+    return Line(event);
 }

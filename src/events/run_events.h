@@ -41,6 +41,12 @@ struct RunEndReport {
     std::string m_strMessage;  // the operator text of the outcome, never ""
 };
 
+// The "end" event's line (without its newline) for a run that ended without
+// writing one, written in its place by `by` (the station): port, seconds
+// since the run started, the end and the data bytes that went out.
+std::string EndEventLine(const std::string& port, double seconds, const RunEndReport& end, std::uint64_t bytes,
+                         const std::string& by);
+
 class RunEvents {
 public:
     using TimePoint = std::chrono::steady_clock::time_point;

@@ -18,11 +18,16 @@ namespace {
 
 constexpr int kWatchedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-sigset_t WatchedSignalSet() {
+// withoutIgnored: leaving out the signals that are ignored now.
+sigset_t WatchedSignalSet(bool withoutIgnored = false) {
     sigset_t set;
     sigemptyset(&set);
-    for (const int signal : kWatchedSignals)
+    for (const int signal : kWatchedSignals) {
+        struct sigaction current {};
+        if (withoutIgnored && sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
         sigaddset(&set, signal);
+    }
     return set;
 }
 
@@ -68,11 +73,14 @@ bool InterruptWatcher::Start() {
     // thread started earlier that does not block them takes them with the
     // handlers set before, which put the ports back and end the process.)
     m_blocked.emplace();
-    const sigset_t watched = WatchedSignalSet();
-    m_nSignalFd = signalfd(-1, &watched, SFD_CLOEXEC);
+    const sigset_t watched = WatchedSignalSet(m_bKeepIgnored);
+    m_nSignalFd = signalfd(-1, &watched, SFD_CLOEXEC | SFD_NONBLOCK);
     m_nStopFd = eventfd(0, EFD_CLOEXEC);
     m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     bool ready = m_nSignalFd >= 0 && m_nStopFd >= 0 && m_nWakeFd >= 0;
+    signalfd_siginfo held{};
+    if (ready && read(m_nSignalFd, &held, sizeof held) == static_cast<ssize_t>(sizeof held))
+        TakeRequest(static_cast<int>(held.ssi_signo));
     if (ready) {
         try {
             m_thread = std::thread([this] { Watch(); });
@@ -153,19 +161,22 @@ int InterruptWatcher::NextSignal() {
 }
 
 void InterruptWatcher::Watch() {
-    for (int signal = NextSignal(); signal != 0; signal = NextSignal()) {
-        if (m_nReceived.fetch_add(1) >= 1) {
-            // The first request has not ended the run: stop now, but never
-            // leave a port raw.
-            RestoreOpenPortsNow();
-            SayExitingAgain(signal);
-            if (m_forcedExitHook)
-                m_forcedExitHook(kExitSignalBase + signal);
-            _exit(kExitSignalBase + signal);
-        }
-        m_nPendingSignal.store(signal);
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = write(m_nWakeFd, &one, sizeof one);
-        WakeMessageLoop();
+    for (int signal = NextSignal(); signal != 0; signal = NextSignal())
+        TakeRequest(signal);
+}
+
+void InterruptWatcher::TakeRequest(int signal) {
+    if (m_nReceived.fetch_add(1) >= 1) {
+        // The first request has not ended the run: stop now, but never
+        // leave a port raw.
+        RestoreOpenPortsNow();
+        SayExitingAgain(signal);
+        if (m_forcedExitHook)
+            m_forcedExitHook(kExitSignalBase + signal);
+        _exit(kExitSignalBase + signal);
     }
+    m_nPendingSignal.store(signal);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = write(m_nWakeFd, &one, sizeof one);
+    WakeMessageLoop();
 }

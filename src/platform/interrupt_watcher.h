@@ -52,7 +52,14 @@ public:
     // the run's threads, and Stop() from the same thread.
     // Only one watcher may run at a time. False when the descriptors or the
     // thread cannot be made (the signals then keep their previous effect).
+    // A signal that came while they were blocked before (the program holds
+    // them from its start while it sets up) is the first request, pending
+    // as Start() returns.
     bool Start();
+    // Set before Start(): a signal that is ignored then is not watched and
+    // stays ignored (a shell starts a background job with SIGINT ignored,
+    // nohup a command with SIGHUP ignored).
+    void KeepIgnoredSignalsIgnored() { m_bKeepIgnored = true; }
     // Called on the helper thread just before a second signal ends the
     // process, with the exit status. It must not wait for the UI thread.
     // Set before Start().
@@ -82,6 +89,7 @@ private:
     void Watch();
 #ifndef _WIN32
     int NextSignal();
+    void TakeRequest(int signal);
     void CloseAll();
 #endif
 
@@ -97,5 +105,6 @@ private:
     std::atomic<int> m_nPendingSignal{0};
     std::atomic<int> m_nReceived{0};
     bool m_bStarted = false;
+    bool m_bKeepIgnored = false;
     std::function<void(int)> m_forcedExitHook;
 };

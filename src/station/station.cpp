@@ -3,17 +3,21 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
 #include <memory>
 
 #include "events/event_names.h"
+#include "events/run_events.h"
 #include "platform/exit_status.h"
 #include "platform/interrupt_watcher.h"
 #include "platform/port_list.h"
 #include "station/station_child.h"
 #include "station/station_display.h"
+#include "station/port_keeper.h"
 #include "station/station_port.h"
 #include "station/unit_record.h"
 
@@ -21,12 +25,19 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+constexpr SteadyClock::time_point kNever = SteadyClock::time_point::max();
+
 // A port's run: its child and the part of an event line read so far.
 struct PortRun {
     std::unique_ptr<StationChild> m_child;
     EventLineSplitter m_lines;
-    bool m_bKilled = false;   // killed when it did not end after the cancel
-    bool m_bStopped = false;  // no further run on this port
+    PortKeeper m_keeper;                // the port's settings from before the child started
+    SteadyClock::time_point m_startedAt;
+    SteadyClock::time_point m_heardAt;  // when the child last wrote to its events
+    SteadyClock::time_point m_killAt = kNever;  // a SIGKILL is due then (after a SIGTERM or the cancel)
+    std::string m_strEndedBy;           // why the station ended the run ("" when it did not)
+    bool m_bEndCopied = false;          // the child's own "end" is in the events stream
+    bool m_bStopped = false;            // no further run on this port
     std::string m_strUsbSerial;
 };
 
@@ -49,8 +60,12 @@ private:
     bool Counts(const UnitOutcome& outcome) const;
     bool GoesOn(std::size_t index, const UnitOutcome& outcome) const;
     void Record(std::size_t index, const UnitOutcome& outcome);
+    void WriteEnd(std::size_t index, const UnitOutcome& outcome, int exitStatus, double seconds);
     void ForwardCancel(int signal);
-    void KillTheRest();
+    std::chrono::seconds SilenceLimit(std::size_t index) const;
+    SteadyClock::time_point Deadline(std::size_t index) const;
+    SteadyClock::time_point NextDeadline() const;
+    void EnforceDeadlines();
     std::vector<StationChild*> Running() const;
     int ExitStatus() const;
 
@@ -64,7 +79,6 @@ private:
     std::FILE* m_pEvents = nullptr;
     bool m_bOwnEvents = false;
     int m_nCancelSignal = 0;
-    SteadyClock::time_point m_killAt = SteadyClock::time_point::max();
     // The running children's process ids (0: none), for the interrupt
     // watcher's thread when a second signal ends the station.
     std::unique_ptr<std::atomic<int>[]> m_childIds;
@@ -77,14 +91,20 @@ void Station::StartRun(std::size_t index) {
         args.insert(args.end(), {"--timeout", std::to_string(m_options.m_nTimeoutSeconds)});
     std::string reason;
     run.m_lines = EventLineSplitter{};
-    run.m_bKilled = false;
+    run.m_strEndedBy.clear();
+    run.m_bEndCopied = false;
+    run.m_killAt = kNever;
+    run.m_keeper.Take(m_ports[index].Port());
+    run.m_startedAt = run.m_heardAt = SteadyClock::now();
     run.m_child = StationChild::Start(m_options.m_strProgram, args, &reason);
     m_childIds[index].store(run.m_child ? run.m_child->Id() : 0, std::memory_order_release);
     m_ports[index].BeginUnit();
     if (!run.m_child) {
+        run.m_keeper.Release();
         const UnitOutcome outcome = m_ports[index].FailToStart(reason);
         m_ports[index].Count(outcome);
         Record(index, outcome);
+        WriteEnd(index, outcome, kExitFailure, 0);
         run.m_bStopped = true;
         m_display.UnitEnded(index, outcome, true);
         return;
@@ -96,12 +116,20 @@ void Station::TakeEvents(std::size_t index) {
     PortRun& run = m_runs[index];
     std::string data;
     run.m_child->ReadEvents(&data);
+    if (!data.empty())
+        run.m_heardAt = SteadyClock::now();
     std::vector<std::string> lines;
     run.m_lines.Feed(data.data(), data.size(), &lines);
     for (const std::string& line : lines) {
         const auto event = ParseStationEvent(line);
         if (!event)
             continue;
+        if (event->m_strEvent == event::kEnd) {
+            // A run the station ended gets the station's end, which says why.
+            if (!run.m_strEndedBy.empty())
+                continue;
+            run.m_bEndCopied = true;
+        }
         if (m_pEvents != nullptr) {
             std::fprintf(m_pEvents, "%s\n", line.c_str());
             std::fflush(m_pEvents);
@@ -119,16 +147,32 @@ bool Station::Counts(const UnitOutcome& outcome) const {
 
 bool Station::GoesOn(std::size_t index, const UnitOutcome& outcome) const {
     const StationPort& port = m_ports[index];
-    return m_options.m_bRepeat && m_nCancelSignal == 0 && outcome.m_bWaited && outcome.m_strResult != "cancelled" &&
-           !m_runs[index].m_bKilled && (m_options.m_nUnits == 0 || port.Units() < m_options.m_nUnits);
+    return m_options.m_bRepeat && m_nCancelSignal == 0 && outcome.m_bWaited && outcome.m_strResult != event::result::kCancelled &&
+           m_runs[index].m_strEndedBy.empty() && (m_options.m_nUnits == 0 || port.Units() < m_options.m_nUnits);
 }
 
 void Station::EndRun(std::size_t index, const ChildExit& exit) {
     PortRun& run = m_runs[index];
     TakeEvents(index);  // what it wrote before it ended
-    UnitOutcome outcome = m_ports[index].EndUnit(exit, run.m_bKilled);
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - run.m_startedAt).count();
+    UnitOutcome outcome = m_ports[index].EndUnit(exit, run.m_strEndedBy, seconds);
     m_childIds[index].store(0, std::memory_order_release);
     run.m_child.reset();
+    if (run.m_lines.Dropped() > 0) {
+        outcome.m_bSuccess = false;
+        outcome.m_strResult = event::result::kError;
+        outcome.m_strOutcome = event::outcome::kEventLost;
+        outcome.m_strMessage = "the download wrote an event line over " +
+                               std::to_string(EventLineSplitter::kMaxLine >> 20) +
+                               " MiB, which the station could not take: " + outcome.m_strMessage;
+    }
+    // A child that did not end as a run ends (killed, crashed) has not given
+    // its port back.
+    if (!outcome.m_bReported || exit.m_bSignalled)
+        run.m_keeper.Restore();
+    run.m_keeper.Release();
+    if (!run.m_bEndCopied)
+        WriteEnd(index, outcome, exit.m_nStatus, seconds);
     const bool counted = Counts(outcome);
     if (counted) {
         m_ports[index].Count(outcome);
@@ -154,29 +198,83 @@ void Station::Record(std::size_t index, const UnitOutcome& outcome) {
                      m_options.m_strRecordFile.c_str(), reason.c_str());
 }
 
+// The "end" event of a run that wrote none of its own (it was killed or
+// crashed, or the station ended it), marked as the station's.
+void Station::WriteEnd(std::size_t index, const UnitOutcome& outcome, int exitStatus, double seconds) {
+    if (m_pEvents == nullptr)
+        return;
+    const RunEndReport end{exitStatus, outcome.m_strResult, outcome.m_strOutcome, outcome.m_strMessage};
+    std::fprintf(m_pEvents, "%s\n", EndEventLine(m_ports[index].Port(), seconds, end, outcome.m_nBytes, "station").c_str());
+    std::fflush(m_pEvents);
+}
+
 void Station::ForwardCancel(int signal) {
     if (m_nCancelSignal != 0)
         return;
     m_nCancelSignal = signal;
     m_display.Note("Cancelling every port...");
+    const SteadyClock::time_point killAt = SteadyClock::now() + kCancelBound;
     for (PortRun& run : m_runs) {
         run.m_bStopped = true;
-        if (run.m_child)
+        if (run.m_child) {
             run.m_child->Cancel(signal);
+            run.m_killAt = std::min(run.m_killAt, killAt);
+        }
     }
-    m_killAt = SteadyClock::now() + kCancelBound;
 }
 
-void Station::KillTheRest() {
+// How long a run may go without an event before the station ends it: with
+// --timeout, that plus a grace (the run's own limits end it first, unless it
+// hangs or is stopped); without, no limit while it waits for a receiver's
+// power-on (with --repeat that may take all day), kStallLimit after.
+std::chrono::seconds Station::SilenceLimit(std::size_t index) const {
+    if (m_options.m_nTimeoutSeconds > 0)
+        return std::chrono::seconds(m_options.m_nTimeoutSeconds) + kSilenceGrace;
+    return m_ports[index].PastWaiting() ? kStallLimit : std::chrono::seconds(0);
+}
+
+// When the station next acts on a run by itself: the SIGKILL that is due,
+// or the end of the run's allowed silence; kNever when neither applies.
+SteadyClock::time_point Station::Deadline(std::size_t index) const {
+    const PortRun& run = m_runs[index];
+    if (!run.m_child)
+        return kNever;
+    if (run.m_killAt != kNever || !run.m_strEndedBy.empty() || m_nCancelSignal != 0)
+        return run.m_killAt;
+    const std::chrono::seconds limit = SilenceLimit(index);
+    return limit.count() > 0 ? run.m_heardAt + limit : kNever;
+}
+
+SteadyClock::time_point Station::NextDeadline() const {
+    SteadyClock::time_point next = kNever;
+    for (std::size_t i = 0; i < m_runs.size(); ++i)
+        next = std::min(next, Deadline(i));
+    return next;
+}
+
+// A silent run is asked to end (SIGTERM, and SIGCONT for a stopped one);
+// one that has not ended kEndGrace later, or kCancelBound after the cancel,
+// is killed.
+void Station::EnforceDeadlines() {
+    const SteadyClock::time_point now = SteadyClock::now();
     for (std::size_t i = 0; i < m_runs.size(); ++i) {
-        if (!m_runs[i].m_child || m_runs[i].m_bKilled)
+        PortRun& run = m_runs[i];
+        if (now < Deadline(i))
             continue;
-        m_display.Note(m_ports[i].Port() + ": no end " + std::to_string(kCancelBound.count()) +
-                       " s after the cancel: killed");
-        m_runs[i].m_bKilled = true;
-        m_runs[i].m_child->Kill();
+        if (run.m_killAt == kNever) {
+            run.m_strEndedBy =
+                "no event for " + std::to_string(SilenceLimit(i).count()) + " s: ended by the station";
+            run.m_child->Cancel(SIGTERM);
+            run.m_killAt = now + kEndGrace;
+        } else {
+            if (run.m_strEndedBy.empty())
+                run.m_strEndedBy = "no end " + std::to_string(kCancelBound.count()) +
+                                   " s after the cancel: killed by the station";
+            run.m_child->Kill();
+            run.m_killAt = kNever;
+        }
+        m_display.Note(m_ports[i].Port() + ": " + run.m_strEndedBy);
     }
-    m_killAt = SteadyClock::time_point::max();
 }
 
 std::vector<StationChild*> Station::Running() const {
@@ -197,6 +295,18 @@ int Station::ExitStatus() const {
 }
 
 int Station::Run() {
+    InterruptWatcher interrupts;
+    interrupts.SetForcedExitHook([this](int status) {
+        for (std::size_t i = 0; i < m_ports.size(); ++i)
+            StationChild::SignalProcess(m_childIds[i].load(std::memory_order_acquire), status - kExitSignalBase);
+    });
+    interrupts.KeepIgnoredSignalsIgnored();
+    // The signals are held from the program's start for the watcher: a
+    // station it cannot take them for could not be cancelled.
+    if (!interrupts.Start()) {
+        std::fprintf(m_pErr, "receiver-downloader: the station cannot watch for Ctrl-C: %s\n", std::strerror(errno));
+        return kExitUsage;
+    }
     if (!m_options.m_strRecordFile.empty()) {
         std::string reason;
         if (!m_record.Open(m_options.m_strRecordFile, &reason)) {
@@ -217,22 +327,19 @@ int Station::Run() {
         }
         m_bOwnEvents = true;
     }
-    InterruptWatcher interrupts;
-    interrupts.SetForcedExitHook([this](int status) {
-        for (std::size_t i = 0; i < m_ports.size(); ++i)
-            StationChild::SignalProcess(m_childIds[i].load(std::memory_order_acquire), status - kExitSignalBase);
-    });
-    interrupts.Start();
-    for (std::size_t i = 0; i < m_ports.size(); ++i) {
+    // A signal that came while the station was setting up cancels before
+    // any port starts.
+    if (const int signal = interrupts.TakeInterrupt())
+        ForwardCancel(signal);
+    for (std::size_t i = 0; i < m_ports.size() && m_nCancelSignal == 0; ++i) {
         m_runs[i].m_strUsbSerial = UsbSerialNumber(m_ports[i].Port());
         StartRun(i);
     }
     for (std::vector<StationChild*> running = Running(); !running.empty(); running = Running()) {
-        StationChild::WaitForAny(running, interrupts.WakeFd(), m_killAt);
+        StationChild::WaitForAny(running, interrupts.WakeFd(), NextDeadline());
         if (const int signal = interrupts.TakeInterrupt())
             ForwardCancel(signal);
-        if (SteadyClock::now() >= m_killAt)
-            KillTheRest();
+        EnforceDeadlines();
         for (std::size_t i = 0; i < m_runs.size(); ++i) {
             if (!m_runs[i].m_child)
                 continue;

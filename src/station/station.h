@@ -2,13 +2,30 @@
 // each in a child process of its own (the program run again for that port),
 // unit after unit with --repeat, with a live view, a summary and a record.
 //
-// The station reads each child's events (see station_event.h) and waits on
-// all of them at once; it has no port of its own. Ctrl-C, SIGTERM and SIGHUP
-// are forwarded to every child as the same signal (each cancels cleanly and
-// gives its port back); children that have not ended within kCancelBound
-// after that are killed and reported. A second signal ends the station at
-// once and is passed on to the children as well, each of which then ends at
-// once too, after giving its port back.
+// The station reads each child's events (events/event_reader.h) and waits on
+// all of them at once. Ctrl-C, SIGTERM and SIGHUP are forwarded to every
+// child as the same signal (each cancels cleanly and gives its port back);
+// children that have not ended within kCancelBound after that are killed and
+// reported. A second signal ends the station at once and is passed on to the
+// children as well, each of which then ends at once too, after giving its
+// port back. One that came while the station was setting up (the program
+// holds them from its start) cancels before any port starts; one that was
+// ignored when the station started (a background job's SIGINT, nohup's
+// SIGHUP) stays ignored. A station that is killed takes its children with
+// it: each gets SIGHUP (see station_child.h) and cancels.
+//
+// Time limits: a child that has written no event for --timeout plus
+// kSilenceGrace (without --timeout: for kStallLimit once its receiver has
+// answered; no limit while it waits for one) is hung or stopped. The station
+// ends it (SIGTERM and SIGCONT, then SIGKILL after kEndGrace), and the unit
+// fails with "no event for N s: ended by the station".
+//
+// A run that ends without reporting its end (killed, crashed, or ended by
+// the station) failed: its unit's line is filled from the events it wrote
+// (files, bytes sent) with the station's own time, the station puts its
+// port's settings back as they were before the child started (PortKeeper),
+// and writes its "end" event itself, marked "by":"station", so that every
+// run has exactly one "end" in the events file.
 //
 // Units: without --repeat each port runs once, and that run is its unit.
 // With --repeat a port is run again after each unit, so that it waits for
@@ -24,7 +41,8 @@
 //
 // Exit status: 0 when every port loaded every unit successfully; 1 when a
 // unit failed on any port (or a port loaded none); 2 when the station cannot
-// start (the record or events file cannot be opened); 128 + N after signal N (130
+// start (the record or events file cannot be opened, or Ctrl-C cannot be
+// watched for); 128 + N after signal N (130
 // Ctrl-C, 143 SIGTERM, 129 SIGHUP), as the single-port mode.
 #pragma once
 
@@ -45,6 +63,9 @@ struct StationOptions {
 };
 
 constexpr std::chrono::seconds kCancelBound{20};
+constexpr std::chrono::seconds kSilenceGrace{10};
+constexpr std::chrono::seconds kStallLimit{120};
+constexpr std::chrono::seconds kEndGrace{5};
 
 // Runs the station, showing it on out (live when out is a terminal) and its
 // own troubles on err. Returns the exit status above.

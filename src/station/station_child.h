@@ -1,6 +1,9 @@
 // StationChild: one download run by the station, as a child process: the
 // program itself with --no-gui, its port, the script and --events writing
 // into a pipe the station reads. Its operator text goes to the null device.
+// It never outlives the station: once the station has ended, however (even
+// by SIGKILL), the child gets SIGHUP, which it answers as a cancel
+// (PR_SET_PDEATHSIG on Linux, set between fork and exec).
 //
 // This is the station's only contact with processes and pipes, so that
 // another system can supply its own version of this file's implementation
@@ -23,8 +26,9 @@ class StationChild {
 public:
     // Starts program with args (argv[0] is program) and "--events" naming a
     // pipe; the child gets its own process group, so that a Ctrl-C at the
-    // terminal reaches only the station, which forwards it. nullptr with
-    // *reason when the child cannot be started.
+    // terminal reaches only the station, which forwards it, and SIGINT,
+    // SIGTERM and SIGHUP as a shell would give them (default, unblocked).
+    // nullptr with *reason when the child cannot be started.
     static std::unique_ptr<StationChild> Start(const std::string& program, const std::vector<std::string>& args,
                                                std::string* reason);
     // Kills and reaps a child that is still running.
@@ -37,7 +41,8 @@ public:
     // closed it, normally by ending).
     bool ReadEvents(std::string* data);
 
-    // Asks the child to cancel, as Ctrl-C (SIGINT) or SIGTERM would.
+    // Asks the child to cancel, as Ctrl-C (SIGINT) or SIGTERM would; a
+    // stopped child is continued, so that it can.
     void Cancel(int signal);
     // Ends the child at once (SIGKILL).
     void Kill();

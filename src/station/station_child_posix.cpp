@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,48 +13,64 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/exit_status.h"
+
 namespace {
 
 // The child's descriptor for its events: the first after stdin, stdout and
 // stderr.
 constexpr int kChildEventsFd = 3;
 
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        posix_spawn_file_actions_init(&m_actions);
-        posix_spawnattr_init(&m_attributes);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&m_actions);
-        posix_spawnattr_destroy(&m_attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    // stdin, stdout and stderr on the null device, the events pipe's write
-    // end as kChildEventsFd; an own process group, default signal handling
-    // and nothing blocked.
-    bool Prepare(int eventsWriteFd) {
-        sigset_t none, defaults;
-        sigemptyset(&none);
-        sigemptyset(&defaults);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
-            sigaddset(&defaults, signal);
-        return posix_spawn_file_actions_addopen(&m_actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
-               posix_spawn_file_actions_addopen(&m_actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
-               posix_spawn_file_actions_addopen(&m_actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
-               posix_spawn_file_actions_adddup2(&m_actions, eventsWriteFd, kChildEventsFd) == 0 &&
-               posix_spawnattr_setpgroup(&m_attributes, 0) == 0 &&
-               posix_spawnattr_setsigmask(&m_attributes, &none) == 0 &&
-               posix_spawnattr_setsigdefault(&m_attributes, &defaults) == 0 &&
-               posix_spawnattr_setflags(&m_attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                                           POSIX_SPAWN_SETSIGDEF) == 0;
-    }
-
-    posix_spawn_file_actions_t m_actions;
-    posix_spawnattr_t m_attributes;
+// What the child does between fork() and exec(). The station has threads
+// (its interrupt watcher), so only async-signal-safe calls may run here, on
+// what was made before the fork.
+struct ChildSetup {
+    pid_t m_nStation;
+    int m_nEventsFd;     // the events pipe's write end
+    int m_nFailureFd;    // where an exec failure's errno goes
+    const char* m_pProgram;
+    char* const* m_argv;
+    char* const* m_envp;
 };
+
+[[noreturn]] void BecomeDownload(const ChildSetup& setup) {
+    // A process group of its own, so that a Ctrl-C at the terminal reaches
+    // only the station, which forwards it.
+    setpgid(0, 0);
+    // The run ends with its station, which cannot be waited for once it has
+    // been killed (SIGKILL, the terminal closed): SIGHUP then reaches the
+    // download, which cancels, gives its port back and ends. Checked after
+    // setting it, as the station may have ended before.
+    prctl(PR_SET_PDEATHSIG, SIGHUP);
+    if (getppid() != setup.m_nStation)
+        _exit(kExitSignalBase + SIGHUP);
+    // The failure descriptor out of the way of the numbers set below.
+    const int failureFd = fcntl(setup.m_nFailureFd, F_DUPFD_CLOEXEC, kChildEventsFd + 1);
+    // The signals as a program run from a shell has them (the station
+    // blocks them, and may ignore some), nothing blocked.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &byDefault, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // The events pipe as kChildEventsFd, stdin, stdout and stderr on the
+    // null device.
+    if (setup.m_nEventsFd == kChildEventsFd)
+        fcntl(kChildEventsFd, F_SETFD, 0);
+    else
+        dup2(setup.m_nEventsFd, kChildEventsFd);
+    const int null = open("/dev/null", O_RDWR);
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        dup2(null, fd);
+    if (null > kChildEventsFd)
+        close(null);
+    execve(setup.m_pProgram, setup.m_argv, setup.m_envp);
+    const int error = errno;
+    [[maybe_unused]] ssize_t written = write(failureFd, &error, sizeof error);
+    _exit(127);
+}
 
 ChildExit DescribeStatus(int status) {
     ChildExit exit;
@@ -94,9 +110,15 @@ void CloseIfOpen(int* fd) {
 
 std::unique_ptr<StationChild> StationChild::Start(const std::string& program, const std::vector<std::string>& args,
                                                   std::string* reason) {
-    int pipeFds[2];
+    int pipeFds[2], failureFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         *reason = std::string("cannot make a pipe: ") + std::strerror(errno);
+        return nullptr;
+    }
+    if (pipe2(failureFds, O_CLOEXEC) != 0) {
+        *reason = std::string("cannot make a pipe: ") + std::strerror(errno);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
         return nullptr;
     }
     std::vector<std::string> all = args;
@@ -108,13 +130,24 @@ std::unique_ptr<StationChild> StationChild::Start(const std::string& program, co
         argv.push_back(arg.data());
     argv.push_back(nullptr);
 
-    SpawnSetup setup;
-    pid_t pid = -1;
-    int error = setup.Prepare(pipeFds[1]) ? 0 : EINVAL;
-    if (error == 0)
-        error = posix_spawn(&pid, program.c_str(), &setup.m_actions, &setup.m_attributes, argv.data(), environ);
+    const ChildSetup setup{getpid(), pipeFds[1], failureFds[1], program.c_str(), argv.data(), environ};
+    const pid_t pid = fork();
+    if (pid == 0)
+        BecomeDownload(setup);
+    const int forkError = errno;
     close(pipeFds[1]);
+    close(failureFds[1]);
+    // The failure pipe is at its end once exec has closed it: read nothing
+    // then, or the errno of a failed exec.
+    int error = pid < 0 ? forkError : 0;
+    ssize_t n;
+    while (pid > 0 && (n = read(failureFds[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    close(failureFds[0]);
     if (error != 0) {
+        if (pid > 0)
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
         close(pipeFds[0]);
         *reason = "cannot start " + program + ": " + std::strerror(error);
         return nullptr;
@@ -158,11 +191,16 @@ bool StationChild::ReadEvents(std::string* data) {
 }
 
 void StationChild::Cancel(int signal) {
-    if (!m_bReaped)
-        kill(m_nPid, signal);
+    if (m_bReaped)
+        return;
+    kill(m_nPid, signal);
+    kill(m_nPid, SIGCONT);
 }
 
-void StationChild::Kill() { Cancel(SIGKILL); }
+void StationChild::Kill() {
+    if (!m_bReaped)
+        kill(m_nPid, SIGKILL);
+}
 
 void StationChild::SignalProcess(int id, int signal) {
     if (id > 0)

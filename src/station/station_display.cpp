@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "events/event_names.h"
+
 namespace {
 
 std::string Pad(const std::string& text, std::size_t width) {
@@ -130,7 +132,7 @@ std::string StationDisplay::SummaryText(const std::vector<StationPort>& ports) {
         const bool ok = port.UnitsFailed() == 0 && port.UnitsOk() > 0;
         failed += ok ? 0 : 1;
         const UnitOutcome& shown = port.UnitsFailed() > 0 ? port.FirstFailure() : port.Last();
-        const std::string result = ok ? "ok" : port.Units() == 0 ? "no unit" : shown.m_strResult == "cancelled"
+        const std::string result = ok ? "ok" : port.Units() == 0 ? "no unit" : shown.m_strResult == event::result::kCancelled
                                                                                ? "cancelled"
                                                                                : "FAILED";
         rows.push_back({port.Port(), std::to_string(port.UnitsOk()), std::to_string(port.UnitsFailed()), result,

@@ -21,6 +21,8 @@ void StationPort::BeginUnit() {
     m_dRate = 0;
     m_dSecondsLeft = -1;
     m_nPlainTenth = -1;
+    m_nSentBytes = 0;
+    m_nFileBytes = 0;
 }
 
 bool StationPort::Apply(const StationEvent& event) {
@@ -44,12 +46,15 @@ bool StationPort::Apply(const StationEvent& event) {
         m_nPercent = event.m_nPercent;
         m_dRate = event.m_dRate;
         m_dSecondsLeft = event.m_dSecondsLeft;
+        m_nFileBytes = event.m_nBytes;
         const int tenth = m_nPercent / 10;
         if (newFile || tenth != m_nPlainTenth) {
             m_nPlainTenth = tenth;
             return true;
         }
     } else if (name == event::kFileSent) {
+        m_nSentBytes += event.m_nBytes;
+        m_nFileBytes = 0;
         // The record names the bytes that went out, which need not be those
         // the run checked at its start: the data files go out in the order
         // the started event lists them.
@@ -73,21 +78,25 @@ bool StationPort::Apply(const StationEvent& event) {
     return m_phase != before;
 }
 
-UnitOutcome StationPort::EndUnit(const ChildExit& exit, bool killedAfterCancel) {
+UnitOutcome StationPort::EndUnit(const ChildExit& exit, const std::string& endedBy, double seconds) {
     m_bRunning = false;
     m_phase = Phase::Idle;
     UnitOutcome outcome = m_current;
     outcome.m_bReported = m_bEnded;
     if (!m_bEnded) {
-        outcome.m_strResult = "error";
-        outcome.m_strMessage = killedAfterCancel
-                                   ? "the download did not end after the cancel and was killed"
-                                   : "the download process " + exit.m_strHow + " without reporting its result";
-    } else if (outcome.m_strResult == "success" && exit.m_nStatus != 0) {
-        outcome.m_strResult = "error";
+        outcome.m_strResult = event::result::kError;
+        outcome.m_strOutcome = endedBy.empty() ? event::outcome::kNoResult : event::outcome::kEndedByStation;
+        outcome.m_strMessage = !endedBy.empty() ? endedBy + " (" + exit.m_strHow + ")"
+                                                : "the download process " + exit.m_strHow +
+                                                      " without reporting its result";
+        outcome.m_nBytes = m_nSentBytes + m_nFileBytes;
+        outcome.m_dSeconds = seconds;
+    } else if (outcome.m_strResult == event::result::kSuccess && exit.m_nStatus != 0) {
+        outcome.m_strResult = event::result::kError;
+        outcome.m_strOutcome = event::outcome::kExitedAfterSuccess;
         outcome.m_strMessage = "the download reported success but " + exit.m_strHow;
     }
-    outcome.m_bSuccess = outcome.m_strResult == "success";
+    outcome.m_bSuccess = outcome.m_strResult == event::result::kSuccess;
     return outcome;
 }
 
@@ -95,7 +104,8 @@ UnitOutcome StationPort::FailToStart(const std::string& reason) {
     m_bRunning = false;
     m_phase = Phase::Idle;
     UnitOutcome outcome;
-    outcome.m_strResult = "error";
+    outcome.m_strResult = event::result::kError;
+    outcome.m_strOutcome = event::outcome::kNotStarted;
     outcome.m_strMessage = reason;
     return outcome;
 }
@@ -140,7 +150,7 @@ std::string StationPort::TimeLeftText() const {
 std::string StationPort::ResultText() const {
     if (m_last.m_strResult.empty())
         return "";
-    const std::string last = m_last.m_bSuccess ? "ok" : m_last.m_strResult == "cancelled" ? "cancelled" : "FAILED";
+    const std::string last = m_last.m_bSuccess ? "ok" : m_last.m_strResult == event::result::kCancelled ? "cancelled" : "FAILED";
     if (Units() <= 1)
         return last;
     return last + " (" + std::to_string(m_nUnitsOk) + " ok, " + std::to_string(m_nUnitsFailed) + " failed)";

@@ -36,15 +36,20 @@ public:
     // changed in a way a plain (non-live) display reports: a new phase, a
     // further tenth of the file, the end.
     bool Apply(const StationEvent& event);
-    // The run's process has ended; killedAfterCancel: the station killed it
-    // when it did not end in time. Returns the unit's outcome.
-    UnitOutcome EndUnit(const ChildExit& exit, bool killedAfterCancel);
+    // The run's process has ended after seconds; endedBy: why the station
+    // ended it ("" when it did not). Returns the unit's outcome: a run that
+    // did not report its end failed, with what its events showed so far
+    // (files, bytes sent) and the reason it ended.
+    UnitOutcome EndUnit(const ChildExit& exit, const std::string& endedBy, double seconds);
     // The run could not even be started.
     UnitOutcome FailToStart(const std::string& reason);
     // The outcome counts as a unit of this port.
     void Count(const UnitOutcome& outcome);
 
     bool Running() const { return m_bRunning; }
+    // The running unit's receiver has answered, or the run has reported its
+    // end: the run is past waiting for a receiver's power-on.
+    bool PastWaiting() const { return m_current.m_bConnected || m_bEnded; }
     int UnitsOk() const { return m_nUnitsOk; }
     int UnitsFailed() const { return m_nUnitsFailed; }
     int Units() const { return m_nUnitsOk + m_nUnitsFailed; }
@@ -74,6 +79,8 @@ private:
     double m_dRate = 0;
     double m_dSecondsLeft = -1;
     int m_nPlainTenth = -1;       // last tenth of the file reported on a plain display
+    std::uint64_t m_nSentBytes = 0;  // bytes of the data files reported sent
+    std::uint64_t m_nFileBytes = 0;  // bytes of the file in progress, as last reported
     int m_nUnitsOk = 0;
     int m_nUnitsFailed = 0;
     UnitOutcome m_last;

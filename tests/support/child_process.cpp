@@ -14,7 +14,7 @@ std::filesystem::path ProgramPath() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "receiver-downloader";
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& args, bool closeStdout) {
+ChildProcess::ChildProcess(const std::vector<std::string>& args, bool closeStdout, ChildStart start) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
@@ -44,6 +44,15 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, bool closeStdou
         dup2(err[1], STDERR_FILENO);
         const int null = open("/dev/null", O_RDONLY);
         dup2(null, STDIN_FILENO);
+        if (start.m_bOutputsClosed) {
+            close(STDOUT_FILENO);
+            close(STDERR_FILENO);
+        }
+        if (start.m_bSigintIgnored) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            sigaction(SIGINT, &ignore, nullptr);
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }

@@ -17,12 +17,19 @@
 // (build/tests/<test>).
 std::filesystem::path ProgramPath();
 
+// How the program is started besides its arguments, as a service manager or
+// a shell may start it.
+struct ChildStart {
+    bool m_bOutputsClosed = false;  // stdout and stderr closed (`>&- 2>&-`)
+    bool m_bSigintIgnored = false;  // SIGINT ignored (a background job)
+};
+
 class ChildProcess {
 public:
     // Starts the program with args, stdin on /dev/null and no display.
     // closeStdout: its stdout is a pipe nobody reads any more (Out() stays
     // empty). Throws std::runtime_error when it cannot be started.
-    explicit ChildProcess(const std::vector<std::string>& args, bool closeStdout = false);
+    explicit ChildProcess(const std::vector<std::string>& args, bool closeStdout = false, ChildStart start = {});
     // Kills and reaps the program if Wait() has not.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
