@@ -236,10 +236,12 @@ void RunEvents::Started(const std::string& script, const std::vector<RunEventsFi
     m_impl->Write(event);
 }
 
-void RunEvents::PortOpened() {
+void RunEvents::PortOpened(const std::string& warning) {
     std::lock_guard lock(m_impl->mutex);
     Json event = m_impl->Event(event::kPortOpened);
     event[event::field::kDevice] = m_impl->device;
+    if (!warning.empty())
+        event[event::field::kWarning] = warning;
     m_impl->Write(event);
 }
 
