@@ -12,7 +12,7 @@ packages=(
   libssl-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick
-  file groff-base
+  file groff-base lintian
   # The Windows build (scripts/build-windows.sh) and its tests under Wine
   # (scripts/test-windows.sh): the cross compiler, GoogleTest's sources to
   # build with it, Wine, and python3 for the test line's echo.
