@@ -5,7 +5,8 @@
 # `cpack` makes two Debian packages from it: the terminal program with its
 # man page (receiver-downloader, no GUI library), and the GUI program with
 # its desktop entry and icon (receiver-downloader-gui, which needs the
-# first). On Windows the same configuration makes a ZIP of the one program.
+# first). On Windows the same configuration makes a ZIP of the one program,
+# and the `installer` target a setup program (cmake/windows_installer.cmake).
 include(GNUInstallDirs)
 
 if(WIN32)
@@ -18,6 +19,7 @@ if(WIN32)
           DESTINATION . COMPONENT terminal)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT terminal)
   install(FILES ${RD_EXAMPLES} DESTINATION . COMPONENT terminal)
+  include(${PROJECT_SOURCE_DIR}/cmake/windows_installer.cmake)
 else()
   include(${PROJECT_SOURCE_DIR}/cmake/debian_docs.cmake)
   set(RD_DOC_DIR ${PROJECT_BINARY_DIR}/doc)

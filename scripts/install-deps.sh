@@ -15,8 +15,11 @@ packages=(
   file groff-base lintian
   # The Windows build (scripts/build-windows.sh) and its tests under Wine
   # (scripts/test-windows.sh): the cross compiler, GoogleTest's sources to
-  # build with it, Wine, and python3 for the test line's echo.
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest wine64 python3
+  # build with it, the icon's tools (SVG to PNG, PNGs to .ico, and back out of
+  # the .exe), the installer's compiler, Wine, and python3 for the test
+  # line's echo.
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest
+  librsvg2-bin icoutils nsis wine64 python3
 )
 
 missing=()
