@@ -14,7 +14,7 @@ namespace {
 // or what the engine says: "run" (a run starts), "ok MESSAGE" / "failed
 // MESSAGE" (a counted unit ends; "...+" when the port goes on), "nounit
 // MESSAGE" (an uncounted one; "nounit+" when the port goes on), "stop"
-// (the operator).
+// (the operator), "stopall" (the operator, every port).
 struct Step {
     std::size_t m_nPort;
     std::string m_strLine;
@@ -78,6 +78,8 @@ TEST_P(StationModelTest, TilesFollowTheStreams) {
             model.RunStarted(step.m_nPort);
         else if (line == "stop")
             model.StopRequested(step.m_nPort);
+        else if (line == "stopall")
+            model.StopAllRequested();
         else if (word == "ok" || word == "ok+" || word == "failed" || word == "failed+")
             model.UnitEnded(step.m_nPort, word[0] == 'o', message, true, word.back() == '+');
         else if (word == "nounit" || word == "nounit+")
@@ -148,7 +150,12 @@ INSTANTIATE_TEST_SUITE_P(
              2,
              {{0, "run"}, {0, kOneFile}, {0, kWaiting}, {0, "stop"}, {0, kWaiting},
               {0, "nounit Connection Cancelled"}, {1, "run"}, {1, "stop"}, {1, kOneFile}},
-             {{"stopped", -1, 0, 0, kNeutral, ""}, {"stopping", -1, 0, 0, kNeutral, ""}}}),
+             {{"stopped", -1, 0, 0, kNeutral, ""}, {"stopping", -1, 0, 0, kNeutral, ""}}},
+        Case{"StopAllLeavesAFinishedPortDone",
+             2,
+             {{0, "run"}, {0, kOneFile}, {0, kConnected}, {0, kSuccess}, {0, kOk}, {1, "run"}, {1, kOneFile},
+              {1, kWaiting}, {1, "stopall"}},
+             {{"done", -1, 1, 0, kGreen, "completed"}, {"stopping", -1, 0, 0, kNeutral, ""}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The grid: as large tiles as fit, scrolling down only when they would come

@@ -214,7 +214,8 @@ void StationModel::StopRequested(std::size_t index) {
 
 void StationModel::StopAllRequested() {
     for (std::size_t i = 0; i < m_tiles.size(); ++i) {
-        if (m_tiles[i].m_bStopRequested)
+        // A port that has ended its units stays done.
+        if (m_tiles[i].m_bStopRequested || m_tiles[i].m_phase == TilePhase::Done)
             continue;
         m_tiles[i].m_bStopRequested = true;
         if (m_tiles[i].Running())
