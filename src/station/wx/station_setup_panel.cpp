@@ -109,7 +109,7 @@ StationSetupPanel::StationSetupPanel(wxWindow* parent, const StationOptions& giv
     CheckScript();
 }
 
-wxWindow* StationSetupPanel::BuildScript(wxWindow* parent) {
+wxSizer* StationSetupPanel::BuildScript(wxWindow* parent) {
     auto* box = new wxStaticBox(parent, wxID_ANY, "Script");
     auto* sizer = new wxStaticBoxSizer(box, wxVERTICAL);
     auto* row = new wxBoxSizer(wxHORIZONTAL);
@@ -132,10 +132,10 @@ wxWindow* StationSetupPanel::BuildScript(wxWindow* parent) {
     m_pVerdict = new wxStaticText(box, wxID_ANY, "");
     m_pVerdict->SetFont(m_pVerdict->GetFont().Bold());
     sizer->Add(m_pVerdict, 0, wxEXPAND | wxALL, 6);
-    return box;
+    return sizer;
 }
 
-wxWindow* StationSetupPanel::BuildPorts(wxWindow* parent) {
+wxSizer* StationSetupPanel::BuildPorts(wxWindow* parent) {
     auto* box = new wxStaticBox(parent, wxID_ANY, "Ports");
     auto* sizer = new wxStaticBoxSizer(box, wxVERTICAL);
     m_pPorts = new wxListCtrl(box, wxID_ANY, wxDefaultPosition, wxSize(-1, 150), wxLC_REPORT | wxLC_SINGLE_SEL);
@@ -162,10 +162,10 @@ wxWindow* StationSetupPanel::BuildPorts(wxWindow* parent) {
     buttons->Add(all, 0, wxRIGHT, 6);
     buttons->Add(none, 0);
     sizer->Add(buttons, 0, wxLEFT | wxRIGHT | wxBOTTOM, 6);
-    return box;
+    return sizer;
 }
 
-wxWindow* StationSetupPanel::BuildRun(wxWindow* parent) {
+wxSizer* StationSetupPanel::BuildRun(wxWindow* parent) {
     auto* box = new wxStaticBox(parent, wxID_ANY, "Run");
     auto* sizer = new wxStaticBoxSizer(box, wxVERTICAL);
     sizer->Add(new wxStaticText(box, wxID_ANY, "Record file (one line per unit):"), 0, wxLEFT | wxRIGHT | wxTOP, 6);
@@ -184,7 +184,7 @@ wxWindow* StationSetupPanel::BuildRun(wxWindow* parent) {
     sizer->Add(m_pOnce, 0, wxLEFT | wxRIGHT, 6);
     sizer->Add(m_pRepeat, 0, wxLEFT | wxRIGHT | wxTOP, 6);
     auto* units = new wxBoxSizer(wxHORIZONTAL);
-    m_pUnits = new wxSpinCtrl(box, wxID_ANY, "", wxDefaultPosition, wxSize(110, -1), wxSP_ARROW_KEYS, 0, 1000000, 0);
+    m_pUnits = new wxSpinCtrl(box, wxID_ANY, "", wxDefaultPosition, wxSize(150, -1), wxSP_ARROW_KEYS, 0, 1000000, 0);
     units->Add(m_pUnits, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
     units->Add(new wxStaticText(box, wxID_ANY, "units per port (0: until stopped)"), 0, wxALIGN_CENTER_VERTICAL);
     sizer->Add(units, 0, wxLEFT | wxTOP, 24);
@@ -195,12 +195,12 @@ wxWindow* StationSetupPanel::BuildRun(wxWindow* parent) {
     sizer->AddSpacer(12);
     sizer->Add(new wxStaticText(box, wxID_ANY, "Time limit:"), 0, wxLEFT | wxRIGHT, 6);
     auto* timeout = new wxBoxSizer(wxHORIZONTAL);
-    m_pTimeout = new wxSpinCtrl(box, wxID_ANY, "", wxDefaultPosition, wxSize(110, -1), wxSP_ARROW_KEYS, 0, 86400, 0);
+    m_pTimeout = new wxSpinCtrl(box, wxID_ANY, "", wxDefaultPosition, wxSize(150, -1), wxSP_ARROW_KEYS, 0, 86400, 0);
     timeout->Add(m_pTimeout, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
     timeout->Add(new wxStaticText(box, wxID_ANY, "s for the receiver to answer (0: none)"), 0,
                  wxALIGN_CENTER_VERTICAL);
     sizer->Add(timeout, 0, wxALL, 6);
-    return box;
+    return sizer;
 }
 
 void StationSetupPanel::AddPortRow(const StationPortName& port, bool chosen) {

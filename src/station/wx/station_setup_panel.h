@@ -20,6 +20,7 @@ class wxButton;
 class wxCheckBox;
 class wxListCtrl;
 class wxRadioButton;
+class wxSizer;
 class wxSpinCtrl;
 class wxStaticText;
 class wxTextCtrl;
@@ -51,9 +52,10 @@ public:
     void ChoosePort(const std::string& port);
 
 private:
-    wxWindow* BuildScript(wxWindow* parent);
-    wxWindow* BuildPorts(wxWindow* parent);
-    wxWindow* BuildRun(wxWindow* parent);
+    // Each box with its controls, as a sizer for the page.
+    wxSizer* BuildScript(wxWindow* parent);
+    wxSizer* BuildPorts(wxWindow* parent);
+    wxSizer* BuildRun(wxWindow* parent);
     void AddPortRow(const StationPortName& port, bool chosen);
     void UpdateStart();
     void ChooseScriptFile();
