@@ -154,6 +154,7 @@ int RunDemo(const CommandLine& commandLine, RunEvents* events, int argc, char** 
 
 int UsageError(const std::string& text) { return Refuse(nullptr, kExitUsage, text + "\n(see --help)"); }
 
+#ifndef _WIN32
 // The program each port's run is: this one; in the GUI program the terminal
 // program installed beside it, which loads no GUI library.
 std::string StationProgram(const char* argv0) {
@@ -166,6 +167,7 @@ std::string StationProgram(const char* argv0) {
 #endif
     return self;
 }
+#endif
 
 // Many ports at once, unit after unit: in the station's window where the
 // GUI is wanted, in the terminal otherwise. The window may be given no port
