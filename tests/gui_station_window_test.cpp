@@ -145,9 +145,9 @@ TEST_F(StationWindowTest, FourPortsTwoUnitsEachEndGreen) {
 }
 
 // One receiver fails each unit: its tile turns red with the reason while
-// the others go on; Stop all ends its wait for the next unit, and the
-// summary shows it failed. Pictures of the three stages when asked for.
-TEST_F(StationWindowTest, FailedPortRedThenStopAllSummary) {
+// the others go on; stopping its port ends its wait for the next unit, the
+// station ends by itself, and the summary shows the port failed. Pictures of the three stages when asked for.
+TEST_F(StationWindowTest, FailedPortRedThenStopPortSummary) {
     AddReceivers(4, 2, {2});
     StationWindowOptions options = Options(2);
     auto* frame = new StationFrame(options);
@@ -168,10 +168,13 @@ TEST_F(StationWindowTest, FailedPortRedThenStopAllSummary) {
     EXPECT_NE(StationTileWindow::HoverText(frame->TileWindow(2)->Tile()).find("FAILED"), std::string::npos);
     // The others finish their units; the failed one waits for a unit that never comes.
     ASSERT_TRUE(RunUntil([&] { return model.Tile(0).m_nUnitsOk + model.Tile(1).m_nUnitsOk + model.Tile(3).m_nUnitsOk == 6; }));
-    frame->StopAll();
+    frame->StopPort(2);
     ASSERT_TRUE(RunUntil([&] { return model.IsFinished() && !frame->Running(); }));
+    RunUntil([] { return false; }, 1s);  // laid out again
     SaveScreenshot(*frame, "station-3-summary");
-    EXPECT_EQ(model.ExitStatus(), kExitCancelled);
+    EXPECT_EQ(model.ExitStatus(), kExitFailure);
+    EXPECT_EQ(frame->TileWindow(2)->Tile().PhaseText(), "stopped");
+    EXPECT_EQ(frame->TileWindow(0)->Tile().PhaseText(), "done");
     EXPECT_EQ(model.Summary()[2].m_strResult, "FAILED");
     EXPECT_EQ(model.Summary()[0].m_strResult, "ok");
     EXPECT_EQ(frame->TileWindow(2)->Tile().m_colour, TileColour::Failed);

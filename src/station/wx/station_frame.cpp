@@ -351,6 +351,7 @@ void StationFrame::ShowSummary() {
         m_pSummary->SetItem(item, 5, Text(row.m_strMessage));
         m_pSummary->SetItemTextColour(item, row.m_strResult == "ok" ? kOkText : kFailedText);
     }
+    m_pSummaryHeading->GetParent()->Layout();
 }
 
 void StationFrame::RunFinished() {
