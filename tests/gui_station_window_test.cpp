@@ -169,7 +169,8 @@ TEST_F(StationWindowTest, FailedPortRedThenStopPortSummary) {
     // The others finish their units; the failed one waits for a unit that never comes.
     ASSERT_TRUE(RunUntil([&] { return model.Tile(0).m_nUnitsOk + model.Tile(1).m_nUnitsOk + model.Tile(3).m_nUnitsOk == 6; }));
     frame->StopPort(2);
-    ASSERT_TRUE(RunUntil([&] { return model.IsFinished() && !frame->Running(); }));
+    // At once: well before the run's own 60 s wait for a unit would end it.
+    ASSERT_TRUE(RunUntil([&] { return model.IsFinished() && !frame->Running(); }, 30s));
     RunUntil([] { return false; }, 1s);  // laid out again
     SaveScreenshot(*frame, "station-3-summary");
     EXPECT_EQ(model.ExitStatus(), kExitFailure);
