@@ -330,7 +330,8 @@ void StationFrame::UpdateStatus() {
                  std::to_string(done) + " done. Units: " + std::to_string(m_model->UnitsOk()) + " ok, " +
                  std::to_string(m_model->UnitsFailed()) + " failed";
     }
-    m_pStatus->SetLabel(Text(status));
+    if (m_pStatus->GetLabel() != Text(status))
+        m_pStatus->SetLabel(Text(status));
     const bool portRunning = m_nSelected < m_model->Size() && m_model->Tile(m_nSelected).Running() &&
                              !m_model->Tile(m_nSelected).m_bStopRequested;
     m_pStopPort->Enable(Running() && portRunning);

@@ -66,7 +66,7 @@ public:
     // Called on the UI thread once the run has ended and been shown.
     void SetFinishedHook(std::function<void()> hook) { m_finishedHook = std::move(hook); }
 
-    static constexpr int kRedrawsPerSecond = 4;
+    static constexpr int kRedrawsPerSecond = 2;
 
 private:
     wxPanel* BuildRunPage();

@@ -34,7 +34,10 @@ bool SameAsShown(const StationTile& a, const StationTile& b) {
 
 StationTileWindow::StationTileWindow(wxWindow* parent, std::size_t index)
     : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxSize(kWidth, kHeight), wxFULL_REPAINT_ON_RESIZE),
-      m_nIndex(index) {
+      m_nIndex(index),
+      m_base(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT)),
+      m_bold(m_base.Bold()),
+      m_small(m_base.Smaller()) {
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     Bind(wxEVT_PAINT, &StationTileWindow::OnPaint, this);
     Bind(wxEVT_LEFT_DOWN, &StationTileWindow::OnLeftDown, this);
@@ -109,16 +112,18 @@ void StationTileWindow::OnPaint(wxPaintEvent&) {
 
     const int left = kBand + kPadding;
     const int width = std::max(10, size.x - left - kPadding);
-    const wxFont base = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
-    wxFont bold = base.Bold();
-    wxFont small = base.Smaller();
+    const wxFont& base = m_base;
+    const wxFont& bold = m_bold;
+    const wxFont& small = m_small;
     int y = kPadding - 2;
     auto line = [&](const std::string& text, const wxFont& font, const wxColour& colour, int x = -1) {
         dc.SetFont(font);
         dc.SetTextForeground(colour);
         const int from = x < 0 ? left : x;
-        const wxString shown =
-            wxControl::Ellipsize(wxString::FromUTF8(text), dc, wxELLIPSIZE_END, left + width - from);
+        // Shortened only when it does not fit: that measures each character.
+        wxString shown = wxString::FromUTF8(text);
+        if (dc.GetTextExtent(shown).x > left + width - from)
+            shown = wxControl::Ellipsize(shown, dc, wxELLIPSIZE_END, left + width - from);
         dc.DrawText(shown, from, y);
         return dc.GetTextExtent(shown);
     };

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include <wx/colour.h>
+#include <wx/font.h>
 #include <wx/window.h>
 
 class StationTileWindow : public wxWindow {
@@ -44,6 +45,8 @@ private:
     void OnContextMenu(wxContextMenuEvent& event);
 
     std::size_t m_nIndex;
+    // Made once: a tile is drawn about once a second while its port loads.
+    wxFont m_base, m_bold, m_small;
     StationTile m_tile;
     bool m_bSelected = false;
     bool m_bDrawn = false;

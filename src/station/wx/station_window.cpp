@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include <wx/app.h>
+#include <wx/event.h>
 #include <wx/stdpaths.h>
 
 int RunStationWindow(const StationWindowOptions& options) {
@@ -19,6 +20,11 @@ int RunStationWindow(const StationWindowOptions& options) {
     // The remembered choices in ~/.config/receiver-downloader/.
     wxStandardPaths::Get().SetFileLayout(wxStandardPaths::FileLayout_XDG);
 #endif
+    // Idle and update-UI events only for windows that ask for them: the
+    // window has many, none of which needs them, and the loop wakes on every
+    // event the ports send.
+    wxIdleEvent::SetMode(wxIDLE_PROCESS_SPECIFIED);
+    wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
     int status = kExitCancelled;
     auto* frame = new StationFrame(options);
     frame->ReportExitStatusTo(&status);
