@@ -137,6 +137,8 @@ TEST(StationPortsTest, FileListingAndRepeats) {
     std::string reason;
     ASSERT_TRUE(ReadPortsFile((temp.Path() / "ports").string(), &ports, &reason)) << reason;
     EXPECT_EQ(ports, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
+    EXPECT_FALSE(ReadPortsFile(temp.Path().string(), &ports, &reason));
+    EXPECT_EQ(reason, temp.Path().string() + " is a directory");
     EXPECT_EQ(FindRepeatedPort({"/dev/ttyUSB0", "/dev/../dev/ttyUSB0"}), "/dev/../dev/ttyUSB0");
     EXPECT_EQ(PortsOfListing({{"/dev/serial/by-id/a", "", "/dev/ttyUSB0"}, {"/dev/serial/by-id/b", "", "/dev/ttyUSB9"},
                               {"/dev/ttyUSB0", "", ""}}),
