@@ -3,7 +3,8 @@
 //
 // Every line is one JSON object with "event", "t" (seconds since that run
 // started) and "port"; the fields below are those the station uses (their
-// names: events/event_names.h).
+// names: events/event_names.h). A name that is not UTF-8 is read as the
+// bytes its "_hex" field gives.
 #pragma once
 
 #include <cstdint>
