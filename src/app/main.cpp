@@ -100,6 +100,14 @@ std::string OutputClash(const CommandLine& commandLine, const std::vector<std::s
     return FindOutputClash(OutputsOf(commandLine), inputs);
 }
 
+// The port --check estimates the time for: the one --port or --com names.
+std::optional<CheckPort> CheckPortOf(const CommandLine& commandLine) {
+    if (commandLine.m_strDevice.empty() && commandLine.m_nCom == 0)
+        return std::nullopt;
+    const std::string name = PortNameFor(PortSettingsFor(commandLine));
+    return CheckPort{name, AdapterLatencyMs(name)};
+}
+
 // Tells the operator why the program stops before a run (on stderr) and
 // ends the events with it. Returns status.
 int Refuse(RunEvents* events, int status, const std::string& text) {
@@ -244,7 +252,7 @@ int main(int argc, char** argv) {
         return kExitSuccess;
     }
     if (!commandLine.m_strCheckScript.empty())
-        return ReportScriptCheck(commandLine.m_strCheckScript, stdout);
+        return ReportScriptCheck(commandLine.m_strCheckScript, stdout, CheckPortOf(commandLine));
     if (commandLine.m_bListPorts) {
         std::fputs(FormatSerialDeviceList(ListSerialDevices()).c_str(), stdout);
         return kExitSuccess;

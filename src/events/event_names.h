@@ -4,7 +4,7 @@
 // Every event is one JSON object on one line, with kEvent, kTime and kPort.
 // In the order a run writes them:
 //   started      kScript, kFiles [{kPath, kSize, kSha256}...], kPid
-//   port_opened  kDevice
+//   port_opened  kDevice, and kWarning when its adapter slows the download
 //   waiting, connected
 //   command      kText (the line the operator sees), kCommand (the script
 //                command itself: "E123456", "Q", "X", "S" + a data file's path)
@@ -44,6 +44,7 @@ inline constexpr char kSize[] = "size";
 inline constexpr char kSha256[] = "sha256";
 inline constexpr char kPid[] = "pid";
 inline constexpr char kDevice[] = "device";
+inline constexpr char kWarning[] = "warning";  // port_opened: a slow adapter, told to the operator
 inline constexpr char kText[] = "text";
 inline constexpr char kCommand[] = "command";
 inline constexpr char kFile[] = "file";

@@ -213,10 +213,12 @@ void RunEvents::Started(const std::string& script, const std::vector<RunEventsFi
     m_impl->Write(event);
 }
 
-void RunEvents::PortOpened() {
+void RunEvents::PortOpened(const std::string& warning) {
     std::lock_guard lock(m_impl->mutex);
     Json event = m_impl->Event(event::kPortOpened);
     SetName(event, event::field::kDevice, event::field::kDeviceHex, m_impl->device);
+    if (!warning.empty())
+        event[event::field::kWarning] = warning;
     m_impl->Write(event);
 }
 

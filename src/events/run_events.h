@@ -69,7 +69,9 @@ public:
 
     // The script and the data files it names, as the run checked them.
     void Started(const std::string& script, const std::vector<RunEventsFile>& files);
-    void PortOpened();
+    // The port is open; warning: what the operator was told of it ("" for
+    // nothing).
+    void PortOpened(const std::string& warning = "");
     void Waiting();
     void Connected();
     // The upload queued a script command (a data file's: 'S' and its path),

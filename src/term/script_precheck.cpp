@@ -6,6 +6,7 @@
 #include "platform/message_box.h"
 #include "res/strings.h"
 #include "ui/front_end.h"
+#include "ui/latency_notice.h"
 #include "ui/run_outcome.h"
 #include "ui/upload_fault_text.h"
 #include "upload/script_check.h"
@@ -94,7 +95,28 @@ bool ScriptPassesPrecheck(const std::string& script, MessageBoxPresenter& presen
     return false;
 }
 
-int ReportScriptCheck(const std::string& script, std::FILE* out) {
+namespace {
+
+// The total for a port: each frame the tool sends answers a request of the
+// receiver, which its adapter may hold back for its whole latency timer.
+void PrintPortTotal(const ScriptCheckResult& result, const CheckPort& port, std::FILE* out) {
+    if (!port.m_latencyMs) {
+        std::fprintf(out, "On %s: no adapter latency timer is known; the time above holds\n", port.m_strName.c_str());
+        return;
+    }
+    const double seconds =
+        WireSeconds(result.WireBytes()) + static_cast<double>(result.Frames()) * *port.m_latencyMs / 1000.0;
+    std::fprintf(out, "On %s, whose adapter's latency timer is %d ms: up to about %.2f s (%s, each of which may "
+                 "wait that long for the receiver's request)\n",
+                 port.m_strName.c_str(), *port.m_latencyMs, seconds, Plural(result.Frames(), "frame").c_str());
+    const std::string notice = LatencyNoticeText(port.m_strName, port.m_latencyMs);
+    if (!notice.empty())
+        std::fprintf(out, "%s\n", notice.c_str());
+}
+
+}  // namespace
+
+int ReportScriptCheck(const std::string& script, std::FILE* out, const std::optional<CheckPort>& port) {
     const std::string path = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(script)).lexically_normal());
     const ScriptCheckResult result = CheckScript(path);
     std::fprintf(out, "Script %s\n", path.c_str());
@@ -113,6 +135,8 @@ int ReportScriptCheck(const std::string& script, std::FILE* out) {
                  Plural(result.m_dataFiles.size(), "data file").c_str(), Plural(bytes, "byte").c_str(),
                  Plural(result.WireBytes(), "byte").c_str(), WireSeconds(result.WireBytes()),
                  frame::kFastBaudRate);
+    if (port)
+        PrintPortTotal(result, *port, out);
     PrintFindings("Faults (the download stops at the first)", result.m_faults, out);
     PrintFindings("Warnings (not carried out as written)", result.m_warnings, out);
     if (result.Sound()) {

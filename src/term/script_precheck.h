@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 class FrontEnd;
@@ -18,7 +19,15 @@ class MessageBoxPresenter;
 // refuse nothing.
 bool ScriptPassesPrecheck(const std::string& script, MessageBoxPresenter& presenter, FrontEnd& details);
 
+// The port a --check is made for (--port with --check): its name and its
+// adapter's latency timer, when known.
+struct CheckPort {
+    std::string m_strName;
+    std::optional<int> m_latencyMs;
+};
+
 // --check: writes to out each command of script, each data file with its
-// full path, size, chunks and line time, a total, then every fault and
-// warning. Returns 0 when the script has neither, 1 otherwise.
-int ReportScriptCheck(const std::string& script, std::FILE* out);
+// full path, size, chunks and line time, a total (and, for a port, the
+// total behind its adapter), then every fault and warning. Returns 0 when
+// the script has neither, 1 otherwise.
+int ReportScriptCheck(const std::string& script, std::FILE* out, const std::optional<CheckPort>& port = {});

@@ -161,7 +161,7 @@ int TerminalFrontEnd::DoModal(Dialog& dialog) {
     dialog.Attach(&host);
     if (events && dialog.TemplateId() == IDD_PORT_INIT) {
         // The connection wait opens only on a port that has opened.
-        events->PortOpened();
+        events->PortOpened(m_strNotice);
         events->Waiting();
     }
     dialog.OnInitDialog();
@@ -308,6 +308,13 @@ void TerminalFrontEnd::ShowDetail(const std::string& text) {
     std::fprintf(m_pDetails, "receiver-downloader: %s\n", text.c_str());
     std::fflush(m_pDetails);
     m_outcome.NoteDetail(text);
+}
+
+void TerminalFrontEnd::ShowNotice(const std::string& text) {
+    m_display.Finish();
+    std::fprintf(m_pDetails, "receiver-downloader: %s\n", text.c_str());
+    std::fflush(m_pDetails);
+    m_strNotice = text;
 }
 
 void TerminalFrontEnd::Show(const OperatorMessage& message) {

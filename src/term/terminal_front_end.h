@@ -64,6 +64,8 @@ public:
     int DoModal(Dialog& dialog) override;
     bool ChooseScriptFile(std::string* path) override;
     void ShowDetail(const std::string& text) override;
+    // Printed as a detail is, and reported with the port's opening.
+    void ShowNotice(const std::string& text) override;
 
     // MessageBoxPresenter: prints the text, records it, returns at once.
     void Show(const OperatorMessage& message) override;
@@ -93,4 +95,5 @@ private:
     RunOutcome& m_outcome;
     InterruptWatcher* m_pInterrupts;
     std::FILE* m_pDetails;
+    std::string m_strNotice;  // the notice about the port, for its events
 };

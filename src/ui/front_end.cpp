@@ -7,3 +7,5 @@ bool FrontEnd::WaitForWorkerThreads(std::chrono::milliseconds timeout) {
 }
 
 void FrontEnd::ShowDetail(const std::string&) {}
+
+void FrontEnd::ShowNotice(const std::string& text) { ShowDetail(text); }

@@ -36,4 +36,8 @@ public:
     // path and the system's reason after "Unable to open port". The default
     // shows nothing.
     virtual void ShowDetail(const std::string& text);
+
+    // Something the operator should know that does not stop the run (a
+    // slow USB adapter), shown once. The default shows it as a detail.
+    virtual void ShowNotice(const std::string& text);
 };

@@ -10,6 +10,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "ui/front_end.h"
+#include "ui/latency_notice.h"
 #include "ui/port_init_dialog.h"
 #include "ui/upload_dialog.h"
 #include "ui/upload_fault_text.h"
@@ -102,6 +103,7 @@ void PortSetupDialog::OnConnect() {
                               (reason.empty() ? std::string() : ": " + reason));
         return;
     }
+    NoteSlowAdapter();
 
     PortInitDialog waitDialog;
     switch (m_frontEnd.DoModal(waitDialog)) {
@@ -121,6 +123,20 @@ void PortSetupDialog::OnConnect() {
         break;
     }
     StopWorkersAndClosePort();
+}
+
+// A USB adapter that holds the receiver's frames back is worth knowing
+// about before the download starts: once per port.
+void PortSetupDialog::NoteSlowAdapter() {
+    const SerialPort* port = g_hComm.load();
+    const std::string name = PortNameFor(m_settings);
+    if (port == nullptr || name == m_strNotedPort)
+        return;
+    const std::string notice = LatencyNoticeText(name, port->AdapterLatencyMs());
+    if (notice.empty())
+        return;
+    m_strNotedPort = name;
+    m_frontEnd.ShowNotice(notice);
 }
 
 void PortSetupDialog::RunUploadStage() {

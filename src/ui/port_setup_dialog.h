@@ -43,8 +43,10 @@ public:
 
 private:
     void RunUploadStage();
+    void NoteSlowAdapter();
     void StopWorkersAndClosePort();
 
     FrontEnd& m_frontEnd;
     bool m_bNoticeShown = false;
+    std::string m_strNotedPort;  // the port whose slow adapter was told of
 };

@@ -40,6 +40,7 @@ void CheckDataFile(const ScriptReader& reader, std::size_t number, ScriptCheckRe
     ScriptCommand& command = result.m_commands.back();
     command.m_qwChunks = DataFileChunks(file.Length());
     command.m_qwWireBytes = DataFileWireBytes(file.Length());
+    command.m_qwFrames = 1 + command.m_qwChunks;  // the header, then the chunks
 }
 
 // Checks a letter command and counts what it sends.
@@ -51,10 +52,12 @@ void CheckLetterCommand(const ScriptReader& reader, std::size_t number, const st
         if (reader.m_strCommand.size() > frame::kEFieldSize)
             result.m_warnings.push_back({UploadFault::EArgumentCut, number, reader.m_strCommand, scriptPath, 0});
         command.m_qwWireBytes = StepWireBytes(frame::kLengthE);
+        command.m_qwFrames = 1;
         break;
     case 'Q':
     case 'X':
         command.m_qwWireBytes = StepWireBytes(frame::kLengthLetter);
+        command.m_qwFrames = 1;
         break;
     default:
         result.m_faults.push_back({UploadFault::UnknownCommand, number, reader.m_strCommand, scriptPath, 0});
@@ -109,6 +112,13 @@ std::uint64_t ScriptCheckResult::WireBytes() const {
     std::uint64_t total = 0;
     for (const ScriptCommand& command : m_commands)
         total += command.m_qwWireBytes;
+    return total;
+}
+
+std::uint64_t ScriptCheckResult::Frames() const {
+    std::uint64_t total = 0;
+    for (const ScriptCommand& command : m_commands)
+        total += command.m_qwFrames;
     return total;
 }
 

@@ -35,6 +35,7 @@ struct ScriptCommand {
     std::string m_strText;         // the reader's text ('S' + path for a file command)
     std::uint64_t m_qwChunks = 0;  // a data file's 64-byte chunk frames
     std::uint64_t m_qwWireBytes = 0;  // both directions, 0 when it is not sent
+    std::uint64_t m_qwFrames = 0;     // frames the tool sends for it, each the answer to a request
 };
 
 struct ScriptCheckResult {
@@ -55,6 +56,9 @@ struct ScriptCheckResult {
     bool Passed() const { return m_faults.empty(); }
     bool Sound() const { return m_faults.empty() && m_warnings.empty(); }
     std::uint64_t WireBytes() const;
+    // Frames the tool sends for the whole script: each waits for one
+    // request of the receiver.
+    std::uint64_t Frames() const;
 };
 
 // Line bytes (both directions) of the frames that send a data file of this

@@ -5,6 +5,7 @@
 #include "platform/thread.h"
 #include "res/dialog_templates.h"
 #include "res/resource.h"
+#include "res/strings.h"
 #include "ui/run_outcome.h"
 #include "ui/wx/wx_dialog_view.h"
 #include "platform/utf8_path.h"
@@ -16,6 +17,7 @@
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
+#include <wx/msgdlg.h>
 #include <wx/stattext.h>
 #include <wx/utils.h>
 
@@ -82,6 +84,12 @@ void WxFrontEnd::ShowDetail(const std::string& text) {
         m_pDeviceLine->SetLabelText(wxString::FromUTF8(text.c_str()));
         m_pDeviceLine->SetToolTip(wxString::FromUTF8(text.c_str()));
     }
+}
+
+void WxFrontEnd::ShowNotice(const std::string& text) {
+    ShowDetail(text);
+    wxMessageBox(wxString::FromUTF8(text.c_str()), wxString::FromUTF8(kApplicationName),
+                 wxOK | wxICON_WARNING | wxCENTRE);
 }
 
 std::string WxFrontEnd::AddDefaultExtension(const std::string& path) {

@@ -31,6 +31,9 @@ public:
     bool WaitForWorkerThreads(std::chrono::milliseconds timeout) override;
     // Shown on the Port Setup dialog's device line (and on stderr).
     void ShowDetail(const std::string& text) override;
+    // A box with a warning sign, and the text on the Port Setup dialog's
+    // note line, where it stays.
+    void ShowNotice(const std::string& text) override;
 
     // Replaces the file dialog (tests answer it). The chooser returns false
     // for a cancelled choice.
