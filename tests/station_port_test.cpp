@@ -203,6 +203,24 @@ TEST(StationTextTest, NamesShownSafelyAndRecordedExactly) {
     }
 }
 
+// A slow adapter's warning, which every unit's run gives when it opens the
+// port, is told to the operator once per port, not once per unit.
+TEST(StationPortWarningTest, SlowAdapterToldOncePerPort) {
+    const std::string warning = "/dev/ttyUSB0: the adapter's latency timer is 16 ms";
+    const auto opened = ParseStationEvent(R"({"event":"port_opened","t":0.01,"port":"/dev/ttyUSB0",)"
+                                          R"("device":"/dev/ttyUSB0","warning":")" + warning + "\"}");
+    ASSERT_TRUE(opened);
+    StationPort port("/dev/ttyUSB0");
+    std::vector<std::string> told;
+    for (int unit = 0; unit < 3; ++unit) {
+        port.BeginUnit();
+        port.Apply(*opened);
+        told.push_back(port.TakeWarning());
+        port.Count(port.EndUnit(Exited(0), "", 1));
+    }
+    EXPECT_EQ(told, (std::vector<std::string>{warning, "", ""}));
+}
+
 TEST(StationPortsTest, FileListingAndRepeats) {
     TempFolder temp("station_ports.");
     std::ofstream(temp.Path() / "ports") << "# bench 1\n /dev/ttyUSB0 \n\n/dev/ttyUSB1\r\n";

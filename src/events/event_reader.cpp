@@ -69,6 +69,7 @@ std::optional<StationEvent> ParseStationEvent(const std::string& line) {
     TakeName(object, event::field::kScript, event::field::kScriptHex, &event.m_strScript);
     event.m_files = TakeFiles(object);
     Take(object, event::field::kPid, &event.m_nPid);
+    Take(object, event::field::kWarning, &event.m_strWarning);
     Take(object, event.m_strEvent == event::kEnd ? event::field::kMessage : event::field::kText, &event.m_strText);
     TakeName(object, event::field::kCommand, event::field::kCommandHex, &event.m_strCommand);
     TakeName(object, event::field::kFile, event::field::kFileHex, &event.m_strFile);

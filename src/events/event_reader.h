@@ -27,6 +27,7 @@ struct StationEvent {
     std::string m_strScript;
     std::vector<StationEventFile> m_files;
     long long m_nPid = 0;         // the run's process
+    std::string m_strWarning;     // port_opened: a slow adapter, told to the operator
     // command ("text"), end ("message")
     std::string m_strText;
     std::string m_strCommand;     // command: the script command itself

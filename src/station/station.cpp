@@ -137,6 +137,8 @@ void Station::TakeEvents(std::size_t index) {
         }
         WriteEventLine(line);
         m_display.Update(index, m_ports[index].Apply(*event));
+        if (const std::string warning = m_ports[index].TakeWarning(); !warning.empty())
+            m_display.Note(warning);
     }
 }
 
