@@ -16,10 +16,12 @@
 #include "platform/exit_status.h"
 #include "platform/interrupt_watcher.h"
 #include "platform/port_list.h"
+#include "platform/whole_lines.h"
 #include "station/station_child.h"
 #include "station/station_control.h"
 #include "station/station_display.h"
 #include "station/port_keeper.h"
+#include "station/station_output.h"
 #include "station/station_port.h"
 #include "station/station_view.h"
 #include "station/unit_record.h"
@@ -58,6 +60,9 @@ public:
     int Run();
 
 private:
+    bool OpenOutputs();
+    void WriteEventLine(const std::string& line);
+    std::string EventsName() const;
     void StartRun(std::size_t index);
     void TakeEvents(std::size_t index);
     void EndRun(std::size_t index, const ChildExit& exit);
@@ -75,6 +80,15 @@ private:
     std::vector<StationChild*> Running() const;
     int ExitStatus() const;
     int RunPorts();
+    // The station's own trouble, told to its view (the terminal's writes it
+    // to standard error).
+    template <typename... Values>
+    void Trouble(const char* format, Values... values) {
+        const int size = std::snprintf(nullptr, 0, format, values...);
+        std::string text(static_cast<std::size_t>(std::max(size, 0)), '\0');
+        std::snprintf(text.data(), text.size() + 1, format, values...);
+        m_view.Trouble(text);
+    }
 
     const StationOptions& m_options;
     StationView& m_view;
@@ -83,8 +97,8 @@ private:
     std::vector<PortRun> m_runs;
     UnitRecord m_record;
     bool m_bRecording = false;
-    std::FILE* m_pEvents = nullptr;
-    bool m_bOwnEvents = false;
+    StationOutput m_events;             // Fd() -1 without --events
+    StationLosses m_losses;             // lines that could not be written
     int m_nCancelSignal = 0;
     // The running children's process ids (0: none), for the interrupt
     // watcher's thread when a second signal ends the station.
@@ -137,12 +151,11 @@ void Station::TakeEvents(std::size_t index) {
                 continue;
             run.m_bEndCopied = true;
         }
-        if (m_pEvents != nullptr) {
-            std::fprintf(m_pEvents, "%s\n", line.c_str());
-            std::fflush(m_pEvents);
-        }
+        WriteEventLine(line);
         const bool worthPlainLine = m_ports[index].Apply(*event);
         m_view.PortChanged(index, *event, worthPlainLine);
+        if (const std::string warning = m_ports[index].TakeWarning(); !warning.empty())
+            m_view.Note(warning);
     }
 }
 
@@ -201,18 +214,71 @@ void Station::Record(std::size_t index, const UnitOutcome& outcome) {
     if (line.m_outcome.m_strScript.empty())
         line.m_outcome.m_strScript = m_options.m_strScript;
     std::string reason;
-    if (!m_record.Append(line, &reason))
-        m_view.Trouble("cannot write to the record " + m_options.m_strRecordFile + ": " + reason);
+    if (m_record.Append(line, &reason))
+        return;
+    const int unit = m_ports[index].Units();
+    m_losses.m_lines.push_back({m_ports[index].Port(), unit, outcome.m_strResult, reason});
+    Trouble("the record %s has no line for unit %d of %s: %s",
+                 StationDisplay::Escaped(m_options.m_strRecordFile).c_str(), unit,
+                 StationDisplay::Escaped(m_ports[index].Port()).c_str(), reason.c_str());
 }
 
 // The "end" event of a run that wrote none of its own (it was killed or
 // crashed, or the station ended it), marked as the station's.
 void Station::WriteEnd(std::size_t index, const UnitOutcome& outcome, int exitStatus, double seconds) {
-    if (m_pEvents == nullptr)
-        return;
     const RunEndReport end{exitStatus, outcome.m_strResult, outcome.m_strOutcome, outcome.m_strMessage};
-    std::fprintf(m_pEvents, "%s\n", EndEventLine(m_ports[index].Port(), seconds, end, outcome.m_nBytes, "station").c_str());
-    std::fflush(m_pEvents);
+    WriteEventLine(EndEventLine(m_ports[index].Port(), seconds, end, outcome.m_nBytes, "station"));
+}
+
+// One line of the events stream, whole or not at all. After a line that
+// could not be written nothing more is: a program reading the stream would
+// take a gap for events that never happened.
+void Station::WriteEventLine(const std::string& line) {
+    if (m_events.Fd() < 0 || !m_losses.m_strEventsError.empty())
+        return;
+    if (AppendWholeLine(m_events.Fd(), line + "\n", &m_losses.m_strEventsError)) {
+        ++m_losses.m_nEventLines;
+        return;
+    }
+    Trouble("cannot write the events to %s: %s; no further events are written",
+                 StationDisplay::Escaped(EventsName()).c_str(), m_losses.m_strEventsError.c_str());
+}
+
+std::string Station::EventsName() const {
+    return m_options.m_strEventsFile == "-" ? "standard output" : m_options.m_strEventsFile;
+}
+
+// The events and the record, each opened and tried before any port starts;
+// when either is refused, neither has been changed (a file made for it is
+// removed again).
+bool Station::OpenOutputs() {
+    std::string reason;
+    const std::string& events = m_options.m_strEventsFile;
+    if (!events.empty() &&
+        !(events == "-" ? m_events.Adopt(STDOUT_FILENO, &reason) : m_events.Open(events, false, &reason))) {
+        Trouble("cannot write the events to %s: %s",
+                     StationDisplay::Escaped(EventsName()).c_str(), reason.c_str());
+        return false;
+    }
+    const std::string& record = m_options.m_strRecordFile;
+    if (!record.empty() && !m_record.Open(record, &reason)) {
+        Trouble("cannot write the record %s: %s",
+                     StationDisplay::Escaped(record).c_str(), reason.c_str());
+        m_events.Discard();
+        return false;
+    }
+    m_bRecording = !record.empty();
+    m_losses.m_strRecord = record;
+    m_losses.m_strEvents = EventsName();
+    // A new stream of events, now that the station starts.
+    if (events != "-" && m_events.IsRegular() && ftruncate(m_events.Fd(), 0) != 0) {
+        Trouble("cannot empty the events file %s: %s",
+                     StationDisplay::Escaped(events).c_str(), std::strerror(errno));
+        m_record.Discard();
+        m_events.Discard();
+        return false;
+    }
+    return true;
 }
 
 void Station::ForwardCancel(int signal) {
@@ -298,7 +364,9 @@ int Station::ExitStatus() const {
     for (const StationPort& port : m_ports)
         if (port.UnitsFailed() > 0 || port.UnitsOk() == 0)
             return kExitFailure;
-    return kExitSuccess;
+    // Units without their proof in the record, or a stream of events that
+    // stops short, are no success.
+    return m_losses.m_lines.empty() && m_losses.m_strEventsError.empty() ? kExitSuccess : kExitFailure;
 }
 
 // Stops one port at the operator's word: its run is cancelled as Ctrl-C
@@ -351,24 +419,8 @@ int Station::RunPorts() {
         m_view.Trouble("the station cannot be made to listen for Stop");
         return kExitUsage;
     }
-    if (!m_options.m_strRecordFile.empty()) {
-        std::string reason;
-        if (!m_record.Open(m_options.m_strRecordFile, &reason)) {
-            m_view.Trouble("cannot write the record " + m_options.m_strRecordFile + ": " + reason);
-            return kExitUsage;
-        }
-        m_bRecording = true;
-    }
-    if (m_options.m_strEventsFile == "-") {
-        m_pEvents = stdout;
-    } else if (!m_options.m_strEventsFile.empty()) {
-        m_pEvents = std::fopen(m_options.m_strEventsFile.c_str(), "we");
-        if (m_pEvents == nullptr) {
-            m_view.Trouble("cannot write the events to " + m_options.m_strEventsFile + ": " + std::strerror(errno));
-            return kExitUsage;
-        }
-        m_bOwnEvents = true;
-    }
+    if (!OpenOutputs())
+        return kExitUsage;
     // A signal or Stop all that came while the station was setting up
     // cancels before any port starts.
     if (const int signal = interrupts.TakeInterrupt())
@@ -396,9 +448,7 @@ int Station::RunPorts() {
         }
     }
     interrupts.Stop();
-    if (m_bOwnEvents)
-        std::fclose(m_pEvents);
-    m_view.Summary();
+    m_view.Summary(m_losses);
     return ExitStatus();
 }
 
@@ -422,7 +472,7 @@ public:
     void Trouble(const std::string& text) override {
         std::fprintf(m_pErr, "receiver-downloader: %s\n", text.c_str());
     }
-    void Summary() override { m_display->Summary(); }
+    void Summary(const StationLosses& losses) override { m_display->Summary(losses); }
     void RunEnded(int) override {}
 
 private:

@@ -5,6 +5,11 @@
 #include <set>
 
 bool ReadPortsFile(const std::string& path, std::vector<std::string>* ports, std::string* reason) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        *reason = path + " is a directory";
+        return false;
+    }
     std::ifstream file(path);
     if (!file) {
         *reason = "cannot read " + path;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "events/event_reader.h"
+#include "station/station_display.h"
 #include "station/station_port.h"
 
 class StationView {
@@ -41,8 +42,9 @@ public:
     // What the operator must know went wrong: the record or the events file
     // could not be opened or written, Ctrl-C cannot be watched for.
     virtual void Trouble(const std::string& text) = 0;
-    // Every run has ended (not called when the station could not start).
-    virtual void Summary() = 0;
+    // Every run has ended (not called when the station could not start);
+    // losses: the record's and the events' lines that could not be written.
+    virtual void Summary(const StationLosses& losses) = 0;
     // The last call: the station's exit status (station.h).
     virtual void RunEnded(int exitStatus) = 0;
 };

@@ -52,9 +52,13 @@ void StationViewPoster::Trouble(const std::string& text) {
     Post([text](StationModel& model) { model.Note(text, true); });
 }
 
-void StationViewPoster::Summary() {
+void StationViewPoster::Summary(const StationLosses& losses) {
     if (m_pPorts)
         m_summary = SummaryRows(*m_pPorts);
+    // The lines lost are told as troubles as they happen; the summary names their count.
+    if (!losses.m_lines.empty())
+        Trouble("the record " + losses.m_strRecord + " has no line for " + std::to_string(losses.m_lines.size()) +
+                (losses.m_lines.size() == 1 ? " unit" : " units"));
 }
 
 void StationViewPoster::RunEnded(int exitStatus) {

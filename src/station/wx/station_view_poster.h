@@ -30,7 +30,7 @@ public:
     void UnitEnded(std::size_t index, const UnitOutcome& outcome, bool counted, bool goesOn) override;
     void Note(const std::string& text) override;
     void Trouble(const std::string& text) override;
-    void Summary() override;
+    void Summary(const StationLosses& losses) override;
     void RunEnded(int exitStatus) override;
 
 private:
