@@ -239,6 +239,24 @@ std::optional<double> PrivateMiB(pid_t pid) {
     return static_cast<double>(*clean + *dirty) / 1024.0;
 }
 
+std::optional<double> PssMiB(pid_t pid) {
+    const std::optional<std::uint64_t> kiB =
+        FieldValue(ReadWhole("/proc/" + std::to_string(pid) + "/smaps_rollup"), "Pss:");
+    if (!kiB)
+        return std::nullopt;
+    return static_cast<double>(*kiB) / 1024.0;
+}
+
+std::vector<pid_t> Children(pid_t pid) {
+    std::vector<pid_t> children;
+    for (const std::string& task : TaskDirs(pid)) {
+        std::istringstream ids(ReadWhole(task + "/children"));
+        for (pid_t child; ids >> child;)
+            children.push_back(child);
+    }
+    return children;
+}
+
 std::vector<std::string> SharedLibraries(pid_t pid) {
     std::set<std::string> names;
     std::istringstream maps(ReadWhole("/proc/" + std::to_string(pid) + "/maps"));

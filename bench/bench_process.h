@@ -71,6 +71,11 @@ std::optional<std::uint64_t> ContextSwitches(pid_t pid);
 std::optional<double> StatusMiB(pid_t pid, const std::string& field);
 // Private_Clean + Private_Dirty from /proc/PID/smaps_rollup, in MiB.
 std::optional<double> PrivateMiB(pid_t pid);
+// Pss from /proc/PID/smaps_rollup, in MiB: its own pages and its share of
+// the pages it shares, so that the figures of several processes add up.
+std::optional<double> PssMiB(pid_t pid);
+// The process ids of its living children (/proc/PID/task/*/children).
+std::vector<pid_t> Children(pid_t pid);
 // File names of the shared libraries mapped.
 std::vector<std::string> SharedLibraries(pid_t pid);
 }  // namespace proc

@@ -13,9 +13,11 @@
 //    tool's peak RSS and libraries, and the simulator's time, RSS and CPU;
 //  - many paced `receiver-sim` and tools at once: each one's rate against
 //    the line's limit, their CPU together, the private memory of each tool;
-//  - one station (`receiver-downloader --port ... --port ...`) against as
-//    many paced `receiver-sim`: its wall time, each port's rate against the
-//    line's limit, the CPU of the station and of its children;
+//  - stations (`receiver-downloader --port ... --port ...`) of 16 and 64
+//    ports against as many paced `receiver-sim`: the wall time, each port's
+//    rate against the line's limit, the CPU of the station and of its
+//    children, and the memory of both per port beyond the program's with
+//    one port;
 //  - the station's window (`receiver-downloader --station --start`) with as
 //    many ports: the window's own CPU while they load;
 //  - the tool against a paced `receiver-sim` behind a USB adapter with a
@@ -26,10 +28,12 @@
 // tree's layout), or given with --tool, --sim and --responder.
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -69,7 +73,8 @@ struct Options {
     unsigned bigMiB = 64;
     unsigned receivers = 16;
     unsigned scaleKiB = 32;
-    unsigned stationPorts = 16;
+    std::vector<unsigned> stationPorts = {16, 64};
+    unsigned stationKiB = 64;
     unsigned guiStationPorts = 16;
     unsigned latencyKiB = 32;
 };
@@ -454,35 +459,90 @@ Row ScaleRow(const Options& options, const Upload& upload) {
     return {figure, now, goal, Verdict(slowest >= 0.99 && cores <= 0.1 && privateMax <= 4)};
 }
 
-Row StationRow(const Options& options, const Upload& upload) {
-    const unsigned ports = options.stationPorts;
-    const std::string figure = Format("%u-port station (one `receiver-downloader` with %u ports, %u paced simulators)",
-                                      ports, ports, ports);
-    const std::string goal = "each port ≥ 0.99 of the line's limit; the station itself ≤ 0.01 core";
+// One station run: every figure of a station row but the memory per extra
+// port, which takes two runs.
+struct StationRun {
+    unsigned ports = 0;
+    std::string problem;        // "" when every port loaded its file whole
+    double wall = 0;            // the station's start to its end, s
+    std::vector<double> shares; // each port's chunks per second against the line's limit
+    double stationCpu = 0;      // the station's own, last seen before it ended, s
+    double childrenCpu = 0;     // the children it reaped, from wait4, s
+    double stationSwitches = 0; // the station's context switches, last seen
+    // The station's CPU and context switches when every port had reached its
+    // transfer (its start and the children's), and then on to its end.
+    double startCpu = 0, startSwitches = 0, startWall = 0;
+    double childrenStartCpu = 0;  // the children's then: their start and first chunks
+    // Taken once while every port's child is in its transfer: Pss of the
+    // station and all its children together, and the children's private
+    // memory, in MiB; the children then seen.
+    double pssMiB = 0, childPrivateMiB = 0;
+    std::size_t childrenSeen = 0;
+};
+
+// Marks the ports of the station's plain output that have reached their
+// transfer (a port's line "PORT  loading FILE ..."); true once all have.
+bool AllLoading(const std::string& output, const std::vector<SimProcess>& sims) {
+    std::istringstream lines(output);
+    std::vector<bool> loading(sims.size());
+    for (std::string line; std::getline(lines, line);)
+        for (std::size_t i = 0; i < sims.size(); ++i)
+            if (!loading[i] && line.rfind(sims[i].port + " ", 0) == 0)
+                loading[i] = line.find(" loading ") != std::string::npos;
+    return std::all_of(loading.begin(), loading.end(), [](bool on) { return on; });
+}
+
+StationRun RunStation(const Options& options, const Upload& upload, unsigned ports) {
+    StationRun run;
+    run.ports = ports;
     std::vector<SimProcess> sims;
     std::vector<std::string> argv = {options.tool, "--no-gui", "--script", upload.script};
     for (unsigned i = 0; i < ports; ++i) {
         std::optional<SimProcess> sim = StartSim(options, true);
-        if (!sim)
-            return Skipped(figure, goal, "FAILED to start a simulator");
+        if (!sim) {
+            run.problem = "FAILED to start a simulator";
+            return run;
+        }
         argv.insert(argv.end(), {"--port", sim->port});
         sims.push_back(std::move(*sim));
     }
     std::unique_ptr<ChildProcess> station = StartOrSay(argv);
-    if (!station)
-        return Skipped(figure, goal, "FAILED to start the station");
+    if (!station) {
+        run.problem = "FAILED to start the station";
+        return run;
+    }
     // The station's own CPU as last seen before it ended; what it used with
-    // its children comes from wait4.
-    double parentCpu = 0;
+    // its children comes from wait4. Its memory and its children's once,
+    // when every port is in its transfer.
     std::optional<ChildProcess::Exit> exit;
+    bool memoryTaken = false;
     const auto deadline = BenchClock::now() + 30min;
-    while (!(exit = station->WaitFor(250ms)) && BenchClock::now() < deadline)
-        parentCpu = proc::CpuSeconds(station->Pid()).value_or(parentCpu);
+    while (!(exit = station->WaitFor(250ms)) && BenchClock::now() < deadline) {
+        run.stationCpu = proc::CpuSeconds(station->Pid()).value_or(run.stationCpu);
+        run.stationSwitches = static_cast<double>(proc::ContextSwitches(station->Pid()).value_or(0));
+        // One port is no station: the program loads it itself.
+        const bool inTransfer = ports == 1 ? station->Output().find("Command: S") != std::string::npos
+                                           : AllLoading(station->Output(), sims);
+        if (!memoryTaken && inTransfer) {
+            memoryTaken = true;
+            run.startCpu = run.stationCpu;
+            run.startSwitches = run.stationSwitches;
+            run.startWall = std::chrono::duration<double>(BenchClock::now() - station->Started()).count();
+            const std::vector<pid_t> children = ports == 1 ? std::vector<pid_t>{} : proc::Children(station->Pid());
+            run.childrenSeen = children.size();
+            run.pssMiB = proc::PssMiB(station->Pid()).value_or(0);
+            for (const pid_t child : children) {
+                run.pssMiB += proc::PssMiB(child).value_or(0);
+                run.childrenStartCpu += proc::CpuSeconds(child).value_or(0);
+                run.childPrivateMiB += proc::PrivateMiB(child).value_or(0) / static_cast<double>(children.size());
+            }
+        }
+    }
     if (!exit)
         exit = station->Wait(0ms);
-    const double wall = std::chrono::duration<double>(exit->at - station->Started()).count();
+    run.wall = std::chrono::duration<double>(exit->at - station->Started()).count();
+    run.childrenCpu = std::max(0.0, exit->cpuSeconds - run.stationCpu);
 
-    double slowest = 1e9, sum = 0;
     bool allWhole = exit->status == 0;
     for (SimProcess& sim : sims) {
         sim.child->Signal(SIGINT);
@@ -490,20 +550,64 @@ Row StationRow(const Options& options, const Upload& upload) {
         const std::optional<SimFileLine> file = ParseSimFile(sim.child->Output());
         const bool whole = file && file->complete && file->sha256 == upload.sha256;
         allWhole = allWhole && whole;
-        const double share = whole ? file->chunksPerSecond / kLineChunksPerSecond : 0.0;
-        slowest = std::min(slowest, share);
-        sum += share;
+        run.shares.push_back(whole ? file->chunksPerSecond / kLineChunksPerSecond : 0.0);
     }
-    const double lineSeconds = static_cast<double>(upload.size) / frame::kChunkDataSize / kLineChunksPerSecond;
-    const double childrenCpu = std::max(0.0, exit->cpuSeconds - parentCpu);
-    const std::string now =
-        Format("wall %.1f s (the file alone takes %.1f s at the line's limit); per port slowest %.3f, mean %.3f of "
-               "the line's limit; CPU: station %.3f s (%.4f core), its %u children %.2f s (%.4f core, %.4f each)",
-               wall, lineSeconds, slowest, sum / ports, parentCpu, parentCpu / wall, ports, childrenCpu,
-               childrenCpu / wall, childrenCpu / wall / ports);
     if (!allWhole)
-        return {figure, now, goal, Format("FAILED: exit status %d or a file not whole", exit->status)};
-    return {figure, now, goal, Verdict(slowest >= 0.99 && parentCpu / wall <= 0.01)};
+        run.problem = Format("FAILED: exit status %d or a file not whole", exit->status);
+    else if (!memoryTaken)
+        run.problem = "FAILED: the transfers were not seen";
+    else if (ports > 1 && run.childrenSeen != ports)
+        run.problem = Format("FAILED: %zu children seen in the transfer, not %u", run.childrenSeen, ports);
+    return run;
+}
+
+// The station rows, one per number of ports, each port loading the
+// --station-kib file. The memory per extra port is the Pss of the station
+// and its children against the program with one port (no station then: it
+// loads the port itself), so that it holds the station's own share as well.
+std::vector<Row> StationRows(const Options& options, const Upload& upload) {
+    const std::string goal =
+        "each port ≥ 0.99 of the line's limit; the station itself ≤ 0.01 core, its children together ≤ 0.25 core; "
+        "≤ 1 MiB per extra port";
+    const StationRun single = RunStation(options, upload, 1);
+    if (!single.problem.empty())
+        return {Skipped("station", goal, single.problem + " (the program with 1 port)")};
+    std::vector<Row> rows;
+    for (const unsigned ports : options.stationPorts) {
+        const std::string figure =
+            Format("%u-port station (one `receiver-downloader` with %u ports, %u paced simulators, %u KiB each)", ports,
+                   ports, ports, options.stationKiB);
+        const StationRun run = ports == 1 ? single : RunStation(options, upload, ports);
+        const double lineSeconds = static_cast<double>(upload.size) / frame::kChunkDataSize / kLineChunksPerSecond;
+        const double chunks = static_cast<double>(ports) * std::ceil(static_cast<double>(upload.size) / frame::kChunkDataSize);
+        const double slowest = run.shares.empty() ? 0 : *std::min_element(run.shares.begin(), run.shares.end());
+        const double median = Percentile(run.shares, 0.5);
+        const double stationCores = run.stationCpu / run.wall, childrenCores = run.childrenCpu / run.wall;
+        const double perPort = ports > 1 ? (run.pssMiB - single.pssMiB) / (ports - 1) : 0;
+        const double stationSwitches = run.stationSwitches - run.startSwitches;
+        const std::string now =
+            Format("wall %.1f s (the file alone takes %.1f s at the line's limit); per port slowest %.3f, median %.3f "
+                   "of the line's limit; ",
+                   run.wall, lineSeconds, slowest, median) +
+            Format("CPU: station %.3f s (%.4f core; %.3f s up to every port's transfer at %.1f s, then %.1f µs per "
+                   "context switch, %.1f a second), ",
+                   run.stationCpu, stationCores, run.startCpu, run.startWall,
+                   1e6 * (run.stationCpu - run.startCpu) / std::max(1.0, stationSwitches),
+                   stationSwitches / std::max(0.001, run.wall - run.startWall)) +
+            Format("its %u children %.2f s (%.4f core; %.2f s up to every port's transfer, then about %.1f µs per "
+                   "chunk); ",
+                   ports, run.childrenCpu, childrenCores, run.childrenStartCpu,
+                   1e6 * (run.childrenCpu - run.childrenStartCpu) / chunks) +
+            Format("memory (Pss of the station and its children during the transfers) %.1f MiB against %.1f MiB for "
+                   "the program with 1 port: %.2f MiB per extra port (each child's private memory %.2f MiB)",
+                   run.pssMiB, single.pssMiB, perPort, run.childPrivateMiB);
+        if (!run.problem.empty())
+            rows.push_back({figure, now, goal, run.problem});
+        else
+            rows.push_back({figure, now, goal,
+                            Verdict(slowest >= 0.99 && stationCores <= 0.01 && childrenCores <= 0.25 && perPort <= 1)});
+    }
+    return rows;
 }
 
 // How long after the station window's start its steady figures begin.
@@ -606,6 +710,46 @@ Row LatencyRow(const Options& options, const Upload& upload) {
 }
 
 // ---------------------------------------------------------------------------
+// Room for the largest station
+
+unsigned long long ProcNumber(const char* path) {
+    std::ifstream in(path);
+    unsigned long long value = 0;
+    return in >> value ? value : 0;
+}
+
+// The descriptors and pseudo-terminals a station of ports needs beside this
+// program's others: per port a pty (its simulator's), the simulator's output
+// file here, and in the station the child's events pipe, its process
+// descriptor and the port held for its settings. Raises this program's
+// descriptor limit (which the station inherits) as far as that needs and the
+// hard limit allows. Returns the limits as a line of text, and *problem when
+// the machine has not room enough.
+std::string MakeRoomForStation(unsigned ports, std::string* problem) {
+    const rlim_t needed = 4 * static_cast<rlim_t>(ports) + 64;
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlim_t before = limit.rlim_cur;
+    if (limit.rlim_cur < needed) {
+        limit.rlim_cur = std::min(needed, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const unsigned long long ptyMax = ProcNumber("/proc/sys/kernel/pty/max");
+    const unsigned long long ptyUsed = ProcNumber("/proc/sys/kernel/pty/nr");
+    if (limit.rlim_cur < needed)
+        *problem = Format("%u ports need %llu descriptors, the limit is %llu", ports,
+                          static_cast<unsigned long long>(needed), static_cast<unsigned long long>(limit.rlim_cur));
+    else if (ptyMax > 0 && ptyMax < ptyUsed + ports + 8)
+        *problem = Format("%u ports need %u pseudo-terminals, %llu of %llu are free", ports, ports + 8,
+                          ptyMax - std::min(ptyMax, ptyUsed), ptyMax);
+    std::string text = Format("Limits: %llu descriptors per process", static_cast<unsigned long long>(limit.rlim_cur));
+    if (limit.rlim_cur != before)
+        text += Format(" (raised from %llu)", static_cast<unsigned long long>(before));
+    return text + Format(", %llu pseudo-terminals (%llu in use)", ptyMax, ptyUsed);
+}
+
+// ---------------------------------------------------------------------------
 
 std::string FindProgram(const std::string& given, const std::string& name) {
     if (!given.empty())
@@ -647,8 +791,11 @@ int main(int argc, char** argv) {
         ->default_val(options.receivers)->check(CLI::Range(0u, 256u));
     app.add_option("--scale-kib", options.scaleKiB, "Data file of each receiver in the scale row, in KiB")
         ->default_val(options.scaleKiB)->check(CLI::Range(8u, 4096u));
-    app.add_option("--station-ports", options.stationPorts, "Ports of the station row (0 skips it)")
-        ->default_val(options.stationPorts)->check(CLI::Range(0u, 256u));
+    app.add_option("--station-ports", options.stationPorts,
+                   "Ports of each station row, comma-separated (0 skips the rows)")
+        ->delimiter(',')->default_str("16,64")->check(CLI::Range(0u, 256u));
+    app.add_option("--station-kib", options.stationKiB, "Data file of each port in the station rows, in KiB")
+        ->default_val(options.stationKiB)->check(CLI::Range(8u, 4096u));
     app.add_option("--gui-station-ports", options.guiStationPorts,
                    "Ports of the station window's row, which needs a display (0 skips it)")
         ->default_val(options.guiStationPorts)->check(CLI::Range(0u, 256u));
@@ -656,17 +803,24 @@ int main(int argc, char** argv) {
                    "Data file of the rate against adapter latency row, in KiB (0 skips it)")
         ->default_val(options.latencyKiB)->check(CLI::Range(0u, 4096u));
     bool quick = false;
-    app.add_flag("--quick", quick, "A short run: 4 MiB file, 4 receivers, 1 round, 2 s of waiting");
+    app.add_flag("--quick", quick, "A short run: 4 MiB file, 4 receivers, stations of up to 4 ports with 16 KiB each, 1 round, 2 s of waiting");
     CLI11_PARSE(app, argc, argv);
     if (quick) {
         options.bigMiB = std::min(options.bigMiB, 4u);
         options.receivers = std::min(options.receivers, 4u);
-        options.stationPorts = std::min(options.stationPorts, 4u);
+        for (unsigned& ports : options.stationPorts)
+            ports = std::min(ports, 4u);
+        options.stationKiB = std::min(options.stationKiB, 16u);
         options.guiStationPorts = std::min(options.guiStationPorts, 4u);
         options.latencyKiB = std::min(options.latencyKiB, 8u);
         options.rounds = 1;
         options.idleSeconds = 2;
     }
+    std::erase(options.stationPorts, 0u);
+    std::sort(options.stationPorts.begin(), options.stationPorts.end());
+    options.stationPorts.erase(std::unique(options.stationPorts.begin(), options.stationPorts.end()),
+                               options.stationPorts.end());
+    const unsigned mostPorts = options.stationPorts.empty() ? 0 : options.stationPorts.back();
     options.tool = FindProgram(options.tool, "receiver-downloader");
     options.sim = FindProgram(options.sim, "receiver-sim");
     options.responder = FindProgram(options.responder, "minimal_responder");
@@ -681,16 +835,21 @@ int main(int argc, char** argv) {
     const std::optional<Upload> big =
         options.bigMiB > 0 ? WriteUpload(folder, "big", std::uint64_t{options.bigMiB} << 20) : std::nullopt;
     const std::optional<Upload> scale =
-        options.receivers + options.stationPorts + options.guiStationPorts > 0 ? WriteUpload(folder, "scale", std::uint64_t{options.scaleKiB} << 10) : std::nullopt;
+        options.receivers + options.guiStationPorts > 0 ? WriteUpload(folder, "scale", std::uint64_t{options.scaleKiB} << 10) : std::nullopt;
+    const std::optional<Upload> station =
+        mostPorts > 0 ? WriteUpload(folder, "station", std::uint64_t{options.stationKiB} << 10) : std::nullopt;
     const std::optional<Upload> latency =
         options.latencyKiB > 0 ? WriteUpload(folder, "latency", std::uint64_t{options.latencyKiB} << 10) : std::nullopt;
-    if (!transfer || (options.bigMiB > 0 && !big) || (options.receivers + options.stationPorts + options.guiStationPorts > 0 && !scale) ||
+    if (!transfer || (options.bigMiB > 0 && !big) || (options.receivers + options.guiStationPorts > 0 && !scale) || (mostPorts > 0 && !station) ||
         (options.latencyKiB > 0 && !latency)) {
         std::fprintf(stderr, "receiver_bench: cannot write the data files to %s\n", folderName);
         return 1;
     }
 
+    std::string stationProblem;
+    const std::string limits = MakeRoomForStation(mostPorts, &stationProblem);
     PrintMachineAtStart();
+    std::printf("%s\n", limits.c_str());
     std::printf("Tool: %s\nSimulator: %s\nMinimal responder: %s\n", ShownPath(options.tool).c_str(),
                 ShownPath(options.sim).c_str(), ShownPath(options.responder).c_str());
     std::printf("Timed transfers: %u rounds of %u chunks each; waiting watched for %.1f s\n\n", options.rounds,
@@ -712,8 +871,14 @@ int main(int argc, char** argv) {
     }
     rows.push_back(options.receivers > 0 ? ScaleRow(options, *scale)
                                          : Skipped("16 receivers at once", "each ≥ 0.99 of the line's limit, ≤ 0.1 core, ≤ 4 MiB each", "skipped (--receivers 0)"));
-    rows.push_back(options.stationPorts > 0 ? StationRow(options, *scale)
-                                            : Skipped("16-port station", "each port ≥ 0.99 of the line's limit", "skipped (--station-ports 0)"));
+    if (!stationProblem.empty()) {
+        rows.push_back(Skipped("station", "each port ≥ 0.99 of the line's limit", "FAILED: " + stationProblem));
+    } else if (mostPorts > 0) {
+        std::vector<Row> stationRows = StationRows(options, *station);
+        rows.insert(rows.end(), stationRows.begin(), stationRows.end());
+    } else {
+        rows.push_back(Skipped("station", "each port ≥ 0.99 of the line's limit", "skipped (--station-ports 0)"));
+    }
     rows.push_back(options.guiStationPorts > 0 ? GuiStationRow(options, *scale, folder)
                                                : Skipped("the station's window with 16 ports", "the window's process ≤ 0.02 core",
                                                          "skipped (--gui-station-ports 0)"));
