@@ -18,6 +18,8 @@
 //    rate against the line's limit, the CPU of the station and of its
 //    children, and the memory of both per port beyond the program's with
 //    one port;
+//  - the station's window (`receiver-downloader --station --start`) with as
+//    many ports: the window's own CPU while they load;
 //  - the tool against a paced `receiver-sim` behind a USB adapter with a
 //    latency timer of 0, 1, 4 and 16 ms: the rate against the one the
 //    formula gives (one "OK:", the whole timer and one chunk per chunk).
@@ -73,6 +75,7 @@ struct Options {
     unsigned scaleKiB = 32;
     std::vector<unsigned> stationPorts = {16, 64};
     unsigned stationKiB = 64;
+    unsigned guiStationPorts = 16;
     unsigned latencyKiB = 32;
 };
 
@@ -607,6 +610,79 @@ std::vector<Row> StationRows(const Options& options, const Upload& upload) {
     return rows;
 }
 
+// How long after the station window's start its steady figures begin.
+constexpr auto kGuiStationSettle = 2s;
+
+// Lines of a file (0 when it cannot be read).
+std::size_t LineCount(const fs::path& path) {
+    std::ifstream file(path);
+    std::size_t lines = 0;
+    for (std::string line; std::getline(file, line);)
+        ++lines;
+    return lines;
+}
+
+// The station's window with as many ports: the window's own process, its
+// CPU while the ports load (its children's CPU is their own). The window
+// stays open at the end; the end is seen in the record (a header and a line
+// per port), then the window is killed. The choices it keeps go to a folder
+// of the benchmark's (XDG_CONFIG_HOME).
+Row GuiStationRow(const Options& options, const Upload& upload, const fs::path& folder) {
+    const unsigned ports = options.guiStationPorts;
+    const std::string figure = Format("the station's window with %u ports (`receiver-downloader --station --start`, "
+                                      "%u paced simulators)", ports, ports);
+    const std::string goal = "the window's process ≤ 0.02 core while the ports load";
+    const fs::path record = folder / "gui-station.csv";
+    std::vector<SimProcess> sims;
+    std::vector<std::string> argv = {options.tool,   "--station", "--start", "--script",
+                                     upload.script, "--record",  record.string()};
+    for (unsigned i = 0; i < ports; ++i) {
+        std::optional<SimProcess> sim = StartSim(options, true);
+        if (!sim)
+            return Skipped(figure, goal, "FAILED to start a simulator");
+        argv.insert(argv.end(), {"--port", sim->port});
+        sims.push_back(std::move(*sim));
+    }
+    setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+    std::unique_ptr<ChildProcess> window = StartOrSay(argv);
+    if (!window)
+        return Skipped(figure, goal, "FAILED to start the window");
+    const auto deadline = BenchClock::now() + 30min;
+    // The record is opened as the run starts; the window's run page is drawn
+    // and the children started in the seconds after (while each receiver
+    // starts up), then the ports load.
+    while (!fs::exists(record) && window->Running() && BenchClock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(kGuiStationSettle);
+    const double startCpu = proc::CpuSeconds(window->Pid()).value_or(0);
+    const BenchClock::time_point start = BenchClock::now();
+    while (LineCount(record) < ports + 1 && window->Running() && BenchClock::now() < deadline)
+        std::this_thread::sleep_for(250ms);
+    const std::optional<double> endCpu = proc::CpuSeconds(window->Pid());
+    const double running = std::chrono::duration<double>(BenchClock::now() - start).count();
+    const double whole = std::chrono::duration<double>(BenchClock::now() - window->Started()).count();
+    const bool ended = LineCount(record) == ports + 1 && endCpu.has_value();
+    window->Signal(SIGKILL);
+    window->Wait(30s);
+    bool allWhole = ended;
+    for (SimProcess& sim : sims) {
+        sim.child->Signal(SIGINT);
+        sim.child->Wait(30s);
+        const std::optional<SimFileLine> file = ParseSimFile(sim.child->Output());
+        allWhole = allWhole && file && file->complete && file->sha256 == upload.sha256;
+    }
+    const double cpu = endCpu.value_or(0) - startCpu;
+    const std::string now =
+        Format("over %.1f s of loading (from %.0f s after the run's start): the window's process %.3f s CPU "
+               "(%.4f core); from its start (the display opened, the script checked, the run page drawn, %u children "
+               "started) %.3f s CPU in %.1f s",
+               running, std::chrono::duration<double>(kGuiStationSettle).count(), cpu, cpu / running, ports,
+               endCpu.value_or(0), whole);
+    if (!allWhole)
+        return {figure, now, goal, "FAILED: the record or a file not whole"};
+    return {figure, now, goal, Verdict(cpu / running <= 0.02)};
+}
+
 Row LatencyRow(const Options& options, const Upload& upload) {
     const std::string figure = "rate against adapter latency (paced `receiver-sim --adapter-latency-ms N`, one tool)";
     const std::string goal = "measured; the formula: one \"OK:\", the whole timer and one chunk frame per chunk";
@@ -720,6 +796,9 @@ int main(int argc, char** argv) {
         ->delimiter(',')->default_str("16,64")->check(CLI::Range(0u, 256u));
     app.add_option("--station-kib", options.stationKiB, "Data file of each port in the station rows, in KiB")
         ->default_val(options.stationKiB)->check(CLI::Range(8u, 4096u));
+    app.add_option("--gui-station-ports", options.guiStationPorts,
+                   "Ports of the station window's row, which needs a display (0 skips it)")
+        ->default_val(options.guiStationPorts)->check(CLI::Range(0u, 256u));
     app.add_option("--latency-kib", options.latencyKiB,
                    "Data file of the rate against adapter latency row, in KiB (0 skips it)")
         ->default_val(options.latencyKiB)->check(CLI::Range(0u, 4096u));
@@ -732,6 +811,7 @@ int main(int argc, char** argv) {
         for (unsigned& ports : options.stationPorts)
             ports = std::min(ports, 4u);
         options.stationKiB = std::min(options.stationKiB, 16u);
+        options.guiStationPorts = std::min(options.guiStationPorts, 4u);
         options.latencyKiB = std::min(options.latencyKiB, 8u);
         options.rounds = 1;
         options.idleSeconds = 2;
@@ -755,12 +835,12 @@ int main(int argc, char** argv) {
     const std::optional<Upload> big =
         options.bigMiB > 0 ? WriteUpload(folder, "big", std::uint64_t{options.bigMiB} << 20) : std::nullopt;
     const std::optional<Upload> scale =
-        options.receivers > 0 ? WriteUpload(folder, "scale", std::uint64_t{options.scaleKiB} << 10) : std::nullopt;
+        options.receivers + options.guiStationPorts > 0 ? WriteUpload(folder, "scale", std::uint64_t{options.scaleKiB} << 10) : std::nullopt;
     const std::optional<Upload> station =
         mostPorts > 0 ? WriteUpload(folder, "station", std::uint64_t{options.stationKiB} << 10) : std::nullopt;
     const std::optional<Upload> latency =
         options.latencyKiB > 0 ? WriteUpload(folder, "latency", std::uint64_t{options.latencyKiB} << 10) : std::nullopt;
-    if (!transfer || (options.bigMiB > 0 && !big) || (options.receivers > 0 && !scale) || (mostPorts > 0 && !station) ||
+    if (!transfer || (options.bigMiB > 0 && !big) || (options.receivers + options.guiStationPorts > 0 && !scale) || (mostPorts > 0 && !station) ||
         (options.latencyKiB > 0 && !latency)) {
         std::fprintf(stderr, "receiver_bench: cannot write the data files to %s\n", folderName);
         return 1;
@@ -799,6 +879,9 @@ int main(int argc, char** argv) {
     } else {
         rows.push_back(Skipped("station", "each port ≥ 0.99 of the line's limit", "skipped (--station-ports 0)"));
     }
+    rows.push_back(options.guiStationPorts > 0 ? GuiStationRow(options, *scale, folder)
+                                               : Skipped("the station's window with 16 ports", "the window's process ≤ 0.02 core",
+                                                         "skipped (--gui-station-ports 0)"));
     rows.push_back(options.latencyKiB > 0 ? LatencyRow(options, *latency)
                                           : Skipped("rate against adapter latency", "measured", "skipped (--latency-kib 0)"));
 

@@ -1,8 +1,9 @@
 # Builds the Debian packages and checks what they hold and what they declare:
 # the terminal package holds the terminal program and its man page and
 # depends on no GUI library; the GUI package holds the GUI program, its
-# desktop entry and icon, and depends on the terminal package; each holds its
-# changelog and copyright; and lintian, when installed, finds no fault.
+# desktop entries (the dialogs and the station) and icon, and depends on the
+# terminal package; each holds its changelog and copyright; and lintian, when
+# installed, finds no fault.
 #   cmake -DBINARY_DIR=... -DWORK_DIR=... -P check_packages.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(COMMAND cpack -G DEB --config ${BINARY_DIR}/CPackConfig.cmake -B ${WORK_DIR}
@@ -41,6 +42,7 @@ check_package(receiver-downloader
               DEPENDS "libc6 \\(>= " NOT_DEPENDS "wx|gtk|receiver-downloader")
 check_package(receiver-downloader-gui
               HOLDS usr/bin/receiver-downloader-gui usr/share/applications/receiver-downloader.desktop
+                    usr/share/applications/receiver-downloader-station.desktop
                     usr/share/icons/hicolor/scalable/apps/receiver-downloader.svg
                     usr/share/man/man1/receiver-downloader-gui.1.gz
                     usr/share/doc/receiver-downloader-gui/changelog.gz

@@ -49,6 +49,7 @@ if(TARGET receiver-downloader-gui)
   install(FILES ${RD_DOC_DIR}/changelog.gz ${RD_DOC_DIR}/copyright
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/receiver-downloader-gui COMPONENT gui)
   install(FILES ${PROJECT_SOURCE_DIR}/res/receiver-downloader.desktop
+                ${PROJECT_SOURCE_DIR}/res/receiver-downloader-station.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT gui)
   install(FILES ${PROJECT_SOURCE_DIR}/res/receiver-downloader.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT gui)

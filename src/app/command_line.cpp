@@ -66,7 +66,16 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
                     ->group(where);
     port->excludes(com);
     app.add_flag("--list-ports", parsed.m_bListPorts, "List the serial devices present and exit")->group(where);
-    const std::string station = "Station: many receivers at once, unit after unit (terminal only)";
+    const std::string station = "Station: many receivers at once, unit after unit";
+    app.add_flag("--station", parsed.m_bStation,
+                 "Run a station, even of one port: with a display (and without --no-gui) in a\n"
+                 "window that chooses the script, ports, record and units, then shows one tile\n"
+                 "per port; in the terminal otherwise")
+        ->group(station);
+    app.add_flag("--start", parsed.m_bStart,
+                 "The station's window starts at once with the options given, without waiting\n"
+                 "for its Start button")
+        ->group(station);
     auto* portsFrom = app.add_option("--ports-from", parsed.m_strPortsFrom,
                                      "Run on every port named in FILE, one per line (# starts a comment);\n"
                                      "with --port, on those too")
@@ -155,8 +164,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
 }
 
 bool WantsStation(const CommandLine& commandLine) {
-    return commandLine.m_ports.size() > 1 || !commandLine.m_strPortsFrom.empty() || commandLine.m_bAllPorts ||
-           commandLine.m_bRepeat || !commandLine.m_strRecordFile.empty();
+    return commandLine.m_bStation || commandLine.m_ports.size() > 1 || !commandLine.m_strPortsFrom.empty() ||
+           commandLine.m_bAllPorts || commandLine.m_bRepeat || !commandLine.m_strRecordFile.empty();
 }
 
 bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt) {

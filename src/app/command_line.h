@@ -2,7 +2,7 @@
 //
 //   receiver-downloader [--no-gui] [--port DEVICE | --com N] [--script FILE.cmd]
 //                       [--timeout SECONDS] [--trace FILE] [--events FILE|-]
-//   receiver-downloader --no-gui --script FILE.cmd --port DEVICE --port DEVICE ... |
+//   receiver-downloader [--no-gui] [--station [--start]] --script FILE.cmd --port DEVICE --port DEVICE ... |
 //                       --ports-from FILE | --all-ports
 //                       [--repeat [--units N]] [--record FILE.csv] [--timeout SECONDS]
 //                       [--events FILE|-]
@@ -24,6 +24,8 @@ struct CommandLine {
     std::vector<std::string> m_ports;  // every --port DEVICE, in order
     std::string m_strPortsFrom;   // --ports-from FILE ("" when not given)
     bool m_bAllPorts = false;     // --all-ports
+    bool m_bStation = false;      // --station: a station, even of one port (or none yet, in its window)
+    bool m_bStart = false;        // --start: the station's window starts at once
     bool m_bRepeat = false;       // --repeat
     int m_nUnits = 0;             // --units N: with --repeat, units per port (0: until a cancel)
     std::string m_strRecordFile;  // --record FILE ("" when not given)
@@ -41,8 +43,8 @@ struct CommandLine {
 // on stderr).
 bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exitStatus);
 
-// True when the command line asks for the station: more than one port, or
-// any of --ports-from, --all-ports, --repeat, --record.
+// True when the command line asks for the station: --station, more than one
+// port, or any of --ports-from, --all-ports, --repeat, --record.
 bool WantsStation(const CommandLine& commandLine);
 
 // True when the program should run in the terminal: --no-gui or --events was

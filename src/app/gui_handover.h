@@ -8,6 +8,8 @@
 #include <string>
 
 inline constexpr char kGuiProgramName[] = "receiver-downloader-gui";
+// The terminal program, which the GUI program's station runs for each port.
+inline constexpr char kTerminalProgramName[] = "receiver-downloader";
 
 // kGuiProgramName in the folder of the running program ("" when that folder
 // cannot be found).

@@ -35,6 +35,9 @@
 #include "station/station.h"
 #include "station/station_child.h"
 #include "station/station_ports.h"
+#ifdef RD_STATION_WINDOW
+#include "station/wx/station_window.h"
+#endif
 #include "term/terminal_app.h"
 #include "platform/utf8_path.h"
 
@@ -151,14 +154,43 @@ int RunDemo(const CommandLine& commandLine, RunEvents* events, int argc, char** 
 
 int UsageError(const std::string& text) { return Refuse(nullptr, kExitUsage, text + "\n(see --help)"); }
 
-// Many ports at once, unit after unit: always in the terminal.
-int RunStationMode(const CommandLine& commandLine, const char* argv0) {
+#ifndef _WIN32
+// The program each port's run is: this one; in the GUI program the terminal
+// program installed beside it, which loads no GUI library.
+std::string StationProgram(const char* argv0) {
+    const std::string self = StationChild::OwnProgramPath(argv0);
+#if defined(RD_WITH_GUI) && !defined(_WIN32)
+    const std::filesystem::path beside = std::filesystem::path(self).parent_path() / kTerminalProgramName;
+    std::error_code error;
+    if (std::filesystem::is_regular_file(beside, error))
+        return beside.string();
+#endif
+    return self;
+}
+#endif
+
+// Many ports at once, unit after unit: in the station's window where the
+// GUI is wanted, in the terminal otherwise. The window may be given no port
+// and no script: it asks for them.
+int RunStationMode(const CommandLine& commandLine, char** argv) {
 #ifdef _WIN32
-    (void)argv0;
+    (void)argv;
     (void)commandLine;
     return UsageError("several ports at once (the station) needs Linux for now; on Windows run one "
                       "receiver-downloader per port");
 #else
+#ifdef RD_GUI_HANDOVER
+    if (!WantsTerminal(commandLine, true)) {
+        std::string reason;
+        HandOverToGui(argv, &reason);
+        std::fprintf(stderr, "receiver-downloader: %s; running the station in the terminal\n", reason.c_str());
+    }
+#endif
+#ifdef RD_STATION_WINDOW
+    const bool window = !WantsTerminal(commandLine, kGuiBuilt);
+#else
+    const bool window = false;
+#endif
     StationOptions options;
     options.m_ports = commandLine.m_ports;
     std::string reason;
@@ -166,24 +198,41 @@ int RunStationMode(const CommandLine& commandLine, const char* argv0) {
         return UsageError("--ports-from: " + reason);
     if (commandLine.m_bAllPorts)
         options.m_ports = PortsOfListing(ListSerialDevices());
-    if (options.m_ports.empty())
+    if (options.m_ports.empty() && !window)
         return UsageError(commandLine.m_bAllPorts ? "--all-ports: no serial devices found"
                                                   : "a station needs at least one --port or --ports-from");
     if (const std::string repeated = FindRepeatedPort(options.m_ports); !repeated.empty())
         return UsageError(repeated + " is given twice (two downloads cannot share a port)");
-    if (commandLine.m_strScript.empty())
+    if (commandLine.m_strScript.empty() && !window)
         return UsageError("a station needs --script FILE.cmd");
     if (commandLine.m_bDemo || !commandLine.m_strTraceFile.empty())
         return UsageError(std::string(commandLine.m_bDemo ? "--demo" : "--trace") + " runs on one port only");
     if (const std::string clash = OutputClash(commandLine, options.m_ports); !clash.empty())
         return Refuse(nullptr, kExitUsage, clash);
-    options.m_strScript = AbsoluteUtf8Path(commandLine.m_strScript);
+    if (!commandLine.m_strScript.empty())
+        options.m_strScript = AbsoluteUtf8Path(commandLine.m_strScript);
     options.m_nTimeoutSeconds = commandLine.m_nTimeoutSeconds;
     options.m_bRepeat = commandLine.m_bRepeat;
     options.m_nUnits = commandLine.m_nUnits;
     options.m_strRecordFile = commandLine.m_strRecordFile;
     options.m_strEventsFile = commandLine.m_strEventsFile;
-    options.m_strProgram = StationChild::OwnProgramPath(argv0);
+    options.m_strProgram = StationProgram(argv[0]);
+#ifdef RD_STATION_WINDOW
+    if (window) {
+        StationWindowOptions windowOptions;
+        windowOptions.m_station = options;
+        windowOptions.m_bStartAtOnce = commandLine.m_bStart;
+        windowOptions.m_strProgramName = argv[0];
+        // The window's choices go through the same guard as the command line's.
+        windowOptions.m_checkOutputs = [commandLine](const StationOptions& chosen) {
+            CommandLine asChosen = commandLine;
+            asChosen.m_strScript = chosen.m_strScript;
+            asChosen.m_strRecordFile = chosen.m_strRecordFile;
+            return OutputClash(asChosen, chosen.m_ports);
+        };
+        return RunStationWindow(windowOptions);
+    }
+#endif
     return RunStation(options, OperatorStream(commandLine), stderr);
 #endif
 }
@@ -259,7 +308,7 @@ int main(int argc, char** argv) {
     }
 
     if (WantsStation(commandLine))
-        return RunStationMode(commandLine, argv[0]);
+        return RunStationMode(commandLine, argv);
 
     // The demo's port and script are its own, made when it starts.
     const std::vector<std::string> port = {commandLine.m_bDemo ? "" : PortNameFor(PortSettingsFor(commandLine))};

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "events/event_names.h"
 #include "events/run_events.h"
@@ -17,10 +18,12 @@
 #include "platform/port_list.h"
 #include "platform/whole_lines.h"
 #include "station/station_child.h"
+#include "station/station_control.h"
 #include "station/station_display.h"
 #include "station/port_keeper.h"
 #include "station/station_output.h"
 #include "station/station_port.h"
+#include "station/station_view.h"
 #include "station/unit_record.h"
 
 namespace {
@@ -40,17 +43,18 @@ struct PortRun {
     std::string m_strEndedBy;           // why the station ended the run ("" when it did not)
     bool m_bEndCopied = false;          // the child's own "end" is in the events stream
     bool m_bStopped = false;            // no further run on this port
+    bool m_bStopAsked = false;          // the operator stopped this port
     std::string m_strUsbSerial;
 };
 
 class Station {
 public:
-    Station(const StationOptions& options, std::FILE* out, std::FILE* err)
+    Station(const StationOptions& options, StationView& view, StationControl* control)
         : m_options(options),
-          m_pErr(err),
+          m_view(view),
+          m_pControl(control),
           m_ports(options.m_ports.begin(), options.m_ports.end()),
           m_runs(options.m_ports.size()),
-          m_display(out, isatty(fileno(out)) == 1, m_ports),
           m_childIds(new std::atomic<int>[options.m_ports.size()]()) {}
 
     int Run();
@@ -67,18 +71,30 @@ private:
     void Record(std::size_t index, const UnitOutcome& outcome);
     void WriteEnd(std::size_t index, const UnitOutcome& outcome, int exitStatus, double seconds);
     void ForwardCancel(int signal);
+    void StopPort(std::size_t index);
+    void TakeRequests();
     std::chrono::seconds SilenceLimit(std::size_t index) const;
     SteadyClock::time_point Deadline(std::size_t index) const;
     SteadyClock::time_point NextDeadline() const;
     void EnforceDeadlines();
     std::vector<StationChild*> Running() const;
     int ExitStatus() const;
+    int RunPorts();
+    // The station's own trouble, told to its view (the terminal's writes it
+    // to standard error).
+    template <typename... Values>
+    void Trouble(const char* format, Values... values) {
+        const int size = std::snprintf(nullptr, 0, format, values...);
+        std::string text(static_cast<std::size_t>(std::max(size, 0)), '\0');
+        std::snprintf(text.data(), text.size() + 1, format, values...);
+        m_view.Trouble(text);
+    }
 
     const StationOptions& m_options;
-    std::FILE* m_pErr;
+    StationView& m_view;
+    StationControl* m_pControl;
     std::vector<StationPort> m_ports;
     std::vector<PortRun> m_runs;
-    StationDisplay m_display;
     UnitRecord m_record;
     bool m_bRecording = false;
     StationOutput m_events;             // Fd() -1 without --events
@@ -111,10 +127,10 @@ void Station::StartRun(std::size_t index) {
         Record(index, outcome);
         WriteEnd(index, outcome, kExitFailure, 0);
         run.m_bStopped = true;
-        m_display.UnitEnded(index, outcome, true);
+        m_view.UnitEnded(index, outcome, true, false);
         return;
     }
-    m_display.Update(index, false);
+    m_view.RunStarted(index);
 }
 
 void Station::TakeEvents(std::size_t index) {
@@ -136,9 +152,10 @@ void Station::TakeEvents(std::size_t index) {
             run.m_bEndCopied = true;
         }
         WriteEventLine(line);
-        m_display.Update(index, m_ports[index].Apply(*event));
+        const bool worthPlainLine = m_ports[index].Apply(*event);
+        m_view.PortChanged(index, *event, worthPlainLine);
         if (const std::string warning = m_ports[index].TakeWarning(); !warning.empty())
-            m_display.Note(warning);
+            m_view.Note(warning);
     }
 }
 
@@ -151,7 +168,7 @@ bool Station::Counts(const UnitOutcome& outcome) const {
 
 bool Station::GoesOn(std::size_t index, const UnitOutcome& outcome) const {
     const StationPort& port = m_ports[index];
-    return m_options.m_bRepeat && m_nCancelSignal == 0 && outcome.m_bWaited && outcome.m_strResult != event::result::kCancelled &&
+    return m_options.m_bRepeat && m_nCancelSignal == 0 && !m_runs[index].m_bStopAsked && outcome.m_bWaited && outcome.m_strResult != event::result::kCancelled &&
            m_runs[index].m_strEndedBy.empty() && (m_options.m_nUnits == 0 || port.Units() < m_options.m_nUnits);
 }
 
@@ -185,7 +202,7 @@ void Station::EndRun(std::size_t index, const ChildExit& exit) {
     // A run that ended without its result has crashed or been killed:
     // the port needs the operator.
     run.m_bStopped = !(outcome.m_bReported && GoesOn(index, outcome));
-    m_display.UnitEnded(index, outcome, counted);
+    m_view.UnitEnded(index, outcome, counted, !run.m_bStopped);
     if (!run.m_bStopped)
         StartRun(index);
 }
@@ -201,7 +218,7 @@ void Station::Record(std::size_t index, const UnitOutcome& outcome) {
         return;
     const int unit = m_ports[index].Units();
     m_losses.m_lines.push_back({m_ports[index].Port(), unit, outcome.m_strResult, reason});
-    std::fprintf(m_pErr, "receiver-downloader: the record %s has no line for unit %d of %s: %s\n",
+    Trouble("the record %s has no line for unit %d of %s: %s",
                  StationDisplay::Escaped(m_options.m_strRecordFile).c_str(), unit,
                  StationDisplay::Escaped(m_ports[index].Port()).c_str(), reason.c_str());
 }
@@ -223,7 +240,7 @@ void Station::WriteEventLine(const std::string& line) {
         ++m_losses.m_nEventLines;
         return;
     }
-    std::fprintf(m_pErr, "receiver-downloader: cannot write the events to %s: %s; no further events are written\n",
+    Trouble("cannot write the events to %s: %s; no further events are written",
                  StationDisplay::Escaped(EventsName()).c_str(), m_losses.m_strEventsError.c_str());
 }
 
@@ -239,13 +256,13 @@ bool Station::OpenOutputs() {
     const std::string& events = m_options.m_strEventsFile;
     if (!events.empty() &&
         !(events == "-" ? m_events.Adopt(STDOUT_FILENO, &reason) : m_events.Open(events, false, &reason))) {
-        std::fprintf(m_pErr, "receiver-downloader: cannot write the events to %s: %s\n",
+        Trouble("cannot write the events to %s: %s",
                      StationDisplay::Escaped(EventsName()).c_str(), reason.c_str());
         return false;
     }
     const std::string& record = m_options.m_strRecordFile;
     if (!record.empty() && !m_record.Open(record, &reason)) {
-        std::fprintf(m_pErr, "receiver-downloader: cannot write the record %s: %s\n",
+        Trouble("cannot write the record %s: %s",
                      StationDisplay::Escaped(record).c_str(), reason.c_str());
         m_events.Discard();
         return false;
@@ -255,7 +272,7 @@ bool Station::OpenOutputs() {
     m_losses.m_strEvents = EventsName();
     // A new stream of events, now that the station starts.
     if (events != "-" && m_events.IsRegular() && ftruncate(m_events.Fd(), 0) != 0) {
-        std::fprintf(m_pErr, "receiver-downloader: cannot empty the events file %s: %s\n",
+        Trouble("cannot empty the events file %s: %s",
                      StationDisplay::Escaped(events).c_str(), std::strerror(errno));
         m_record.Discard();
         m_events.Discard();
@@ -268,7 +285,7 @@ void Station::ForwardCancel(int signal) {
     if (m_nCancelSignal != 0)
         return;
     m_nCancelSignal = signal;
-    m_display.Note("Cancelling every port...");
+    m_view.Note("Cancelling every port...");
     const SteadyClock::time_point killAt = SteadyClock::now() + kCancelBound;
     for (PortRun& run : m_runs) {
         run.m_bStopped = true;
@@ -329,7 +346,7 @@ void Station::EnforceDeadlines() {
             run.m_child->Kill();
             run.m_killAt = kNever;
         }
-        m_display.Note(m_ports[i].Port() + ": " + run.m_strEndedBy);
+        m_view.Note(m_ports[i].Port() + ": " + run.m_strEndedBy);
     }
 }
 
@@ -352,7 +369,39 @@ int Station::ExitStatus() const {
     return m_losses.m_lines.empty() && m_losses.m_strEventsError.empty() ? kExitSuccess : kExitFailure;
 }
 
+// Stops one port at the operator's word: its run is cancelled as Ctrl-C
+// cancels it (killed kCancelBound later if it has not ended), and no
+// further run starts there.
+void Station::StopPort(std::size_t index) {
+    if (index >= m_runs.size())
+        return;
+    PortRun& run = m_runs[index];
+    run.m_bStopAsked = true;
+    run.m_bStopped = true;
+    if (run.m_child && run.m_killAt == kNever) {
+        run.m_child->Cancel(SIGINT);
+        run.m_killAt = SteadyClock::now() + kCancelBound;
+    }
+}
+
+void Station::TakeRequests() {
+    if (m_pControl == nullptr)
+        return;
+    const StationControl::Requests requests = m_pControl->Take();
+    if (requests.m_bStopAll)
+        ForwardCancel(SIGINT);
+    for (std::size_t index : requests.m_ports)
+        StopPort(index);
+}
+
 int Station::Run() {
+    m_view.RunBegins(m_ports);
+    const int status = RunPorts();
+    m_view.RunEnded(status);
+    return status;
+}
+
+int Station::RunPorts() {
     InterruptWatcher interrupts;
     interrupts.SetForcedExitHook([this](int status) {
         for (std::size_t i = 0; i < m_ports.size(); ++i)
@@ -360,25 +409,34 @@ int Station::Run() {
     });
     interrupts.KeepIgnoredSignalsIgnored();
     // The signals are held from the program's start for the watcher: a
-    // station it cannot take them for could not be cancelled.
+    // station it cannot take them for could not be cancelled; nor could one
+    // whose operator's commands cannot wake it.
     if (!interrupts.Start()) {
-        std::fprintf(m_pErr, "receiver-downloader: the station cannot watch for Ctrl-C: %s\n", std::strerror(errno));
+        m_view.Trouble(std::string("the station cannot watch for Ctrl-C: ") + std::strerror(errno));
+        return kExitUsage;
+    }
+    if (m_pControl != nullptr && !m_pControl->Ready()) {
+        m_view.Trouble("the station cannot be made to listen for Stop");
         return kExitUsage;
     }
     if (!OpenOutputs())
         return kExitUsage;
-    // A signal that came while the station was setting up cancels before
-    // any port starts.
+    // A signal or Stop all that came while the station was setting up
+    // cancels before any port starts.
     if (const int signal = interrupts.TakeInterrupt())
         ForwardCancel(signal);
+    TakeRequests();
     for (std::size_t i = 0; i < m_ports.size() && m_nCancelSignal == 0; ++i) {
         m_runs[i].m_strUsbSerial = UsbSerialNumber(m_ports[i].Port());
-        StartRun(i);
+        if (!m_runs[i].m_bStopAsked)
+            StartRun(i);
     }
+    const long long controlWake = m_pControl != nullptr ? m_pControl->Wake().Handle() : -1;
     for (std::vector<StationChild*> running = Running(); !running.empty(); running = Running()) {
-        StationChild::WaitForAny(running, interrupts.WakeFd(), NextDeadline());
+        StationChild::WaitForAny(running, interrupts.WakeFd(), NextDeadline(), controlWake);
         if (const int signal = interrupts.TakeInterrupt())
             ForwardCancel(signal);
+        TakeRequests();
         EnforceDeadlines();
         for (std::size_t i = 0; i < m_runs.size(); ++i) {
             if (!m_runs[i].m_child)
@@ -390,13 +448,47 @@ int Station::Run() {
         }
     }
     interrupts.Stop();
-    m_display.Summary(m_losses);
+    m_view.Summary(m_losses);
     return ExitStatus();
 }
+
+// The terminal's view: the live table (or plain lines) on out, the
+// station's troubles on err.
+class TerminalView : public StationView {
+public:
+    TerminalView(std::FILE* out, std::FILE* err) : m_pOut(out), m_pErr(err) {}
+
+    void RunBegins(const std::vector<StationPort>& ports) override {
+        m_display.emplace(m_pOut, isatty(fileno(m_pOut)) == 1, ports);
+    }
+    void RunStarted(std::size_t index) override { m_display->Update(index, false); }
+    void PortChanged(std::size_t index, const StationEvent&, bool worthPlainLine) override {
+        m_display->Update(index, worthPlainLine);
+    }
+    void UnitEnded(std::size_t index, const UnitOutcome& outcome, bool counted, bool) override {
+        m_display->UnitEnded(index, outcome, counted);
+    }
+    void Note(const std::string& text) override { m_display->Note(text); }
+    void Trouble(const std::string& text) override {
+        std::fprintf(m_pErr, "receiver-downloader: %s\n", text.c_str());
+    }
+    void Summary(const StationLosses& losses) override { m_display->Summary(losses); }
+    void RunEnded(int) override {}
+
+private:
+    std::FILE* m_pOut;
+    std::FILE* m_pErr;
+    std::optional<StationDisplay> m_display;
+};
 
 }  // namespace
 
 int RunStation(const StationOptions& options, std::FILE* out, std::FILE* err) {
-    Station station(options, out, err);
+    TerminalView view(out, err);
+    return RunStation(options, view, nullptr);
+}
+
+int RunStation(const StationOptions& options, StationView& view, StationControl* control) {
+    Station station(options, view, control);
     return station.Run();
 }

@@ -75,6 +75,13 @@ constexpr std::chrono::seconds kSilenceGrace{10};
 constexpr std::chrono::seconds kStallLimit{120};
 constexpr std::chrono::seconds kEndGrace{5};
 
+class StationControl;
+class StationView;
+
 // Runs the station, showing it on out (live when out is a terminal) and its
 // own troubles on err. Returns the exit status above.
 int RunStation(const StationOptions& options, std::FILE* out, std::FILE* err);
+// The same station shown on view (station_view.h), taking the operator's
+// Stop all (as Ctrl-C) and stop-one-port from control when it is given.
+// A control that cannot wake the station makes it refuse to start (2).
+int RunStation(const StationOptions& options, StationView& view, StationControl* control);

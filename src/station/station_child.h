@@ -56,10 +56,11 @@ public:
     bool TryReap(ChildExit* exit);
 
     // Blocks until one of children has events to read or has ended, wakeFd
-    // (-1 for none) is readable, or deadline passes; returns at once when
-    // one of them is ready already. Interrupted waits return early.
+    // or controlWake (-1 for none; a StationWake's handle) is readable, or
+    // deadline passes; returns at once when one of them is ready already.
+    // Interrupted waits return early.
     static void WaitForAny(const std::vector<StationChild*>& children, int wakeFd,
-                           std::chrono::steady_clock::time_point deadline);
+                           std::chrono::steady_clock::time_point deadline, long long controlWake = -1);
 
     // This program's own path, for running itself again.
     static std::string OwnProgramPath(const char* argv0);

@@ -226,7 +226,7 @@ bool StationChild::TryReap(ChildExit* exit) {
 }
 
 void StationChild::WaitForAny(const std::vector<StationChild*>& children, int wakeFd,
-                              std::chrono::steady_clock::time_point deadline) {
+                              std::chrono::steady_clock::time_point deadline, long long controlWake) {
     std::vector<pollfd> fds;
     for (const StationChild* child : children) {
         if (child->m_bReaped)
@@ -238,8 +238,9 @@ void StationChild::WaitForAny(const std::vector<StationChild*>& children, int wa
         else if (child->m_nEventsFd < 0)
             return;  // ended, to be reaped at once
     }
-    if (wakeFd >= 0)
-        fds.push_back({wakeFd, POLLIN, 0});
+    for (const long long fd : {static_cast<long long>(wakeFd), controlWake})
+        if (fd >= 0)
+            fds.push_back({static_cast<int>(fd), POLLIN, 0});
     int timeoutMs = -1;
     if (deadline != std::chrono::steady_clock::time_point::max()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());

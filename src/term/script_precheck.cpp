@@ -49,6 +49,14 @@ std::string DetailLine(const UploadFaultReport& fault) {
     return "command " + std::to_string(fault.m_nCommand) + " (" + Printable(fault.m_strCommand) + "): " + text;
 }
 
+// printf into a string, for lines that hold no path (paths are appended).
+template <typename... Values>
+std::string Format(const char* format, Values... values) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+
 std::string Plural(std::uint64_t count, const char* word) {
     return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
@@ -63,19 +71,19 @@ std::string CommandLine(const ScriptCommand& command) {
 
 // The file as found (when letter case made it differ from the name), its
 // size, chunks and line time.
-void PrintDataFile(const ScriptDataFile& file, const ScriptCommand& command, std::FILE* out) {
+void PrintDataFile(const ScriptDataFile& file, const ScriptCommand& command, std::string& out) {
     if (command.m_strText.compare(1, std::string::npos, file.m_strPath) != 0)
-        std::fprintf(out, "      found as %s\n", Printable(file.m_strPath).c_str());
-    std::fprintf(out, "      %s, %s, %.2f s\n", Plural(file.m_qwLength, "byte").c_str(),
-                 Plural(command.m_qwChunks, "chunk").c_str(), WireSeconds(command.m_qwWireBytes));
+        out += "      found as " + Printable(file.m_strPath) + "\n";
+    out += Format("      %s, %s, %.2f s\n", Plural(file.m_qwLength, "byte").c_str(),
+                  Plural(command.m_qwChunks, "chunk").c_str(), WireSeconds(command.m_qwWireBytes));
 }
 
-void PrintFindings(const char* heading, const std::vector<UploadFaultReport>& findings, std::FILE* out) {
+void PrintFindings(const char* heading, const std::vector<UploadFaultReport>& findings, std::string& out) {
     if (findings.empty())
         return;
-    std::fprintf(out, "%s:\n", heading);
+    out += std::string(heading) + ":\n";
     for (const UploadFaultReport& finding : findings)
-        std::fprintf(out, "  %s\n", DetailLine(finding).c_str());
+        out += "  " + DetailLine(finding) + "\n";
 }
 
 }  // namespace
@@ -99,51 +107,59 @@ namespace {
 
 // The total for a port: each frame the tool sends answers a request of the
 // receiver, which its adapter may hold back for its whole latency timer.
-void PrintPortTotal(const ScriptCheckResult& result, const CheckPort& port, std::FILE* out) {
+void PrintPortTotal(const ScriptCheckResult& result, const CheckPort& port, std::string& out) {
     if (!port.m_latencyMs) {
-        std::fprintf(out, "On %s: no adapter latency timer is known; the time above holds\n", port.m_strName.c_str());
+        out += "On " + port.m_strName + ": no adapter latency timer is known; the time above holds\n";
         return;
     }
     const double seconds =
         WireSeconds(result.WireBytes()) + static_cast<double>(result.Frames()) * *port.m_latencyMs / 1000.0;
-    std::fprintf(out, "On %s, whose adapter's latency timer is %d ms: up to about %.2f s (%s, each of which may "
-                 "wait that long for the receiver's request)\n",
-                 port.m_strName.c_str(), *port.m_latencyMs, seconds, Plural(result.Frames(), "frame").c_str());
+    out += "On " + port.m_strName +
+           Format(", whose adapter's latency timer is %d ms: up to about %.2f s (%s, each of which may wait that "
+                  "long for the receiver's request)\n",
+                  *port.m_latencyMs, seconds, Plural(result.Frames(), "frame").c_str());
     const std::string notice = LatencyNoticeText(port.m_strName, port.m_latencyMs);
     if (!notice.empty())
-        std::fprintf(out, "%s\n", notice.c_str());
+        out += notice + "\n";
 }
 
 }  // namespace
 
-int ReportScriptCheck(const std::string& script, std::FILE* out, const std::optional<CheckPort>& port) {
+ScriptCheckReport CheckScriptReport(const std::string& script, const std::optional<CheckPort>& port) {
     const std::string path = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(script)).lexically_normal());
-    const ScriptCheckResult result = CheckScript(path);
-    std::fprintf(out, "Script %s\n", path.c_str());
+    ScriptCheckReport report;
+    report.m_result = CheckScript(path);
+    const ScriptCheckResult& result = report.m_result;
+    std::string& out = report.m_strText;
+    out = "Script " + path + "\n";
     std::size_t file = 0;
     std::uint64_t bytes = 0;
     for (std::size_t i = 0; i < result.m_commands.size(); ++i) {
         const ScriptCommand& command = result.m_commands[i];
-        std::fprintf(out, "  %3zu %s\n", i + 1, CommandLine(command).c_str());
+        out += Format("  %3zu ", i + 1) + CommandLine(command) + "\n";
         if (file < result.m_dataFiles.size() && result.m_dataFiles[file].m_nCommand == i + 1) {
             PrintDataFile(result.m_dataFiles[file], command, out);
             bytes += result.m_dataFiles[file++].m_qwLength;
         }
     }
-    std::fprintf(out, "Total: %s, %s of %s, %s on the line, about %.2f s at %u baud\n",
-                 Plural(result.m_commands.size(), "command").c_str(),
-                 Plural(result.m_dataFiles.size(), "data file").c_str(), Plural(bytes, "byte").c_str(),
-                 Plural(result.WireBytes(), "byte").c_str(), WireSeconds(result.WireBytes()),
-                 frame::kFastBaudRate);
+    out += Format("Total: %s, %s of %s, %s on the line, about %.2f s at %u baud\n",
+                  Plural(result.m_commands.size(), "command").c_str(),
+                  Plural(result.m_dataFiles.size(), "data file").c_str(), Plural(bytes, "byte").c_str(),
+                  Plural(result.WireBytes(), "byte").c_str(), WireSeconds(result.WireBytes()), frame::kFastBaudRate);
     if (port)
         PrintPortTotal(result, *port, out);
     PrintFindings("Faults (the download stops at the first)", result.m_faults, out);
     PrintFindings("Warnings (not carried out as written)", result.m_warnings, out);
-    if (result.Sound()) {
-        std::fprintf(out, "The script is sound.\n");
-        return kExitSuccess;
-    }
-    std::fprintf(out, "The script is not sound: %s, %s.\n", Plural(result.m_faults.size(), "fault").c_str(),
-                 Plural(result.m_warnings.size(), "warning").c_str());
-    return kExitFailure;
+    if (result.Sound())
+        out += "The script is sound.\n";
+    else
+        out += "The script is not sound: " + Plural(result.m_faults.size(), "fault") + ", " +
+               Plural(result.m_warnings.size(), "warning") + ".\n";
+    return report;
+}
+
+int ReportScriptCheck(const std::string& script, std::FILE* out, const std::optional<CheckPort>& port) {
+    const ScriptCheckReport report = CheckScriptReport(script, port);
+    std::fputs(report.m_strText.c_str(), out);
+    return report.m_result.Sound() ? kExitSuccess : kExitFailure;
 }

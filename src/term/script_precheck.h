@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "upload/script_check.h"
+
 class FrontEnd;
 class MessageBoxPresenter;
 
@@ -25,6 +27,14 @@ struct CheckPort {
     std::string m_strName;
     std::optional<int> m_latencyMs;
 };
+
+// The --check report below as text, with the check's findings: what the
+// station's window shows of the script it is given.
+struct ScriptCheckReport {
+    std::string m_strText;
+    ScriptCheckResult m_result;
+};
+ScriptCheckReport CheckScriptReport(const std::string& script, const std::optional<CheckPort>& port = {});
 
 // --check: writes to out each command of script, each data file with its
 // full path, size, chunks and line time, a total (and, for a port, the
