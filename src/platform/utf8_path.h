@@ -18,10 +18,9 @@ inline std::string Utf8FromPath(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-// The absolute, lexically normal form of a UTF-8 path, as a file dialog
-// gives it; the path as it is when the current folder cannot be found.
-inline std::string AbsoluteUtf8Path(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(path), error);
-    return error ? path : Utf8FromPath(absolute.lexically_normal());
-}
+// The absolute, normal form of a UTF-8 path, as a file dialog gives it; the
+// path as it is when the current folder cannot be found. On Windows the
+// system builds it (GetFullPathNameW), so that the prefixes of long paths
+// (\\?\), devices (\\.\) and network shares (\\server\share) are kept,
+// and a device name such as COM7 or COM7: comes out as \\.\COM7.
+std::string AbsoluteUtf8Path(const std::string& path);

@@ -180,7 +180,12 @@ int ScriptReader::ReadFileCommand() {
     std::string name;
     if (!ReadUpToLineEnd(name, kMaxNameBytes))
         return 0;
+#ifdef _WIN32
+    // The system's own separator: a long-path name (\\?\Z:\...) takes no '/'.
+    std::replace(name.begin(), name.end(), '/', '\\');
+#else
     std::replace(name.begin(), name.end(), '\\', '/');
+#endif
     SetCommandText("S" + ScriptDirectory() + name);
     return static_cast<int>(m_strCommand.size());
 }

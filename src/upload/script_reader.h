@@ -20,7 +20,9 @@
 //
 // Paths: the script's directory is its path up to and including the last '/'.
 // Scripts written on Windows name their files with backslashes; inside a file
-// command's name every '\' is taken as a directory separator and becomes '/'.
+// command's name every '\' is taken as a directory separator and becomes '/'
+// (on Windows every '/' becomes '\': a long-path name, \\?\Z:\..., takes no
+// '/').
 // Letter case of the name is kept here; the executor finds a file whose name
 // differs only in case when it opens it (FindFileIgnoringCase).
 //
