@@ -311,6 +311,9 @@ TEST_P(FaultMatrixTest, SucceedsWholeOrFailsCleanly) {
             EXPECT_TRUE(std::regex_search(said, std::regex(c.message, std::regex::icase))) << "wanted: " << c.message;
             EXPECT_EQ(said.find(LoadResString(IDS_DOWNLOAD_COMPLETED)), std::string::npos);
             EXPECT_EQ(std::count(report.commands.begin(), report.commands.end(), "X"), 0);
+            // Only a cut line takes an X that the receiver never gets.
+            if (c.fault != Fault::LineCut)
+                EXPECT_EQ(said.find("Command: X"), std::string::npos) << "a command listed that never went out";
             if (c.fault != Fault::None && c.fault != Fault::Shrink) {
                 // One more when an answer came so late that the receiver
                 // had asked again before the fault: both asks are answered.
@@ -345,6 +348,7 @@ INSTANTIATE_TEST_SUITE_P(
         Cell{.name = "HangUpDuringCommands", .fault = Fault::HangUp, .at = At::Commands, .exit = 1, .message = kComm},
         Cell{.name = "HangUpMidFile", .fault = Fault::HangUp, .at = At::MidFile, .exit = 1, .message = kComm},
         Cell{.name = "HangUpAtLastChunk", .fault = Fault::HangUp, .at = At::LastChunk, .exit = 1, .message = kComm},
+        Cell{.name = "HangUpBeforeX", .fault = Fault::HangUp, .at = At::Closing, .exit = 1, .message = kComm},
         Cell{.name = "LineCutAsTheLastChunkGoesOut", .fault = Fault::LineCut, .at = At::LastChunk, .exit = 1,
              .message = kComm},
         Cell{.name = "LineCutAsXGoesOut", .fault = Fault::LineCut, .at = At::Closing, .exit = 1, .message = kComm},
