@@ -95,6 +95,8 @@ const std::string kDataNotRegular = Literal(LoadResString(IDS_LZSS_NOT_REGULAR))
 const std::string kScriptNotRegular = Literal(LoadResString(IDS_SCRIPT_NOT_REGULAR));
 const std::string kShort = Literal(LoadResString(IDS_LZSS_TOO_SHORT));
 const std::string kShrunk = Literal(LoadResString(IDS_LZSS_ENDED_EARLY));
+const std::string kIsFolder = Literal(LoadResString(IDS_LZSS_IS_FOLDER));
+const std::string kUtf16 = Literal(LoadResString(IDS_SCRIPT_UTF16));
 const std::string kNoCommand = Literal(LoadResString(IDS_SCRIPT_NO_COMMAND));
 const std::string kNameTooLong = Literal(LoadResString(IDS_LZSS_NAME_TOO_LONG));
 const std::string kTrace = "--trace .* names ";
@@ -384,7 +386,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Data files.
         Cell{.name = "MissingDataFile", .dataKind = Kind::Missing, .exit = 1, .message = kNotFound,
              .refusedBeforePort = true},
-        Cell{.name = "DataFileIsADirectory", .dataKind = Kind::Directory, .exit = 1, .message = kNotFound,
+        Cell{.name = "DataFileIsADirectory", .dataKind = Kind::Directory, .exit = 1, .message = kIsFolder,
              .refusedBeforePort = true},
         Cell{.name = "DataFileIsAFifo", .dataKind = Kind::Fifo, .exit = 1, .message = kDataNotRegular,
              .refusedBeforePort = true},
@@ -412,7 +414,7 @@ INSTANTIATE_TEST_SUITE_P(
              .message = kUnknown, .refusedBeforePort = true},
         Cell{.name = "UnknownCommandAfterTheFile", .script = "CE123456\r\nSdata.bin\r\nCZ\r\nCX\r\n", .exit = 1,
              .message = kUnknown, .refusedBeforePort = true},
-        Cell{.name = "Utf16Script", .script = std::string("C\0E\0" "1\0\r\0\n\0", 10), .exit = 1, .message = kUnknown,
+        Cell{.name = "Utf16Script", .script = std::string("C\0E\0" "1\0\r\0\n\0", 10), .exit = 1, .message = kUtf16,
              .refusedBeforePort = true},
         Cell{.name = "EmptyScript", .script = "", .exit = 1, .message = kNoCommand, .refusedBeforePort = true},
         Cell{.name = "ScriptWithoutCommands", .script = "hello world\r\n", .exit = 1, .message = kNoCommand,

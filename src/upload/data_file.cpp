@@ -39,8 +39,9 @@ UploadFault DataFile::Open(const std::string& namedPath) {
     case RegularFileOpen::Opened:
         break;
     case RegularFileOpen::Missing:
-    case RegularFileOpen::Directory:
         return Fail(UploadFault::DataFileMissing);
+    case RegularFileOpen::Directory:
+        return Fail(UploadFault::DataFileIsFolder);
     case RegularFileOpen::NotRegular:
         return Fail(UploadFault::DataFileNotRegular);
     case RegularFileOpen::Failed:
