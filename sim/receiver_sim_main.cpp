@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
     unsigned hangupAfterUploadFrames = 0;
     app.add_option("--hangup-after-upload-frames", hangupAfterUploadFrames,
                    "Close the line (hang-up) once the tool's Nth upload frame (command, header or\n"
-                   "chunk) has come, instead of asking for the next one (0: never)")
+                   "chunk) has come, after half a second of quiet, instead of asking for the next\n"
+                   "one (0: never)")
         ->excludes("--hangup-after");
     app.add_flag("--paced", options.paced,
                  "Pace bytes at the real line speed: 11 bit times per byte at the current baud");
@@ -99,6 +100,7 @@ int main(int argc, char** argv) {
     if (hangupAfterUploadFrames != 0) {
         options.fault = SimFault::HangUp;
         options.faultAfterUploadFrames = hangupAfterUploadFrames;
+        options.hangupQuietMs = 500;
     }
     if (nextUnitDelay >= 0)
         options.nextUnitDelayMs = static_cast<int>(std::lround(nextUnitDelay * 1000));

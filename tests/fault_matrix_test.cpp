@@ -233,6 +233,9 @@ TEST_P(FaultMatrixTest, SucceedsWholeOrFailsCleanly) {
         if (byReceiver.contains(c.fault)) {
             options.fault = byReceiver.at(c.fault);
             options.faultAfterUploadFrames = point;
+            // Time for the tool to queue its next frame (X before the last
+            // one) before the line drops.
+            options.hangupQuietMs = 300;
             if (c.at == At::Connect && c.fault != Fault::Silent) {
                 // Before the handshake: during the boot frames.
                 options.fault = SimFault::None;
