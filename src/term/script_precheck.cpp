@@ -1,7 +1,5 @@
 #include "term/script_precheck.h"
 
-#include <filesystem>
-
 #include "link/frame_format.h"
 #include "platform/message_box.h"
 #include "res/strings.h"
@@ -117,7 +115,7 @@ void PrintPortTotal(const ScriptCheckResult& result, const CheckPort& port, std:
 }  // namespace
 
 int ReportScriptCheck(const std::string& script, std::FILE* out, const std::optional<CheckPort>& port) {
-    const std::string path = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(script)).lexically_normal());
+    const std::string path = AbsoluteUtf8Path(script);
     const ScriptCheckResult result = CheckScript(path);
     std::fprintf(out, "Script %s\n", path.c_str());
     std::size_t file = 0;
