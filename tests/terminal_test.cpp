@@ -422,7 +422,9 @@ TEST_F(TerminalTest, SecondSignalRestoresThePortAtOnce) {
                         "--trace", trace});
     ASSERT_TRUE(child.WaitForOutput("Waiting for Connection...", 60s)) << child.Out() << child.Err();
     ASSERT_TRUE(receiver.Exchange("MON:") && receiver.Exchange("OK:"));
-    ASSERT_TRUE(child.WaitForOutput("Command: S", 60s)) << child.Out() << child.Err();
+    // The upload has opened the data file ("Command: S" comes only once the
+    // header has gone out, which the full line below prevents).
+    ASSERT_TRUE(child.WaitForOutput("0 %", 60s)) << child.Out() << child.Err();
     ASSERT_GT(receiver.Pty().FillTowardsMaster(), 0u);
     receiver.Send("OK:");
     // Once its trace shows that "OK:" read whole, the program answers it
