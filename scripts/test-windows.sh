@@ -9,7 +9,11 @@
 #      pseudo-terminal: a download (exit 0, the success text, SHA-256 equal),
 #      the line hung up during the upload, Ctrl-C while waiting for the
 #      receiver, names beyond ASCII, and a missing script, each with the
-#      text and exit status the Linux program gives;
+#      text and exit status the Linux program gives; existing --trace and
+#      --events files written again, an output naming the port in any
+#      spelling refused, a script named by its long-path (\\?\) name, no
+#      command listed that never went out when the line is hung up before
+#      it, and a UTF-16 script or a folder as data file told once, plainly;
 #   3. the installer (setup.exe, NSIS): a silent install for all users and
 #      one for the current user, each checked (files, Start-menu shortcut,
 #      uninstall entry, the installed program's --version, no .cmd
@@ -113,12 +117,23 @@ stop_sim() {
 }
 tool() { timeout 180 wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 "$@"; }
 
-# A download, with NUL bytes on the line for the port to drop.
+# A download, with NUL bytes on the line for the port to drop, into a trace
+# and an events file that exist already (left by an earlier run).
 cp examples/load.cmd examples/code.lzs "$work/"
+echo "an earlier run" >"$work/frames.log"
+: >"$work/events.log"
 start_sim "$work/sim.log" --nul-bytes
 status=0
-tool --timeout 60 --script "$work/load.cmd" >"$work/tool.log" 2>&1 || status=$?
+tool --timeout 60 --script "$work/load.cmd" --trace "$work/frames.log" --events "$work/events.log" \
+  >"$work/tool.log" 2>&1 || status=$?
 stop_sim
+if [ $status -eq 0 ] && ! grep -q "an earlier run" "$work/frames.log" && [ -s "$work/frames.log" ] &&
+   grep -q '"end"' "$work/events.log"; then
+  result "existing --trace and --events files written again" 0
+else
+  echo "status $status"; cat "$work/tool.log"
+  result "existing --trace and --events files written again" 1
+fi
 sha=$(sha256sum "$work/code.lzs" | cut -c1-64)
 if [ $status -eq 0 ] && grep -q "Download completed successfully" "$work/tool.log" &&
    grep -q "SHA-256 $sha, complete" "$work/sim.log"; then
@@ -179,6 +194,77 @@ else
   echo "status $status"; cat "$work/names-tool.log" "$work/names.log"
   result "names beyond ASCII: the data file sent whole" 1
 fi
+
+# An output naming the download's own port, in any spelling: a usage error
+# (exit 2) before anything is opened or written.
+mkdir -p "$work/cwd"
+for spelling in COM5 com5 '\\.\COM5' COM5:; do
+  for option in --trace --events; do
+    status=0
+    (cd "$work/cwd" && timeout 60 wine64 "$root/$build_dir/receiver-downloader.exe" --no-gui --port COM5 \
+       --script "$work/load.cmd" "$option" "$spelling") >"$work/port-output.log" 2>&1 || status=$?
+    if [ $status -eq 2 ] && grep -q "names the serial port" "$work/port-output.log" &&
+       [ -z "$(ls -A "$work/cwd")" ]; then
+      result "$option $spelling refused: exit 2, nothing written" 0
+    else
+      echo "status $status"; cat "$work/port-output.log"; ls -A "$work/cwd"
+      result "$option $spelling refused: exit 2, nothing written" 1
+    fi
+  done
+done
+
+# A script by its long-path name (\\?\Z:\...): it and its data file are found
+# under that name. (Wine 8 opens no such name past 260 characters, as
+# Windows does: the folder stays short of that.)
+deep="$work/$(printf 'long-folder-%02d/' $(seq 1 3))"
+mkdir -p "$deep"
+cp examples/load.cmd examples/code.lzs "$deep"
+start_sim "$work/long.log"
+status=0
+long_script="\\\\?\\$(wine64 winepath -w "$deep/load.cmd" 2>/dev/null | tr -d '\r')"
+tool --timeout 60 --script "$long_script" >"$work/long-tool.log" 2>&1 || status=$?
+stop_sim
+timeout 60 wine64 "$build_dir/receiver-downloader.exe" --check "$long_script" >>"$work/long-tool.log" 2>&1 || status=$?
+if [ $status -eq 0 ] && grep -q "SHA-256 $sha, complete" "$work/long.log"; then
+  result "script by its long-path name: --check sound, the data file sent whole" 0
+else
+  echo "status $status ($long_script)"; cat "$work/long-tool.log" "$work/long.log"
+  result "script by its long-path name: --check sound, the data file sent whole" 1
+fi
+
+# The line hung up just after the receiver asked for X: X never goes out, so
+# it is never listed (the operator would take it as run), before or after
+# the communication error.
+# (E, Q, the data file's header and its 47 chunks: 50 upload frames.)
+start_sim "$work/before-x.log" --hangup-after-upload-frames 50
+status=0
+tool --timeout 60 --script "$work/load.cmd" >"$work/before-x-tool.log" 2>&1 || status=$?
+stop_sim
+if [ $status -eq 1 ] && grep -q "Communication error" "$work/before-x-tool.log" &&
+   ! grep -q "Command: X" "$work/before-x-tool.log"; then
+  result "hung up before X: communication error, X never listed" 0
+else
+  echo "status $status"; cat "$work/before-x-tool.log" "$work/before-x.log"
+  result "hung up before X: communication error, X never listed" 1
+fi
+
+# A script saved as UTF-16 (Notepad's "Unicode"), and a data file that is a
+# folder: each told once, plainly, before the port is opened (exit 1).
+printf 'CE000001\r\nCX\r\n' | iconv -f UTF-8 -t UTF-16 >"$work/unicode.cmd"  # with its mark, FF FE
+mkdir -p "$work/folder.lzs"
+printf 'CE000001\r\nSfolder.lzs\r\nCX\r\n' >"$work/folder.cmd"
+for case in "unicode.cmd:save it as ANSI or UTF-8" "folder.cmd:is a folder"; do
+  status=0
+  # The box on stdout, the check's detail line on stderr.
+  tool --script "$work/${case%%:*}" >"$work/case.log" 2>"$work/case.err" || status=$?
+  if [ $status -eq 1 ] && [ "$(grep -c "${case#*:}" "$work/case.log")" -eq 1 ] &&
+     ! grep -q -e "Unknown command" -e "not found" "$work/case.log" "$work/case.err"; then
+    result "${case%%:*}: \"${case#*:}\" once, exit 1" 0
+  else
+    echo "status $status"; cat "$work/case.log" "$work/case.err"
+    result "${case%%:*}: \"${case#*:}\" once, exit 1" 1
+  fi
+done
 
 # A missing script: refused before the port is opened, exit 1.
 status=0

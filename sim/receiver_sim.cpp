@@ -195,6 +195,9 @@ void ReceiverSim::Impl::Run() {
     bool hangUp = false;
     while (!stopRequested.load() && !HangupRequested()) {
         if (FaultDue(SimFault::HangUp)) {
+            const auto quietUntil = std::chrono::steady_clock::now() + milliseconds(options.hangupQuietMs);
+            for (auto now = std::chrono::steady_clock::now(); now < quietUntil; now = std::chrono::steady_clock::now())
+                Listen(std::chrono::ceil<milliseconds>(quietUntil - now));
             Log("hang-up after " + std::to_string(uploadFrames) + " upload frames");
             hangUp = true;
             break;

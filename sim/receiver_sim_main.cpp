@@ -60,6 +60,12 @@ int main(int argc, char** argv) {
     app.add_option("--hangup-after", options.hangupAfter,
                    "Close the line (hang-up) after N frames and end (0: never)")
         ->default_val(0);
+    unsigned hangupAfterUploadFrames = 0;
+    app.add_option("--hangup-after-upload-frames", hangupAfterUploadFrames,
+                   "Close the line (hang-up) once the tool's Nth upload frame (command, header or\n"
+                   "chunk) has come, after half a second of quiet, instead of asking for the next\n"
+                   "one (0: never)")
+        ->excludes("--hangup-after");
     app.add_flag("--paced", options.paced,
                  "Pace bytes at the real line speed: 11 bit times per byte at the current baud");
     app.add_option("--adapter-latency-ms", options.adapterLatencyMs,
@@ -91,6 +97,11 @@ int main(int argc, char** argv) {
         ->default_val(1);
     app.add_flag("-q,--quiet", quiet, "Do not log each frame; print only the path and the summary");
     CLI11_PARSE(app, argc, argv);
+    if (hangupAfterUploadFrames != 0) {
+        options.fault = SimFault::HangUp;
+        options.faultAfterUploadFrames = hangupAfterUploadFrames;
+        options.hangupQuietMs = 500;
+    }
     if (nextUnitDelay >= 0)
         options.nextUnitDelayMs = static_cast<int>(std::lround(nextUnitDelay * 1000));
 

@@ -38,6 +38,10 @@ struct SimOptions {
     // simulator's next frame. 0: from power-on.
     SimFault fault = SimFault::None;
     unsigned faultAfterUploadFrames = 0;
+    // With the HangUp fault: the line stays open and quiet this long first
+    // (what the tool sends is read), as a receiver that stops before its
+    // line drops, so that the tool has queued its next frame by then.
+    int hangupQuietMs = 0;
     // Next-unit mode (a production line): once the tool has sent "X" (the
     // end of a download), the unit is done and taken away; after this many
     // ms the next unit is powered on: a new session from its first frame at

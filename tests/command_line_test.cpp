@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -53,7 +54,10 @@ TEST_P(CommandLineUsageTest, IsAUsageError) {
     EXPECT_FALSE(Parse(GetParam(), &commandLine, &status));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, kExitUsage);
-    EXPECT_NE(err.find("--script"), std::string::npos) << "help text expected: " << err;
+    // One line with the error and a pointer to the help, not the help.
+    EXPECT_EQ(err.rfind("receiver-downloader: ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+    EXPECT_TRUE(err.ends_with("\n(see --help)\n")) << err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, CommandLineUsageTest,
@@ -84,8 +88,25 @@ TEST(CommandLineTest, HelpIsNotAnError) {
     int status = -1;
     testing::internal::CaptureStdout();
     EXPECT_FALSE(Parse({"--help"}, &commandLine, &status));
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("--no-gui"), std::string::npos);
+    const std::string help = testing::internal::GetCapturedStdout();
+    EXPECT_NE(help.find("--no-gui"), std::string::npos);
     EXPECT_EQ(status, kExitSuccess);
+    // Each system's help speaks of its own ports, keys and programs.
+    struct Words {
+        const char* text;
+        bool onWindows;
+    };
+    for (const Words& words : {Words{"COM7:", true}, Words{"Ctrl-Break", true}, Words{"one program", true},
+                               Words{"/dev/ttyUSB0", false}, Words{"/dev/ttyS0", false},
+                               Words{"pseudo-terminal", false}, Words{"SIGHUP", false},
+                               Words{"receiver-downloader-gui", false}, Words{"receiver-downloader(1)", false}}) {
+#ifdef _WIN32
+        const bool expected = words.onWindows;
+#else
+        const bool expected = !words.onWindows;
+#endif
+        EXPECT_EQ(help.find(words.text) != std::string::npos, expected) << words.text;
+    }
 }
 
 TEST(CommandLineTest, TerminalWithoutDisplayOrWhenAsked) {

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+// Windows' C library has no SIGHUP: a closed console counts as signal 1 there.
+#ifndef SIGHUP
+#define SIGHUP 1
+#endif
 
 #include "res/strings.h"
 

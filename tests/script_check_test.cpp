@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(Scripts, ScriptCheckTest, ::testing::Values(
                {UploadFault::DataFileTooShort, 4, "tiny.bin"},
                {UploadFault::DataFileNotRegular, 5, "fifo"},
                {UploadFault::DataFileNotRegular, 6, "zero"},
-               {UploadFault::DataFileMissing, 7, "dir"},
+               {UploadFault::DataFileIsFolder, 7, "dir"},
                {UploadFault::DataFileNameTooLong, 8, std::string(5000, 'n'), ENAMETOOLONG}},
               {"good.bin"}, {}, 26 + 48 + 20},
     CheckCase{"CommandsAfterRestartAndLongE", "CE1234567\r\nCX\r\nCQ\r\nSgood.bin\r\n", {}, {"good.bin"},

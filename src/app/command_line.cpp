@@ -25,6 +25,39 @@ std::function<std::string(const std::string&)> RefuseEmpty(const std::string& wh
     };
 }
 
+// The help's words for what differs between the systems: Windows has COM
+// ports, a console's Ctrl-C and Ctrl-Break, and one program for the GUI and
+// the console.
+#ifdef _WIN32
+constexpr char kDemoHelp[] = "Run a whole download against a simulated receiver inside the program";
+constexpr char kPortHelp[] = "Serial port to open, e.g. COM7 (also com7, COM7: or \\\\.\\COM7;\n"
+                             "default: COM1). Given more than once: a station, one download per\n"
+                             "port at the same time";
+constexpr char kComHelp[] = "COM port 1..4 (COM1..COM4)";
+constexpr char kNoGuiHelp[] = "Run in the console window instead of the GUI (the default with --events);\n"
+                              "this one program holds both.";
+constexpr char kTimeoutHelp[] = "Terminal mode: give up when the receiver has not connected within SECONDS, or\n"
+                                "has sent nothing for SECONDS during the upload (exit 1). 0, the default: no\n"
+                                "limit, wait until Ctrl-C or Ctrl-Break";
+constexpr char kCancelStatusHelp[] = "  130    cancelled: Ctrl-C, Ctrl-Break or Cancel\n"
+                                     "  129    the console window was closed\n";
+constexpr char kSeeAlso[] = "See README.md beside the program.\n";
+#else
+constexpr char kDemoHelp[] = "Run a whole download against a simulated receiver on a pseudo-terminal";
+constexpr char kPortHelp[] = "Serial device to open, e.g. /dev/ttyUSB0 or /dev/serial/by-id/... \n"
+                             "(default: COM1, /dev/ttyS0). Given more than once: a station, one\n"
+                             "download per port at the same time";
+constexpr char kComHelp[] = "COM port 1..4 (/dev/ttyS0../dev/ttyS3)";
+constexpr char kNoGuiHelp[] = "Run in the terminal (the default when no display is available). With a display, the\n"
+                              "GUI program receiver-downloader-gui, installed beside this one, is started with the\n"
+                              "same arguments; when it is missing, a note says so and the terminal is used.";
+constexpr char kTimeoutHelp[] = "Terminal mode: give up when the receiver has not connected within SECONDS, or\n"
+                                "has sent nothing for SECONDS during the upload (exit 1). 0, the default: no\n"
+                                "limit, wait until Ctrl-C";
+constexpr char kCancelStatusHelp[] = "  128+N  cancelled by signal N: 130 Ctrl-C or Cancel, 143 SIGTERM, 129 SIGHUP\n";
+constexpr char kSeeAlso[] = "See receiver-downloader(1).\n";
+#endif
+
 }  // namespace
 
 std::string VersionText() { return std::string(kApplicationName) + " " RD_VERSION; }
@@ -48,19 +81,15 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
                    "warning; exit 0 when the script is sound (neither), 1 otherwise")
         ->type_name("FILE.cmd")
         ->group(load);
-    app.add_flag("--demo", parsed.m_bDemo,
-                 "Run a whole download against a simulated receiver on a pseudo-terminal")
+    app.add_flag("--demo", parsed.m_bDemo, kDemoHelp)
         ->group(load);
-    auto* port = app.add_option("--port", parsed.m_ports,
-                                "Serial device to open, e.g. /dev/ttyUSB0 or /dev/serial/by-id/... \n"
-                                "(default: COM1, /dev/ttyS0). Given more than once: a station, one\n"
-                                "download per port at the same time")
+    auto* port = app.add_option("--port", parsed.m_ports, kPortHelp)
                      ->check(RefuseEmpty("device"))
                      ->type_name("DEVICE")
                      ->allow_extra_args(false)
                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
                      ->group(where);
-    auto* com = app.add_option("--com", parsed.m_nCom, "COM port 1..4 (/dev/ttyS0../dev/ttyS3)")
+    auto* com = app.add_option("--com", parsed.m_nCom, kComHelp)
                     ->check(CLI::Range(1, 4))
                     ->type_name("N")
                     ->group(where);
@@ -103,15 +132,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
         ->group(station);
     allPorts->excludes(port)->excludes(portsFrom)->excludes(com);
     portsFrom->excludes(com);
-    app.add_flag("--no-gui", parsed.m_bNoGui,
-                 "Run in the terminal (the default when no display is available). With a display, the\n"
-                 "GUI program receiver-downloader-gui, installed beside this one, is started with the\n"
-                 "same arguments; when it is missing, a note says so and the terminal is used.")
+    app.add_flag("--no-gui", parsed.m_bNoGui, kNoGuiHelp)
         ->group(where);
-    app.add_option("--timeout", parsed.m_nTimeoutSeconds,
-                   "Terminal mode: give up when the receiver has not connected within SECONDS, or\n"
-                   "has sent nothing for SECONDS during the upload (exit 1). 0, the default: no\n"
-                   "limit, wait until Ctrl-C")
+    app.add_option("--timeout", parsed.m_nTimeoutSeconds, kTimeoutHelp)
         ->check(CLI::Range(0, 24 * 3600))
         ->type_name("SECONDS")
         ->group(where);
@@ -129,18 +152,16 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
         ->group(diagnose);
     app.add_flag("--version", parsed.m_bVersion, "Print the version and exit")->group(diagnose);
     app.set_help_flag("-h,--help", "Print this help and exit")->group(diagnose);
-    app.footer("Exit status:\n"
-               "  0      the download completed (--check: the script is sound; a station:\n"
-               "         every unit on every port)\n"
-               "  1      an error message, a time-out, an events line that could not be\n"
-               "         written, or a script with faults or warnings (a station: a unit\n"
-               "         failed on a port, a port loaded none, or a record line could not\n"
-               "         be written; the summary says why)\n"
-               "  2      usage error (a station: also a record or events file that takes\n"
-               "         no line)\n"
-               "  128+N  cancelled by signal N: 130 Ctrl-C or Cancel, 143 SIGTERM, 129 SIGHUP\n"
-               "\n"
-               "See receiver-downloader(1).\n");
+    app.footer(std::string("Exit status:\n"
+                           "  0      the download completed (--check: the script is sound; a station:\n"
+                           "         every unit on every port)\n"
+                           "  1      an error message, a time-out, an events line that could not be\n"
+                           "         written, or a script with faults or warnings (a station: a unit\n"
+                           "         failed on a port, a port loaded none, or a record line could not\n"
+                           "         be written; the summary says why)\n"
+                           "  2      usage error (a station: also a record or events file that takes\n"
+                           "         no line)\n") +
+               kCancelStatusHelp + "\n" + kSeeAlso);
 
     try {
         app.parse(argc, argv);
@@ -153,7 +174,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
         *exitStatus = kExitSuccess;
         return false;
     } catch (const CLI::ParseError& error) {
-        std::cerr << "receiver-downloader: " << error.what() << "\n\n" << app.help();
+        // The error alone: the whole help would push it off the screen.
+        std::cerr << "receiver-downloader: " << error.what() << "\n(see --help)\n";
         *exitStatus = kExitUsage;
         return false;
     }

@@ -39,8 +39,8 @@ struct CommandLine {
 
 // Parses argv. Returns true when the program should go on with *commandLine.
 // Returns false with *exitStatus set when it is done: 0 after --help (the
-// help text on stdout), 2 after a usage error (the error and the help text
-// on stderr).
+// help text on stdout), 2 after a usage error (one line with the error,
+// then a pointer to --help, on stderr).
 bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exitStatus);
 
 // True when the command line asks for the station: --station, more than one

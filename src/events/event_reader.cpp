@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "events/event_names.h"
-#include "platform/utf8_path.h"
+#include "platform/utf8_bytes.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 
 #include "events/event_names.h"
 #include "platform/serial_port.h"
+#include "platform/utf8_bytes.h"
 #include "platform/utf8_path.h"
 #include "platform/whole_lines.h"
 

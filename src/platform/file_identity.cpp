@@ -8,8 +8,8 @@
 
 std::optional<FileIdentity> IdentifyFile(const std::string& path) {
     struct stat status {};
-    // No inode (Windows' C library gives 0 for every file, on a drive's one
-    // device number): no identity, and names are compared instead.
+    // No inode (a file system that gives none): no identity, and names are
+    // compared instead.
     if (path.empty() || ::stat(path.c_str(), &status) != 0 || status.st_ino == 0)
         return std::nullopt;
     return FileIdentity{static_cast<unsigned long long>(status.st_dev), static_cast<unsigned long long>(status.st_ino)};

@@ -11,8 +11,8 @@
 //
 // Names: "COM1".."COM4" name the system's first four serial ports; a name
 // that contains a '/' is a device path and is opened as given (symlinks such
-// as /dev/serial/by-id/... are followed). Windows takes any "COMn" and
-// "\\.\" device paths instead. Anything else cannot be opened.
+// as /dev/serial/by-id/... are followed). Windows takes any "COMn" (also
+// as "COMn:") and "\\.\" device paths instead. Anything else cannot be opened.
 //
 // Opening is exclusive: a second open of a port in use fails. The port's
 // original settings are saved and restored on Close().

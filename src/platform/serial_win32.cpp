@@ -122,9 +122,11 @@ struct SerialBaudRate {
 
 using Clock = std::chrono::steady_clock;
 
-// The number n of "COMn" (any letter case), 1..kHighestComNumber; 0 for any
-// other name.
-unsigned ComNumber(const std::string& name) {
+// The number n of "COMn" or "COMn:" (any letter case), 1..kHighestComNumber;
+// 0 for any other name.
+unsigned ComNumber(std::string name) {
+    if (!name.empty() && name.back() == ':')
+        name.pop_back();
     if (name.size() < 4 || name.size() > 6)
         return 0;
     for (int i = 0; i < 3; ++i)

@@ -32,6 +32,8 @@ constexpr StringEntry kStringTable[] = {
     {IDS_LZSS_TOO_SHORT, "LZSS file too short: a data file must hold at least 6 bytes"},
     {IDS_LZSS_TOO_LARGE, "LZSS file too large to send (4 GiB or more)"},
     {IDS_LZSS_ENDED_EARLY, "LZSS file ended early: it became shorter while it was being sent"},
+    {IDS_LZSS_IS_FOLDER, "The LZSS file is a folder"},
+    {IDS_SCRIPT_UTF16, "The script file is saved as Unicode (UTF-16): save it as ANSI or UTF-8"},
     {IDS_LZSS_CHANGED, "LZSS file changed since the download started"},
     {IDS_COMMAND_AFTER_RESTART, "Command after X: the receiver has restarted and never gets it"},
     {IDS_LZSS_CASE_DIFFERS, "LZSS file name matches only when letter case is ignored"},

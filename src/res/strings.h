@@ -21,6 +21,8 @@ constexpr UINT IDS_LZSS_TOO_SHORT = 128;
 constexpr UINT IDS_LZSS_TOO_LARGE = 129;
 constexpr UINT IDS_LZSS_ENDED_EARLY = 130;
 constexpr UINT IDS_LZSS_CHANGED = 134;
+constexpr UINT IDS_LZSS_IS_FOLDER = 137;
+constexpr UINT IDS_SCRIPT_UTF16 = 138;
 // What a script check finds that the upload carries out, but not as meant.
 constexpr UINT IDS_COMMAND_AFTER_RESTART = 131;
 constexpr UINT IDS_LZSS_CASE_DIFFERS = 132;

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "events/event_names.h"
-#include "platform/utf8_path.h"
+#include "platform/utf8_bytes.h"
 
 namespace {
 

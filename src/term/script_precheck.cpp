@@ -1,7 +1,5 @@
 #include "term/script_precheck.h"
 
-#include <filesystem>
-
 #include "link/frame_format.h"
 #include "platform/message_box.h"
 #include "res/strings.h"
@@ -126,7 +124,7 @@ void PrintPortTotal(const ScriptCheckResult& result, const CheckPort& port, std:
 }  // namespace
 
 ScriptCheckReport CheckScriptReport(const std::string& script, const std::optional<CheckPort>& port) {
-    const std::string path = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(script)).lexically_normal());
+    const std::string path = AbsoluteUtf8Path(script);
     ScriptCheckReport report;
     report.m_result = CheckScript(path);
     const ScriptCheckResult& result = report.m_result;

@@ -16,9 +16,11 @@ RunEnd EndOfMessage(std::uint32_t id) {
     case IDS_SCRIPT_UNOPENABLE:
     case IDS_SCRIPT_NOT_REGULAR:
     case IDS_SCRIPT_UNREADABLE:
+    case IDS_SCRIPT_UTF16:
     case IDS_SCRIPT_NO_COMMAND:
     case IDS_LZSS_NAME_TOO_LONG:
     case IDS_LZSS_NOT_REGULAR:
+    case IDS_LZSS_IS_FOLDER:
     case IDS_LZSS_UNOPENABLE:
     case IDS_LZSS_UNREADABLE:
     case IDS_LZSS_TOO_SHORT:

@@ -15,9 +15,11 @@ UINT HeadingId(UploadFault code) {
     case UploadFault::ScriptUnopenable: return IDS_SCRIPT_UNOPENABLE;
     case UploadFault::ScriptNotRegular: return IDS_SCRIPT_NOT_REGULAR;
     case UploadFault::ScriptUnreadable: return IDS_SCRIPT_UNREADABLE;
+    case UploadFault::ScriptUtf16: return IDS_SCRIPT_UTF16;
     case UploadFault::NoCommand: return IDS_SCRIPT_NO_COMMAND;
     case UploadFault::UnknownCommand: return IDS_UNKNOWN_COMMAND;
     case UploadFault::DataFileMissing: return IDS_LZSS_FILE_NOT_FOUND;
+    case UploadFault::DataFileIsFolder: return IDS_LZSS_IS_FOLDER;
     case UploadFault::DataFileNameTooLong: return IDS_LZSS_NAME_TOO_LONG;
     case UploadFault::DataFileNotRegular: return IDS_LZSS_NOT_REGULAR;
     case UploadFault::DataFileUnopenable: return IDS_LZSS_UNOPENABLE;

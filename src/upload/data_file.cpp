@@ -8,12 +8,25 @@
 #include "upload/case_insensitive_path.h"
 #include "upload/regular_file.h"
 
+namespace {
+
+// The longest path the system opens: on Windows that of a long-path name
+// (\\?\Z:\...), in UTF-16 units, which a UTF-8 path has at least as many
+// bytes as; the C library's PATH_MAX there is the 260 of a plain path.
+#ifdef _WIN32
+constexpr std::size_t kLongestPath = 32767;
+#else
+constexpr std::size_t kLongestPath = PATH_MAX;
+#endif
+
+}  // namespace
+
 UploadFault DataFile::Open(const std::string& namedPath) {
     Close();
     m_fault = UploadFault::None;
     m_nError = 0;
     m_strPath = namedPath;
-    if (namedPath.size() >= PATH_MAX)
+    if (namedPath.size() >= kLongestPath)
         return Fail(UploadFault::DataFileNameTooLong, ENAMETOOLONG);
     if (namedPath.find('\0') != std::string::npos)
         return Fail(UploadFault::DataFileMissing);  // no file name can hold a NUL byte
@@ -26,8 +39,9 @@ UploadFault DataFile::Open(const std::string& namedPath) {
     case RegularFileOpen::Opened:
         break;
     case RegularFileOpen::Missing:
-    case RegularFileOpen::Directory:
         return Fail(UploadFault::DataFileMissing);
+    case RegularFileOpen::Directory:
+        return Fail(UploadFault::DataFileIsFolder);
     case RegularFileOpen::NotRegular:
         return Fail(UploadFault::DataFileNotRegular);
     case RegularFileOpen::Failed:

@@ -29,10 +29,10 @@ public:
     // Opens the data file at namedPath (the path a file command names) and
     // takes its length. A name that differs from the file's only in letter
     // case finds it (FindFileIgnoringCase). Returns UploadFault::None when it
-    // is open; otherwise the fault (DataFileMissing, DataFileNameTooLong,
-    // DataFileNotRegular, DataFileUnopenable, DataFileTooShort,
-    // DataFileTooLarge), Error() gives the errno behind it, and the object
-    // stays closed. A directory counts as missing. Path() is set either way.
+    // is open; otherwise the fault (DataFileMissing, DataFileIsFolder,
+    // DataFileNameTooLong, DataFileNotRegular, DataFileUnopenable,
+    // DataFileTooShort, DataFileTooLarge), Error() gives the errno behind it,
+    // and the object stays closed. Path() is set either way.
     UploadFault Open(const std::string& namedPath);
 
     // The file's path as found on disk (as named when it was not found).

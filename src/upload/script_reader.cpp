@@ -24,6 +24,28 @@ bool StartsFileCommand(unsigned char byte) {
 // A blank or a control byte: not text of a line.
 bool IsBlank(unsigned char byte) { return byte <= 0x20 || byte == 0x7F; }
 
+// How much of a script's start is looked at for UTF-16.
+constexpr std::size_t kUtf16SampleBytes = 64;
+
+// UTF-16 text: a byte-order mark (FF FE, FE FF), or two or more characters
+// each with a NUL in the same half and none in the other (ASCII text saved
+// as UTF-16 without a mark).
+bool LooksLikeUtf16(const unsigned char* bytes, std::size_t size) {
+    if (size >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
+        return true;
+    const std::size_t pairs = size / 2;
+    if (pairs < 2)
+        return false;
+    for (std::size_t nulHalf : {0, 1}) {
+        std::size_t i = 0;
+        while (i < pairs && bytes[2 * i + nulHalf] == 0 && bytes[2 * i + 1 - nulHalf] != 0)
+            ++i;
+        if (i == pairs)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 ScriptReader::ScriptReader(std::string strPath) : m_strPath(std::move(strPath)) {
@@ -58,6 +80,8 @@ ScriptReader::~ScriptReader() {
 int ScriptReader::GetFirstCommand() {
     if (m_file && !HasFailed() && std::fseek(m_file, 0, SEEK_SET) != 0)
         Fail(UploadFault::ScriptUnreadable, errno);
+    if (m_file && !HasFailed())
+        RefuseUtf16();
     m_nLine = 1;
     m_bAfterCR = false;
     m_nCommandLine = m_nSkippedLine = 0;
@@ -67,6 +91,17 @@ int ScriptReader::GetFirstCommand() {
 }
 
 int ScriptReader::GetNextCommand() { return ReadCommand(); }
+
+// Its bytes would read as commands of NUL bytes and '?': one fault for the
+// script as a whole says what to do instead.
+void ScriptReader::RefuseUtf16() {
+    unsigned char start[kUtf16SampleBytes];
+    const std::size_t size = std::fread(start, 1, sizeof start, m_file);
+    if (std::ferror(m_file) || std::fseek(m_file, 0, SEEK_SET) != 0)
+        Fail(UploadFault::ScriptUnreadable, errno);
+    else if (LooksLikeUtf16(start, size))
+        Fail(UploadFault::ScriptUtf16, 0);
+}
 
 std::string ScriptReader::ScriptDirectory() const {
 #ifdef _WIN32
@@ -180,7 +215,12 @@ int ScriptReader::ReadFileCommand() {
     std::string name;
     if (!ReadUpToLineEnd(name, kMaxNameBytes))
         return 0;
+#ifdef _WIN32
+    // The system's own separator: a long-path name (\\?\Z:\...) takes no '/'.
+    std::replace(name.begin(), name.end(), '/', '\\');
+#else
     std::replace(name.begin(), name.end(), '\\', '/');
+#endif
     SetCommandText("S" + ScriptDirectory() + name);
     return static_cast<int>(m_strCommand.size());
 }

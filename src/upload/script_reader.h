@@ -20,7 +20,9 @@
 //
 // Paths: the script's directory is its path up to and including the last '/'.
 // Scripts written on Windows name their files with backslashes; inside a file
-// command's name every '\' is taken as a directory separator and becomes '/'.
+// command's name every '\' is taken as a directory separator and becomes '/'
+// (on Windows every '/' becomes '\': a long-path name, \\?\Z:\..., takes no
+// '/').
 // Letter case of the name is kept here; the executor finds a file whose name
 // differs only in case when it opens it (FindFileIgnoringCase).
 //
@@ -36,7 +38,10 @@
 // works).
 //
 // Only a regular file is read as a script: a directory, device or FIFO is
-// refused when the reader is constructed, without waiting in open().
+// refused when the reader is constructed, without waiting in open(). A
+// script saved as UTF-16 (a byte-order mark FF FE or FE FF, or a NUL in
+// the same half of every character of its start) is refused as a whole by
+// GetFirstCommand (ScriptUtf16), rather than read as unknown commands.
 //
 // Lines: a script check asks to be told of the lines that hold text but on
 // which no command starts (KeepSkippedLines): the reader skips them whole,
@@ -85,7 +90,7 @@ public:
     // True once the script could not be opened or a read failed (other than
     // at its end).
     bool HasFailed() const { return m_fault != UploadFault::None; }
-    // ScriptUnopenable, ScriptNotRegular or ScriptUnreadable after a
+    // ScriptUnopenable, ScriptNotRegular, ScriptUnreadable or ScriptUtf16 after a
     // failure, UploadFault::None before; Error() is the errno behind it.
     UploadFault Fault() const { return m_fault; }
     int Error() const { return m_nError; }
@@ -130,6 +135,7 @@ private:
     int ReadFileCommand();
     void SetCommandText(const std::string& text, std::size_t fieldSize = 0);
     void Fail(UploadFault fault, int error);
+    void RefuseUtf16();
     void NoteSkipped(std::size_t line, unsigned char byte);
     void EndSkippedLine();
 

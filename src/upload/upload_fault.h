@@ -16,10 +16,12 @@ enum class UploadFault {
     ScriptUnopenable,     // cannot be opened (error says why)
     ScriptNotRegular,     // a directory, device, pipe ...: not a regular file
     ScriptUnreadable,     // a read failed (error says why)
+    ScriptUtf16,          // saved as UTF-16 (Notepad's "Unicode"): its commands cannot be read
     NoCommand,            // the script holds no command at all
     UnknownCommand,       // a command letter other than E, Q, X (command says which)
     // A data file named by a file command.
     DataFileMissing,      // no such file (or the name holds a NUL byte)
+    DataFileIsFolder,     // the name is a folder's
     DataFileNameTooLong,  // the path is longer than any path can be
     DataFileNotRegular,   // a directory, device, pipe ...: not a regular file
     DataFileUnopenable,   // exists but cannot be opened (error says why)

@@ -36,7 +36,7 @@ enum class Next { Go, Stop };
 // frame before, or, after an abort, once LinkThread has stopped (then nobody
 // will ever take it). True when a frame may be queued now: the slot is free
 // and there is no abort.
-bool WaitForSlot() {
+bool WaitForFreeSlot() {
     WaitForState([] { return !g_bOutboxFull || (g_bAbort && !g_bLinkRunning); });
     return !g_bOutboxFull && !g_bAbort;
 }
@@ -45,7 +45,7 @@ bool WaitForSlot() {
 // (at once when it is set already). True when a frame may be queued now.
 // After an abort the slot is never written, even if it has become free: it
 // may still be in LinkThread's hands.
-bool WaitForSlotOrAbort() {
+bool WaitForFreeSlotOrAbort() {
     WaitForState([] { return !g_bOutboxFull || g_bAbort; });
     return !g_bOutboxFull && !g_bAbort;
 }
@@ -89,13 +89,24 @@ private:
     void EndDataFile(DataFile& file);
     Next ReportFileSent(const DataFile& file, const FramedBytes& framed, const ExpectedDataFile* expected);
     const ExpectedDataFile* ExpectedFor(const std::string& path) const;
+    // The failures: the command queued before is told first, once the link
+    // has taken its frame (the wait ends on an abort), so that the window
+    // lists what went out, then the failure.
+    Next Stop(UINT message);
     Next ReportFault(UploadFault fault, const std::string& path, int error);
     void WaitUntilTaken();
     void WaitForLastFrame();
-    void PostCommand(const std::string& text);
+    bool WaitForSlot();
+    bool WaitForSlotOrAbort();
+    void QueueCommand(const std::string& text);
+    void TellTakenCommand();
 
     HWND m_hwnd;
     ScriptReader m_reader;
+    // The command whose frame waits in the Outbox and has not been told to
+    // the window yet ("" when none): it is told once the link has taken the
+    // frame, never for a frame that may not have gone out.
+    std::string m_strUntold;
     // What the run checked of its data files at its start; nullopt: nothing.
     const std::optional<std::vector<ExpectedDataFile>> m_expected;
 };
@@ -135,8 +146,7 @@ Next ScriptExecutor::Execute() {
     case 'S':
         return SendDataFile();
     default:
-        PostMessage(m_hwnd, WM_UPLOAD_BAD_COMMAND, 0, 0);
-        return Next::Stop;
+        return Stop(WM_UPLOAD_BAD_COMMAND);
     }
 }
 
@@ -149,8 +159,7 @@ Next ScriptExecutor::SendE() {
     for (std::size_t i = 0; i < frame::kEFieldSize && m_reader.m_szCommand[i] != 0; ++i)
         text[i] = static_cast<BYTE>(m_reader.m_szCommand[i]);
     FillOutbox(frame::kLengthE, text, sizeof text);
-    PostCommand(m_reader.m_szCommand);
-    g_bOutboxFull.Set();
+    QueueCommand(m_reader.m_szCommand);
     return Next::Go;
 }
 
@@ -159,8 +168,7 @@ Next ScriptExecutor::SendLetter(char letter) {
         return Next::Go;
     const BYTE text[1] = {static_cast<BYTE>(letter)};
     FillOutbox(frame::kLengthLetter, text, sizeof text);
-    PostCommand(std::string(1, letter));
-    g_bOutboxFull.Set();
+    QueueCommand(std::string(1, letter));
     if (letter == 'Q')
         WaitUntilTaken();
     return Next::Go;
@@ -177,16 +185,15 @@ void ScriptExecutor::WaitUntilTaken() {
         WaitForStateFor([] { return g_bAbort || !g_bOutboxFull; }, kQWaitSlice);
         elapsed = clock.NowSeconds() - start;
     }
+    TellTakenCommand();
 }
 
 Next ScriptExecutor::SendDataFile() {
     DataFile file;
     // The reader's full text: not cut to m_szCommand's size.
     const UploadFault fault = file.Open(m_reader.m_strCommand.substr(1));
-    if (fault == UploadFault::DataFileMissing) {
-        PostMessage(m_hwnd, WM_UPLOAD_FILE_MISSING, 0, 0);
-        return Next::Stop;
-    }
+    if (fault == UploadFault::DataFileMissing)
+        return Stop(WM_UPLOAD_FILE_MISSING);
     if (fault != UploadFault::None)
         return ReportFault(fault, file.Path(), file.Error());
     // A file of another length than the one checked at the start is not
@@ -195,7 +202,6 @@ Next ScriptExecutor::SendDataFile() {
     if (m_expected && (!expected || expected->m_qwSize != file.Length()))
         return ReportFault(UploadFault::DataFileChanged, file.Path(), 0);
     g_bTransferActive.Set();
-    PostCommand("S" + file.Path());
     // Progress runs from 0 to the file's length for each data file.
     g_dwBytesSent.Store(0);
     g_dwFileLength.Store(static_cast<DWORD>(file.Length()));
@@ -244,7 +250,8 @@ bool ScriptExecutor::SendFileContents(DataFile& file, FramedBytes& framed) {
         return true;
     FillOutbox(frame::kLengthHeader, header, sizeof header);
     framed.Add(header, sizeof header);
-    g_bOutboxFull.Set();
+    // The data file's command is told with its header frame.
+    QueueCommand("S" + file.Path());
     g_dwBytesSent.Add(static_cast<DWORD>(count));
 
     BYTE chunk[1 + frame::kChunkDataSize];
@@ -272,7 +279,14 @@ void ScriptExecutor::EndDataFile(DataFile& file) {
     g_bTransferDone.Set();
 }
 
+Next ScriptExecutor::Stop(UINT message) {
+    WaitForSlotOrAbort();
+    PostMessage(m_hwnd, message, 0, 0);
+    return Next::Stop;
+}
+
 Next ScriptExecutor::ReportFault(UploadFault fault, const std::string& path, int error) {
+    WaitForSlotOrAbort();
     PostMessageText(m_hwnd, WM_UPLOAD_FAILED, path.c_str(), PackFault(fault, error));
     return Next::Stop;
 }
@@ -282,12 +296,37 @@ Next ScriptExecutor::ReportFault(UploadFault fault, const std::string& path, int
 // after the write). An abort ends the wait.
 void ScriptExecutor::WaitForLastFrame() {
     WaitForState([] { return !g_bOutboxFull || g_bAbort; });
+    TellTakenCommand();
 }
 
+bool ScriptExecutor::WaitForSlot() {
+    const bool free = WaitForFreeSlot();
+    TellTakenCommand();
+    return free;
+}
+
+bool ScriptExecutor::WaitForSlotOrAbort() {
+    const bool free = WaitForFreeSlotOrAbort();
+    TellTakenCommand();
+    return free;
+}
+
+void ScriptExecutor::QueueCommand(const std::string& text) {
+    m_strUntold = text;
+    g_bOutboxFull.Set();
+}
+
+// A command is told only once its frame has left the Outbox with no abort:
+// a link that fails clears the slot after setting g_bAbort, so a frame it
+// never sent is never listed (after the error, as if it had run). A frame
+// taken just before an abort stays untold, as a data file's end does.
 // The message carries its own copy of the text: the reader's buffer is
 // overwritten by the next command and gone when the thread ends.
-void ScriptExecutor::PostCommand(const std::string& text) {
-    PostMessageText(m_hwnd, WM_UPLOAD_COMMAND, text.c_str());
+void ScriptExecutor::TellTakenCommand() {
+    if (m_strUntold.empty() || g_bOutboxFull || g_bAbort)
+        return;
+    PostMessageText(m_hwnd, WM_UPLOAD_COMMAND, m_strUntold.c_str());
+    m_strUntold.clear();
 }
 
 }  // namespace

@@ -12,8 +12,11 @@
 //   chunk    n+3  '*' + the next n file bytes, n = 64 except for the last
 //
 // Messages posted to the window given as the thread's parameter:
-//   WM_UPLOAD_COMMAND       text: the command being queued ('E...', "Q", "X"),
-//                           or 'S' + the data file's path once it is open
+//   WM_UPLOAD_COMMAND       text: the command ('E...', "Q", "X", or 'S' + the
+//                           data file's path), once the link has taken its
+//                           frame (a data file's: its header) with no abort,
+//                           so that a command whose frame never went out is
+//                           never listed (after a communication error, say)
 //   WM_UPLOAD_FILE_MISSING  a data file does not exist
 //   WM_UPLOAD_BAD_COMMAND   a command letter other than E, Q, S, X
 //   WM_UPLOAD_FAILED        why the upload cannot go on (the script or a data
@@ -25,7 +28,9 @@
 //                           path and SHA-256 (hashed as they were put into
 //                           frames; see SentDataFileOf)
 //   WM_UPLOAD_DONE          exactly once, as the thread ends
-// After a failure message nothing more is queued: the thread ends.
+// A failure message follows the command of the frame queued before it (told
+// once taken, or not at all after an abort); after it nothing more is
+// queued: the thread ends.
 //
 // Where the run has set what it checked of its data files at its start
 // (expected_data_files.h), each data file is held against it: one whose

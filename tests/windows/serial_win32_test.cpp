@@ -73,7 +73,8 @@ TEST(DcbTranslation, SettingsBecomeTheFieldsAndReadBack) {
 
 TEST(PortNames, AnyComNumberAndDevicePaths) {
     const std::pair<const char*, const char*> cases[] = {
-        {"COM1", "\\\\.\\COM1"}, {"com17", "\\\\.\\COM17"}, {"COM256", "\\\\.\\COM256"},
+        {"COM1", "\\\\.\\COM1"}, {"com17", "\\\\.\\COM17"}, {"COM256", "\\\\.\\COM256"}, {"COM7:", "\\\\.\\COM7"},
+        {"com7:", "\\\\.\\COM7"}, {"COM7::", ""}, {":", ""},
         {"\\\\.\\COM3", "\\\\.\\COM3"}, {"COM257", ""}, {"COM0", ""}, {"COM01", ""}, {"COM", ""},
         {"COMX", ""}, {"LPT1", ""}, {"/dev/ttyS0", ""}, {"COM1 ", ""}, {"", ""},
     };
