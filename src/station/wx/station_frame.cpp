@@ -2,6 +2,7 @@
 
 #include "platform/exit_status.h"
 #include "platform/utf8_path.h"
+#include "station/wx/station_palette.h"
 #include "station/wx/station_setup_panel.h"
 #include "station/wx/station_tile_window.h"
 #include "station/wx/station_view_poster.h"
@@ -29,9 +30,7 @@ constexpr char kTitle[] = "Receiver Downloader Station";
 constexpr int kGap = 8;
 constexpr int kMaxTileWidth = 340, kMaxTileHeight = 150;
 const wxColour kGridBackground(240, 242, 245);
-const wxColour kOkText(46, 125, 50), kFailedText(198, 40, 40), kMuted(110, 114, 120);
 
-wxString Text(const std::string& text) { return wxString::FromUTF8(text); }
 
 }  // namespace
 
@@ -72,7 +71,7 @@ bool StationFrame::Start() {
     if (why.empty() && m_options.m_checkOutputs)
         why = m_options.m_checkOutputs(options);
     if (!why.empty()) {
-        wxMessageBox(Text(why), kTitle, wxOK | wxICON_WARNING, this);
+        wxMessageBox(WxText(why), kTitle, wxOK | wxICON_WARNING, this);
         return false;
     }
     m_pSetup->Remember();
@@ -121,16 +120,16 @@ wxPanel* StationFrame::BuildRunPage() {
 
     auto* record = new wxBoxSizer(wxHORIZONTAL);
     const std::string path = m_running.m_strRecordFile;
-    auto* label = new wxStaticText(page, wxID_ANY, Text(path.empty() ? "Record: none (no --record file chosen)"
+    auto* label = new wxStaticText(page, wxID_ANY, WxText(path.empty() ? "Record: none (no --record file chosen)"
                                                                      : "Record: " + path),
                                    wxDefaultPosition, wxDefaultSize, wxST_ELLIPSIZE_MIDDLE);
-    label->SetForegroundColour(kMuted);
+    label->SetForegroundColour(kMutedColour);
     record->Add(label, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
     if (!path.empty()) {
         auto* open = new wxButton(page, wxID_ANY, "Open folder");
         open->SetToolTip("Show the record file's folder");
         open->Bind(wxEVT_BUTTON, [path](wxCommandEvent&) {
-            wxLaunchDefaultApplication(Text(Utf8FromPath(PathFromUtf8(AbsoluteUtf8Path(path)).parent_path())));
+            wxLaunchDefaultApplication(WxText(Utf8FromPath(PathFromUtf8(AbsoluteUtf8Path(path)).parent_path())));
         });
         record->Add(open, 0);
     }
@@ -163,7 +162,7 @@ wxPanel* StationFrame::BuildRunPage() {
     m_pLogFilter->Append("All ports");
     for (std::size_t i = 0; i < m_model->Size(); ++i) {
         const StationTile& tile = m_model->Tile(i);
-        m_pLogFilter->Append(Text(tile.m_strName == tile.m_strPort ? tile.m_strPort
+        m_pLogFilter->Append(WxText(tile.m_strName == tile.m_strPort ? tile.m_strPort
                                                                    : tile.m_strName + " (" + tile.m_strPort + ")"));
     }
     m_pLogFilter->SetSelection(0);
@@ -272,8 +271,8 @@ void StationFrame::AppendLog(const StationLogLine& line) {
     std::string text = wxDateTime(std::chrono::system_clock::to_time_t(line.m_time)).Format("%H:%M:%S  ").utf8_string();
     if (all && line.m_nPort != StationLogLine::kStationLine)
         text += m_model->Tile(line.m_nPort).m_strPort + "  ";
-    m_pLog->SetDefaultStyle(wxTextAttr(line.m_bTrouble ? kFailedText : wxColour(33, 33, 33)));
-    m_pLog->AppendText(Text(text + line.m_strText + "\n"));
+    m_pLog->SetDefaultStyle(wxTextAttr(line.m_bTrouble ? kFailedColour : wxColour(33, 33, 33)));
+    m_pLog->AppendText(WxText(text + line.m_strText + "\n"));
 }
 
 void StationFrame::ShowLog() {
@@ -323,34 +322,34 @@ void StationFrame::UpdateStatus() {
     std::string status;
     if (m_model->IsFinished()) {
         status = "Finished. " + m_model->SummaryHeading() + "; exit status " + std::to_string(m_model->ExitStatus());
-        m_pStatus->SetForegroundColour(m_model->ExitStatus() == kExitSuccess ? kOkText : kFailedText);
+        m_pStatus->SetForegroundColour(m_model->ExitStatus() == kExitSuccess ? kOkColour : kFailedColour);
     } else {
         status = std::to_string(m_model->Size()) + (m_model->Size() == 1 ? " port: " : " ports: ") +
                  std::to_string(loading) + " loading, " + std::to_string(waiting) + " waiting, " +
                  std::to_string(done) + " done. Units: " + std::to_string(m_model->UnitsOk()) + " ok, " +
                  std::to_string(m_model->UnitsFailed()) + " failed";
     }
-    if (m_pStatus->GetLabel() != Text(status))
-        m_pStatus->SetLabel(Text(status));
+    if (m_pStatus->GetLabel() != WxText(status))
+        m_pStatus->SetLabel(WxText(status));
     const bool portRunning = m_nSelected < m_model->Size() && m_model->Tile(m_nSelected).Running() &&
                              !m_model->Tile(m_nSelected).m_bStopRequested;
     m_pStopPort->Enable(Running() && portRunning);
 }
 
 void StationFrame::ShowSummary() {
-    m_pSummaryHeading->SetLabel(Text("Summary: " + m_model->SummaryHeading()));
+    m_pSummaryHeading->SetLabel(WxText("Summary: " + m_model->SummaryHeading()));
     m_pSummary->DeleteAllItems();
     const std::vector<StationSummaryRow>& rows = m_model->Summary();
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const StationSummaryRow& row = rows[i];
-        const long item = m_pSummary->InsertItem(static_cast<long>(i), Text(row.m_strPort));
+        const long item = m_pSummary->InsertItem(static_cast<long>(i), WxText(row.m_strPort));
         const std::string name = i < m_model->Size() ? m_model->Tile(i).m_strName : "";
-        m_pSummary->SetItem(item, 1, Text(name == row.m_strPort ? "" : name));
-        m_pSummary->SetItem(item, 2, Text(std::to_string(row.m_nUnitsOk)));
-        m_pSummary->SetItem(item, 3, Text(std::to_string(row.m_nUnitsFailed)));
-        m_pSummary->SetItem(item, 4, Text(row.m_strResult));
-        m_pSummary->SetItem(item, 5, Text(row.m_strMessage));
-        m_pSummary->SetItemTextColour(item, row.m_strResult == "ok" ? kOkText : kFailedText);
+        m_pSummary->SetItem(item, 1, WxText(name == row.m_strPort ? "" : name));
+        m_pSummary->SetItem(item, 2, WxText(std::to_string(row.m_nUnitsOk)));
+        m_pSummary->SetItem(item, 3, WxText(std::to_string(row.m_nUnitsFailed)));
+        m_pSummary->SetItem(item, 4, WxText(row.m_strResult));
+        m_pSummary->SetItem(item, 5, WxText(row.m_strMessage));
+        m_pSummary->SetItemTextColour(item, row.m_strResult == "ok" ? kOkColour : kFailedColour);
     }
     m_pSummaryHeading->GetParent()->Layout();
 }
@@ -365,7 +364,7 @@ void StationFrame::RunFinished() {
     if (m_nExitStatus == kExitUsage && !started && !m_bCloseWhenFinished) {
         // The station refused to start (its record or events file): back to
         // the choices.
-        wxMessageBox(Text("The station cannot start: " + m_model->LastTrouble()), kTitle, wxOK | wxICON_ERROR, this);
+        wxMessageBox(WxText("The station cannot start: " + m_model->LastTrouble()), kTitle, wxOK | wxICON_ERROR, this);
         m_pPages->ChangeSelection(0);
         if (m_finishedHook)
             m_finishedHook();
@@ -378,7 +377,7 @@ void StationFrame::RunFinished() {
     m_pClose->Show();
     m_pClose->SetDefault();
     m_pRunPage->Layout();
-    SetTitle(Text(std::string(kTitle) + " - finished"));
+    SetTitle(WxText(std::string(kTitle) + " - finished"));
     if (m_bCloseWhenFinished)
         Destroy();
     if (m_finishedHook)

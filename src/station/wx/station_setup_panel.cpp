@@ -2,6 +2,7 @@
 
 #include "platform/port_list.h"
 #include "station/station_ports.h"
+#include "station/wx/station_palette.h"
 #include "term/script_precheck.h"
 #include "upload/script_check.h"
 
@@ -23,12 +24,12 @@
 
 namespace {
 
+const wxColour kWarned(176, 106, 0);
+
 constexpr char kConfigName[] = "receiver-downloader";
 constexpr char kScriptFilter[] = "Command scripts (*.cmd)|*.cmd;*.CMD|All files|*";
 constexpr char kRecordFilter[] = "CSV files (*.csv)|*.csv|All files|*";
-const wxColour kSound(46, 125, 50), kWarned(176, 106, 0), kFaulty(198, 40, 40);
 
-wxString Text(const std::string& text) { return wxString::FromUTF8(text); }
 std::string Utf8(const wxString& text) { return text.utf8_string(); }
 
 // The ports present, each device once, with its adapter and serial number.
@@ -90,8 +91,8 @@ StationSetupPanel::StationSetupPanel(wxWindow* parent, const StationOptions& giv
             if (!port.empty())
                 chosen.push_back(Utf8(port));
     }
-    m_pScript->ChangeValue(Text(shown.m_strScript));
-    m_pRecord->ChangeValue(Text(shown.m_strRecordFile));
+    m_pScript->ChangeValue(WxText(shown.m_strScript));
+    m_pRecord->ChangeValue(WxText(shown.m_strRecordFile));
     (shown.m_bRepeat ? m_pRepeat : m_pOnce)->SetValue(true);
     m_pUnits->SetValue(shown.m_nUnits);
     m_pUnits->Enable(shown.m_bRepeat);
@@ -204,9 +205,9 @@ wxSizer* StationSetupPanel::BuildRun(wxWindow* parent) {
 }
 
 void StationSetupPanel::AddPortRow(const StationPortName& port, bool chosen) {
-    const long row = m_pPorts->InsertItem(m_pPorts->GetItemCount(), Text(port.m_strPort));
-    m_pPorts->SetItem(row, 1, Text(port.m_strDescription));
-    m_pPorts->SetItem(row, 2, Text(port.m_strUsbSerial));
+    const long row = m_pPorts->InsertItem(m_pPorts->GetItemCount(), WxText(port.m_strPort));
+    m_pPorts->SetItem(row, 1, WxText(port.m_strDescription));
+    m_pPorts->SetItem(row, 2, WxText(port.m_strUsbSerial));
     m_pPorts->CheckItem(row, chosen);
     m_portRows.push_back(port);
 }
@@ -254,22 +255,22 @@ void StationSetupPanel::CheckScript() {
     const ScriptCheckReport report = CheckScriptReport(script);
     const ScriptCheckResult& result = report.m_result;
     m_bScriptPasses = result.Passed();
-    m_pCheck->ChangeValue(Text(report.m_strText));
+    m_pCheck->ChangeValue(WxText(report.m_strText));
     char time[64];
     std::snprintf(time, sizeof time, "about %.1f s per unit", WireSeconds(result.WireBytes()));
     std::string verdict;
     if (!result.Passed()) {
         verdict = "✖ " + Plural(result.m_faults.size(), "fault") + ": the station cannot start with this script.";
-        m_pVerdict->SetForegroundColour(kFaulty);
+        m_pVerdict->SetForegroundColour(kFailedColour);
     } else if (!result.m_warnings.empty()) {
         verdict = "⚠ " + Plural(result.m_warnings.size(), "warning") + " (not carried out as written); " +
                   Plural(result.m_dataFiles.size(), "data file") + ", " + time + ".";
         m_pVerdict->SetForegroundColour(kWarned);
     } else {
         verdict = "✔ The script is sound: " + Plural(result.m_dataFiles.size(), "data file") + ", " + time + ".";
-        m_pVerdict->SetForegroundColour(kSound);
+        m_pVerdict->SetForegroundColour(kOkColour);
     }
-    m_pVerdict->SetLabel(Text(verdict));
+    m_pVerdict->SetLabel(WxText(verdict));
     UpdateStart();
 }
 
@@ -281,7 +282,7 @@ void StationSetupPanel::UpdateStart() {
         why = "The script has faults: the station cannot start.";
     else if (ChosenPorts().empty())
         why = "Choose at least one port.";
-    m_pWhyNot->SetLabel(Text(why));
+    m_pWhyNot->SetLabel(WxText(why));
     m_pStart->Enable(why.empty());
     Layout();
 }
@@ -347,10 +348,10 @@ void StationSetupPanel::Remember() const {
     wxConfig config(kConfigName, "", "", "", wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_SUBDIR);
     wxString ports;
     for (const std::string& port : options.m_ports)
-        ports += Text(port) + "\n";
+        ports += WxText(port) + "\n";
     config.Write("/Station/Ports", ports);
-    config.Write("/Station/Script", Text(options.m_strScript));
-    config.Write("/Station/Record", Text(options.m_strRecordFile));
+    config.Write("/Station/Script", WxText(options.m_strScript));
+    config.Write("/Station/Record", WxText(options.m_strRecordFile));
     config.Write("/Station/Repeat", options.m_bRepeat);
     config.Write("/Station/Units", static_cast<long>(options.m_nUnits));
     config.Write("/Station/Timeout", static_cast<long>(options.m_nTimeoutSeconds));

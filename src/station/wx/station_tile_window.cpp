@@ -1,7 +1,8 @@
 #include "station/wx/station_tile_window.h"
 
-#include <algorithm>
+#include "station/wx/station_palette.h"
 
+#include <algorithm>
 #include <tuple>
 
 #include <wx/control.h>
@@ -16,11 +17,10 @@ constexpr int kBand = 6;  // the result colour's band at the left
 constexpr int kBarHeight = 8;
 constexpr int kMenuStop = wxID_HIGHEST + 1;
 
-const wxColour kOk(46, 125, 50), kOkTint(237, 247, 238);
-const wxColour kFailed(198, 40, 40), kFailedTint(253, 236, 238);
+const wxColour kOkTint(237, 247, 238), kFailedTint(253, 236, 238);
 const wxColour kNeutral(158, 158, 158), kCard(255, 255, 255);
 const wxColour kBorder(208, 211, 216), kSelected(21, 101, 192);
-const wxColour kText(33, 33, 33), kMuted(110, 114, 120);
+const wxColour kText(33, 33, 33);
 const wxColour kBar(25, 118, 210), kTrack(226, 230, 235);
 
 bool SameAsShown(const StationTile& a, const StationTile& b) {
@@ -45,7 +45,7 @@ StationTileWindow::StationTileWindow(wxWindow* parent, std::size_t index)
 }
 
 wxColour StationTileWindow::ResultColour(TileColour colour) {
-    return colour == TileColour::Ok ? kOk : colour == TileColour::Failed ? kFailed : kNeutral;
+    return colour == TileColour::Ok ? kOkColour : colour == TileColour::Failed ? kFailedColour : kNeutral;
 }
 
 std::string StationTileWindow::HoverText(const StationTile& tile) {
@@ -133,7 +133,7 @@ void StationTileWindow::OnPaint(wxPaintEvent&) {
         std::string device = m_tile.m_strName == m_tile.m_strPort ? "" : m_tile.m_strPort;
         if (!m_tile.m_strUsbSerial.empty())
             device += (device.empty() ? "" : " · ") + ("S/N " + m_tile.m_strUsbSerial);
-        y += line(device.empty() ? std::string(" ") : device, small, kMuted).y + 3;
+        y += line(device.empty() ? std::string(" ") : device, small, kMutedColour).y + 3;
     }
     std::string phase = m_tile.PhaseText();
     if (m_tile.m_nPercent >= 0)
@@ -154,14 +154,14 @@ void StationTileWindow::OnPaint(wxPaintEvent&) {
         const std::string left_ = m_tile.TimeLeftText();
         if (!left_.empty())
             rate += (rate.empty() ? "" : " · ") + left_;
-        y += line(rate.empty() ? std::string(" ") : rate, small, kMuted).y + 2;
+        y += line(rate.empty() ? std::string(" ") : rate, small, kMutedColour).y + 2;
     }
     // The counts, each with a dot of its colour.
     dc.SetFont(small);
     const int dot = dc.GetCharHeight() / 2;
     int x = left;
-    for (const auto& [count, colour, word] : {std::tuple{m_tile.m_nUnitsOk, kOk, " ok"},
-                                              std::tuple{m_tile.m_nUnitsFailed, kFailed, " failed"}}) {
+    for (const auto& [count, colour, word] : {std::tuple{m_tile.m_nUnitsOk, kOkColour, " ok"},
+                                              std::tuple{m_tile.m_nUnitsFailed, kFailedColour, " failed"}}) {
         dc.SetBrush(wxBrush(colour));
         dc.DrawCircle(x + dot / 2 + 1, y + dc.GetCharHeight() / 2 + 1, dot / 2 + 1);
         x += dot + 4;
