@@ -64,6 +64,11 @@ public:
     // process, with the exit status. It must not wait for the UI thread.
     // Set before Start().
     void SetForcedExitHook(std::function<void(int status)> hook) { m_forcedExitHook = std::move(hook); }
+    // Called on the watcher's thread (the console handler's on Windows) each
+    // time a cancel request has become pending, so that a caller asleep in a
+    // wait of its own can be woken (the station's wait for its children).
+    // It must not block. Set before Start().
+    void SetRequestHook(std::function<void()> hook) { m_requestHook = std::move(hook); }
     // Stops the helper thread, drops signals that are still pending, and
     // restores the calling thread's mask.
     void Stop();
@@ -107,4 +112,5 @@ private:
     bool m_bStarted = false;
     bool m_bKeepIgnored = false;
     std::function<void(int)> m_forcedExitHook;
+    std::function<void()> m_requestHook;
 };

@@ -1,17 +1,15 @@
 #include "station/station.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <memory>
 
 #include "events/event_names.h"
 #include "events/run_events.h"
+#include "platform/console.h"
 #include "platform/exit_status.h"
 #include "platform/interrupt_watcher.h"
 #include "platform/port_list.h"
@@ -48,8 +46,7 @@ public:
           m_pErr(err),
           m_ports(options.m_ports.begin(), options.m_ports.end()),
           m_runs(options.m_ports.size()),
-          m_display(out, isatty(fileno(out)) == 1, m_ports),
-          m_childIds(new std::atomic<int>[options.m_ports.size()]()) {}
+          m_display(out, EnableLiveConsole(out), m_ports) {}
 
     int Run();
 
@@ -79,9 +76,6 @@ private:
     std::FILE* m_pEvents = nullptr;
     bool m_bOwnEvents = false;
     int m_nCancelSignal = 0;
-    // The running children's process ids (0: none), for the interrupt
-    // watcher's thread when a second signal ends the station.
-    std::unique_ptr<std::atomic<int>[]> m_childIds;
 };
 
 void Station::StartRun(std::size_t index) {
@@ -97,7 +91,6 @@ void Station::StartRun(std::size_t index) {
     run.m_keeper.Take(m_ports[index].Port());
     run.m_startedAt = run.m_heardAt = SteadyClock::now();
     run.m_child = StationChild::Start(m_options.m_strProgram, args, &reason);
-    m_childIds[index].store(run.m_child ? run.m_child->Id() : 0, std::memory_order_release);
     m_ports[index].BeginUnit();
     if (!run.m_child) {
         run.m_keeper.Release();
@@ -156,7 +149,6 @@ void Station::EndRun(std::size_t index, const ChildExit& exit) {
     TakeEvents(index);  // what it wrote before it ended
     const double seconds = std::chrono::duration<double>(SteadyClock::now() - run.m_startedAt).count();
     UnitOutcome outcome = m_ports[index].EndUnit(exit, run.m_strEndedBy, seconds);
-    m_childIds[index].store(0, std::memory_order_release);
     run.m_child.reset();
     if (run.m_lines.Dropped() > 0) {
         outcome.m_bSuccess = false;
@@ -296,10 +288,8 @@ int Station::ExitStatus() const {
 
 int Station::Run() {
     InterruptWatcher interrupts;
-    interrupts.SetForcedExitHook([this](int status) {
-        for (std::size_t i = 0; i < m_ports.size(); ++i)
-            StationChild::SignalProcess(m_childIds[i].load(std::memory_order_acquire), status - kExitSignalBase);
-    });
+    interrupts.SetForcedExitHook([](int status) { StationChild::EndAllAtOnce(status - kExitSignalBase); });
+    interrupts.SetRequestHook(&StationChild::WakeWaiter);
     interrupts.KeepIgnoredSignalsIgnored();
     // The signals are held from the program's start for the watcher: a
     // station it cannot take them for could not be cancelled.
@@ -336,7 +326,7 @@ int Station::Run() {
         StartRun(i);
     }
     for (std::vector<StationChild*> running = Running(); !running.empty(); running = Running()) {
-        StationChild::WaitForAny(running, interrupts.WakeFd(), NextDeadline());
+        StationChild::WaitForAny(running, NextDeadline());
         if (const int signal = interrupts.TakeInterrupt())
             ForwardCancel(signal);
         EnforceDeadlines();

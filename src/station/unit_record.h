@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/shared_line_file.h"
 #include "station/station_port.h"
 
 struct UnitRecordLine {
@@ -30,7 +31,6 @@ struct UnitRecordLine {
 class UnitRecord {
 public:
     UnitRecord() = default;
-    ~UnitRecord();
     UnitRecord(const UnitRecord&) = delete;
     UnitRecord& operator=(const UnitRecord&) = delete;
 
@@ -50,7 +50,5 @@ public:
     static std::string UtcTime(std::chrono::system_clock::time_point time);
 
 private:
-    bool WriteAll(const std::string& text, std::string* reason);
-
-    int m_nFd = -1;
+    SharedLineFile m_file;
 };
