@@ -138,6 +138,7 @@ TEST(StationPortsTest, FileListingAndRepeats) {
     ASSERT_TRUE(ReadPortsFile((temp.Path() / "ports").string(), &ports, &reason)) << reason;
     EXPECT_EQ(ports, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
     EXPECT_EQ(FindRepeatedPort({"/dev/ttyUSB0", "/dev/../dev/ttyUSB0"}), "/dev/../dev/ttyUSB0");
+    EXPECT_EQ(FindRepeatedPort({"COM1", "/dev/ttyS1", "com1"}), "com1");
     EXPECT_EQ(PortsOfListing({{"/dev/serial/by-id/a", "", "/dev/ttyUSB0"}, {"/dev/serial/by-id/b", "", "/dev/ttyUSB9"},
                               {"/dev/ttyUSB0", "", ""}}),
               (std::vector<std::string>{"/dev/serial/by-id/b", "/dev/ttyUSB0"}));
