@@ -26,6 +26,7 @@
 #include "app/frame_trace_file.h"
 #include "app/gui_handover.h"
 #include "app/output_guard.h"
+#include "platform/inherited_stream.h"
 #include "platform/interrupt_watcher.h"
 #include "platform/port_list.h"
 #include "events/event_names.h"
@@ -153,12 +154,6 @@ int UsageError(const std::string& text) { return Refuse(nullptr, kExitUsage, tex
 
 // Many ports at once, unit after unit: always in the terminal.
 int RunStationMode(const CommandLine& commandLine, const char* argv0) {
-#ifdef _WIN32
-    (void)argv0;
-    (void)commandLine;
-    return UsageError("several ports at once (the station) needs Linux for now; on Windows run one "
-                      "receiver-downloader per port");
-#else
     StationOptions options;
     options.m_ports = commandLine.m_ports;
     std::string reason;
@@ -185,7 +180,6 @@ int RunStationMode(const CommandLine& commandLine, const char* argv0) {
     options.m_strEventsFile = commandLine.m_strEventsFile;
     options.m_strProgram = StationChild::OwnProgramPath(argv0);
     return RunStation(options, OperatorStream(commandLine), stderr);
-#endif
 }
 
 // Everything after the options have been read and the events opened.
@@ -267,8 +261,22 @@ int main(int argc, char** argv) {
         if (!events)
             return Refuse(nullptr, kExitUsage,
                           "cannot write the events file " + commandLine.m_strEventsFile + ": " + reason);
-        events->SetPort(PortNameFor(PortSettingsFor(commandLine)));
+    } else if (commandLine.m_nEventsHandle != 0) {
+        // A station's child run.
+        std::string reason;
+        std::FILE* stream = OpenInheritedStream(commandLine.m_nEventsHandle, &reason);
+        if (stream == nullptr)
+            return Refuse(nullptr, kExitUsage, "--events-handle: " + reason);
+        events = std::make_unique<RunEvents>(stream);
     }
+    if (events)
+        events->SetPort(PortNameFor(PortSettingsFor(commandLine)));
+#ifdef _WIN32
+    // A station's child run gets its station's signals over its standard
+    // input.
+    if (commandLine.m_nEventsHandle != 0 && !WatchStationLifeline())
+        return Refuse(events.get(), kExitUsage, "cannot watch the station's lifeline");
+#endif
     status = RunCommandLine(commandLine, events.get(), argc, argv);
     if (events && !events->WriteError().empty()) {
         // A program reading the events cannot know how the run ended.
