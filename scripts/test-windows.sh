@@ -10,7 +10,12 @@
 #      the line hung up during the upload, Ctrl-C while waiting for the
 #      receiver, names beyond ASCII, and a missing script, each with the
 #      text and exit status the Linux program gives;
-#   3. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
+#   3. the station: three simulated receivers on COM5..COM7, unit after
+#      unit with a record checked against what each receiver got (one line
+#      hung up, the others going on), and Ctrl-C in the middle of the files
+#      (every port cancelled and its speed given back, exit 130, nothing of
+#      the station left running);
+#   4. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
 # Wine runs in a prefix of its own inside the build folder, made once; one
 # wineserver is kept up for the run (a cold start per program now and then
 # fails to load it, c0000135) and stopped at the end.
@@ -67,8 +72,9 @@ line_after() {
   return 1
 }
 
-# Points COM5 of the prefix at a pseudo-terminal.
-map_com5() { ln -sfn "$1" "$WINEPREFIX/dosdevices/com5"; }
+# Points COMn of the prefix at a pseudo-terminal.
+map_com() { ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"; }
+map_com5() { map_com 5 "$1"; }
 
 # 1. Unit tests.
 for t in $(cat "$build_dir/windows-tests.txt" | tr ';' ' '); do
@@ -184,7 +190,106 @@ else
   result "missing script: exit 1" 1
 fi
 
-# 3. The GUI: each dialog shown and a whole download through them (the demo,
+# 3. The station. Each port gets a simulated receiver of its own, started
+# with options; the pseudo-terminal's speed is set to 9600 first, so that a
+# port left at the download's 38400 shows.
+start_station_sims() {  # log prefix, then one quoted option string per port (COM5, COM6, ...)
+  local prefix=$1 n=5
+  shift
+  station_sims=()
+  for options in "$@"; do
+    # shellcheck disable=SC2086
+    "$linux_build/receiver-sim" -q $options >"$prefix$n.log" 2>&1 &
+    pids+=("$!")
+    station_sims+=("$!")
+    local pty
+    pty=$(line_after "$prefix$n.log" 'Tool port: ')
+    stty -F "$pty" 9600
+    echo "$pty" >"$prefix$n.pty"
+    map_com $n "$pty"
+    n=$((n + 1))
+  done
+}
+# Each port's pseudo-terminal at 9600 again, while its receiver still runs.
+speeds_given_back() {  # log prefix, port numbers
+  local prefix=$1 n speed
+  shift
+  for n in "$@"; do
+    speed=$(stty -F "$(cat "$prefix$n.pty")" speed 2>&1) || true
+    [ "$speed" = 9600 ] || { echo "COM$n left at $speed"; return 1; }
+  done
+}
+# Ends the station's receivers, each printing its summary.
+stop_station_sims() {
+  local pid
+  for pid in "${station_sims[@]}"; do kill -INT "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+}
+# Nothing of the station's left: its children name the work folder.
+none_left() { ! pgrep -f "$(basename "$work")" >/dev/null; }
+mkdir -p "$work/station"
+cp examples/load.cmd examples/code.lzs "$work/station/"
+
+# Unit after unit on three ports, the third hanging up in its first file:
+# its unit fails with the communication error (and the port, gone, can be
+# opened no more), the two others load both their units; every record line
+# agrees with its receiver.
+# The receivers keep powering on until the station has ended: one that ended
+# by itself right after its last unit would hang its line up under the
+# station's last frames.
+start_station_sims "$work/units-" "--next-unit-delay 1" "--next-unit-delay 1" "--hangup-after 20"
+status=0
+timeout 300 wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --port COM6 --port COM7 \
+  --script "$work/station/load.cmd" --repeat --units 2 --timeout 60 --record "$work/station/units.csv" \
+  >"$work/units.out" 2>&1 || status=$?
+# (COM7's line is gone with its hang-up.)
+speeds=0
+speeds_given_back "$work/units-" 5 6 || speeds=1
+stop_station_sims
+check=0
+python3 tests/windows/station_record_check.py "$work/station/units.csv" \
+  COM5 "$work/units-5.log" "success 2" COM6 "$work/units-6.log" "success 2" \
+  COM7 "$work/units-7.log" "error Communication error" || check=1
+if [ $status -eq 1 ] && [ $check -eq 0 ] && grep -q "Summary: 3 ports, 2 succeeded, 1 failed" "$work/units.out" &&
+   [ $speeds -eq 0 ] && none_left; then
+  result "station under Wine: 3 ports, --repeat --units 2, one line hung up, every record line checked" 0
+else
+  echo "status $status"; cat "$work/units.out" "$work/station/units.csv" "$work"/units-*.log
+  result "station under Wine: 3 ports, --repeat --units 2, one line hung up, every record line checked" 1
+fi
+
+# Ctrl-C while every port is in the middle of its file (paced at the line's
+# speed, 32 KiB take about 9 s): each cancels and gives its port back, the
+# record has a cancelled line per port, exit 130.
+head -c 32768 /dev/urandom >"$work/station/big.bin"
+printf 'CE000001\r\nCQ\r\nSbig.bin\r\nCX\r\n' >"$work/station/big.cmd"
+start_station_sims "$work/cancel-" --paced --paced --paced
+# (wine64 itself in the background, so that the signal reaches it.)
+wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --port COM6 --port COM7 \
+  --script "$work/station/big.cmd" --record "$work/station/cancel.csv" >"$work/station-cancel.out" 2>&1 &
+station_pid=$!
+pids+=("$station_pid")
+for _ in $(seq 300); do
+  [ "$(grep -o '^COM[567] *loading' "$work/station-cancel.out" | sort -u | wc -l)" -ge 3 ] && break
+  sleep 0.1
+done
+kill -INT "$station_pid"
+status=0
+wait "$station_pid" || status=$?
+speeds=0
+speeds_given_back "$work/cancel-" 5 6 7 || speeds=1
+stop_station_sims
+check=0
+python3 tests/windows/station_record_check.py "$work/station/cancel.csv" \
+  COM5 "$work/cancel-5.log" cancelled COM6 "$work/cancel-6.log" cancelled COM7 "$work/cancel-7.log" cancelled ||
+  check=1
+if [ $status -eq 130 ] && [ $check -eq 0 ] && [ $speeds -eq 0 ] && none_left; then
+  result "station under Wine: Ctrl-C mid-file: every port cancelled and given back, exit 130, none left" 0
+else
+  echo "status $status"; cat "$work/station-cancel.out" "$work/station/cancel.csv"
+  result "station under Wine: Ctrl-C mid-file: every port cancelled and given back, exit 130, none left" 1
+fi
+
+# 4. The GUI: each dialog shown and a whole download through them (the demo,
 # over the line inside the process), on a virtual display of its own.
 if grep -q "^RD_WITH_GUI:BOOL=ON" "$build_dir/CMakeCache.txt"; then
   # Wine's windows go to the display its server was started on: the GUI's
