@@ -24,7 +24,6 @@
 // tree's layout), or given with --tool, --sim and --responder.
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -42,6 +41,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_machine.h"
 #include "bench_process.h"
 #include "bench_receiver.h"
 #include "link/frame_format.h"
@@ -541,20 +541,14 @@ std::string FindProgram(const std::string& given, const std::string& name) {
     return name;
 }
 
-std::string MachineLine() {
-    std::string model = "?";
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    for (std::string line; std::getline(cpuinfo, line);)
-        if (line.rfind("model name", 0) == 0) {
-            model = line.substr(line.find(':') + 2);
-            break;
-        }
-    utsname system{};
-    uname(&system);
-    double load[3] = {0, 0, 0};
-    getloadavg(load, 3);
-    return Format("%ld cores, %s, Linux %s, load average %.2f", sysconf(_SC_NPROCESSORS_ONLN), model.c_str(),
-                  system.release, load[0]);
+// A program's path as printed: relative to the build tree (the folder above
+// this program's) when it lies inside it, else its file name alone.
+std::string ShownPath(const std::string& path) {
+    const fs::path tree = fs::read_symlink("/proc/self/exe").parent_path().parent_path();
+    const fs::path relative = fs::path(path).lexically_relative(tree);
+    if (!relative.empty() && *relative.begin() != "..")
+        return relative.string();
+    return fs::path(path).filename().string();
 }
 
 }  // namespace
@@ -616,9 +610,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::printf("Machine: %s\n", MachineLine().c_str());
-    std::printf("Tool: %s\nSimulator: %s\nMinimal responder: %s\n", options.tool.c_str(), options.sim.c_str(),
-                options.responder.c_str());
+    PrintMachineAtStart();
+    std::printf("Tool: %s\nSimulator: %s\nMinimal responder: %s\n", ShownPath(options.tool).c_str(),
+                ShownPath(options.sim).c_str(), ShownPath(options.responder).c_str());
     std::printf("Timed transfers: %u rounds of %u chunks each; waiting watched for %.1f s\n\n", options.rounds,
                 options.chunks, options.idleSeconds);
     std::fflush(stdout);
@@ -645,7 +639,8 @@ int main(int argc, char** argv) {
 
     std::error_code error;
     fs::remove_all(folder, error);
-    std::printf("Machine afterwards: %s\n\n", MachineLine().c_str());
+    PrintLoadAtEnd();
+    std::printf("\n");
     PrintTable(rows);
     const bool failed = std::any_of(rows.begin(), rows.end(), [](const Row& row) {
         return row.verdict.rfind("FAILED", 0) == 0 || row.now.rfind("FAILED", 0) == 0;

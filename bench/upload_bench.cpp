@@ -1,16 +1,16 @@
-// Figures for UploadThread:
+// Figures for UploadThread, as one table:
 //  1. Outbox hand-off rate with a consumer that takes each frame at once (no
 //     port), on a data file above 42 MB: frames per second, CPU time per
 //     frame, and the progress counters at the end (they must read 100 %
 //     when the percentage is computed in 64 bits).
 //  2. A whole script through the real LinkThread over a pseudo-terminal to
-//     the simulated receiver: unpaced (as fast as the pty goes) and, with
-//     --paced, at the line's real 38400 baud timing.
-//
-// Usage: upload_bench [--size-mb N] [--pty-kb N] [--paced]
+//     the simulated receiver: unpaced (as fast as the pty goes) and at the
+//     line's real 38400 baud timing.
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,8 +22,11 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "bench_machine.h"
 #include "link/frame_buffer.h"
+#include "link/latency_cost.h"
 #include "link/link_thread.h"
 #include "link/messages.h"
 #include "link/port_setup.h"
@@ -38,6 +41,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+struct Row {
+    std::string figure, now;
+    bool failed = false;
+};
+
+std::string Format(const char* format, auto... values) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
 
 double CpuSeconds() {
     rusage usage{};
@@ -90,7 +104,7 @@ private:
     HWND m_hwnd;
 };
 
-void HandOffRate(const std::string& dir, std::size_t sizeMb) {
+std::vector<Row> HandOffRate(const std::string& dir, std::size_t sizeMb) {
     const std::string data = dir + "/big.lzs";
     const std::size_t size = sizeMb * 1024 * 1024 + 17;
     WriteRandomFile(data, size);
@@ -125,42 +139,49 @@ void HandOffRate(const std::string& dir, std::size_t sizeMb) {
     g_bLinkRunning.Clear();
     JoinWorkerThreads(std::chrono::seconds(10));
 
-    const std::uint64_t percent = std::uint64_t{g_dwBytesSent.Load()} * 100 / g_dwFileLength.Load();
-    std::printf("hand-off, no port: %zu bytes in %zu frames, %.2f s wall, %.2f s CPU (both threads)\n", size, frames,
-                wall, cpu);
-    std::printf("  %.0f frames/s, %.1f MB/s, %.2f us CPU per frame\n", frames / wall, size / wall / 1e6,
-                cpu / frames * 1e6);
-    std::printf("  counters at the end: sent %u of %u bytes = %llu %% (64-bit); 32-bit product would give %u %%\n",
-                g_dwBytesSent.Load(), g_dwFileLength.Load(), static_cast<unsigned long long>(percent),
-                static_cast<unsigned>(g_dwBytesSent.Load() * 100u / g_dwFileLength.Load()));
+    const std::uint32_t length = std::max<std::uint32_t>(g_dwFileLength.Load(), 1);
+    const std::uint64_t percent = std::uint64_t{g_dwBytesSent.Load()} * 100 / length;
     fs::remove(data);
+    const bool whole = window.m_done && g_dwBytesSent.Load() == size;
+    return {{Format("Outbox hand-off without a port (%zu MiB data file; both threads)", sizeMb),
+             Format("%zu bytes in %zu frames, %.2f s: %.0f frames/s, %.1f MB/s; CPU %.2f s, %.2f µs per frame", size,
+                    frames, wall, frames / wall, size / wall / 1e6, cpu, cpu / frames * 1e6),
+             !whole},
+            {"progress counters at the end",
+             Format("sent %u of %u bytes: %llu %% (a 32-bit product would give %u %%)", g_dwBytesSent.Load(),
+                    g_dwFileLength.Load(), static_cast<unsigned long long>(percent),
+                    static_cast<unsigned>(g_dwBytesSent.Load() * 100u / length)),
+             percent != 100}};
 }
 
-void OverPty(const std::string& dir, std::size_t sizeKb, bool paced) {
+Row OverPty(const std::string& dir, std::size_t sizeKb, bool paced) {
     const std::string data = dir + "/code.lzs";
     const std::size_t size = sizeKb * 1024 + 29;
+    const std::string figure =
+        Format("whole script over a pty to the simulated receiver, %s (%zu KiB data file; tool and simulator)",
+               paced ? "paced at 38400 baud" : "unpaced", sizeKb);
     WriteRandomFile(data, size);
     std::ofstream(dir + "/load.cmd", std::ios::binary) << "CE000001\r\nCQ\r\nScode.lzs\r\nCX\r\n";
+    // As a fresh process has it: an earlier run left its last frames here.
     ResetSharedState();
     g_bAbort.Clear();
     g_bOutboxFull.Clear();
+    Outbox = FrameBuffer();
+    InFrame = FrameBuffer();
+    ReplyFrame = FrameBuffer();
     g_strScriptPath = dir + "/load.cmd";
 
     SimOptions options;
     options.paced = paced;
     std::string reason;
     std::unique_ptr<ReceiverSim> sim = ReceiverSim::CreatePty(options, &reason);
-    if (!sim) {
-        std::printf("no pty: %s\n", reason.c_str());
-        return;
-    }
+    if (!sim)
+        return {figure, "FAILED: no pty: " + reason, true};
     sim->Start();
     PortSettings settings;
     settings.m_strDevice = sim->ToolPath();
-    if (!OpenCommPort(settings, &reason)) {
-        std::printf("cannot open %s: %s\n", sim->ToolPath().c_str(), reason.c_str());
-        return;
-    }
+    if (!OpenCommPort(settings, &reason))
+        return {figure, "FAILED: cannot open the pty: " + reason, true};
     Window linkWindow, uploadWindow;
     AfxBeginThread(LinkThread, linkWindow.Param());
     linkWindow.WaitFor(linkWindow.m_ready, std::chrono::seconds(30));
@@ -175,38 +196,59 @@ void OverPty(const std::string& dir, std::size_t sizeKb, bool paced) {
     CloseCommPort();
     sim->WaitUntil([](const SimReport& r) { return r.commands.size() >= 3; }, std::chrono::seconds(10));
     sim->Stop();
+    fs::remove(data);
     const SimReport report = sim->Report();
-    std::printf("over a pty to the simulated receiver%s: %zu bytes, %.2f s wall, %.2f s CPU (tool and simulator)\n",
-                paced ? " (paced at 38400 baud)" : " (unpaced)", size, wall, cpu);
-    std::printf("  %.0f data bytes/s; received %zu file(s), complete %s, %zu error(s)\n", size / wall,
-                report.files.size(), !report.files.empty() && report.files[0].complete ? "yes" : "no",
-                report.errors.size());
+    const bool complete = report.files.size() == 1 && report.files[0].complete && report.errors.empty();
+    std::string now = Format("%zu bytes, %.2f s: %.0f data bytes/s", size, wall, size / wall);
+    if (paced) {
+        // The line's limit: one "OK:" and one whole chunk frame per chunk.
+        const double lineBytesPerSecond = 1000.0 * frame::kChunkDataSize / ChunkMilliseconds(0);
+        now += Format(" (%.3f of the line's limit, %.0f bytes/s)", size / wall / lineBytesPerSecond,
+                      lineBytesPerSecond);
+    }
+    now += Format("; CPU %.2f s; received %zu file(s), %s, %zu error(s)", cpu, report.files.size(),
+                  complete ? "complete" : "NOT complete", report.errors.size());
+    return {figure, now, !complete};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::size_t sizeMb = 48, ptyKb = 256;
-    bool paced = false;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--size-mb") && i + 1 < argc)
-            sizeMb = std::strtoul(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--pty-kb") && i + 1 < argc)
-            ptyKb = std::strtoul(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--paced"))
-            paced = true;
-        else {
-            std::fprintf(stderr, "usage: %s [--size-mb N] [--pty-kb N] [--paced]\n", argv[0]);
-            return 2;
-        }
+    CLI::App app{"Upload benchmark: the Outbox hand-off without a port, and whole scripts over a pty to the "
+                 "simulated receiver, unpaced and paced, as one table."};
+    std::size_t sizeMb = 48, ptyKb = 256, pacedKb = 32;
+    bool quick = false;
+    app.add_option("--size-mb", sizeMb, "Data file of the hand-off without a port, in MiB")
+        ->default_val(sizeMb)
+        ->check(CLI::Range(1, 4000));
+    app.add_option("--pty-kb", ptyKb, "Data file of the unpaced run over a pty, in KiB (0 skips it)")
+        ->default_val(ptyKb)
+        ->check(CLI::Range(0, 1 << 20));
+    app.add_option("--paced-kb", pacedKb, "Data file of the run paced at 38400 baud, in KiB (0 skips it)")
+        ->default_val(pacedKb)
+        ->check(CLI::Range(0, 1 << 20));
+    app.add_flag("--quick", quick, "A short run: 8 MiB without a port, 64 KiB unpaced, 4 KiB paced");
+    CLI11_PARSE(app, argc, argv);
+    if (quick) {
+        sizeMb = std::min<std::size_t>(sizeMb, 8);
+        ptyKb = std::min<std::size_t>(ptyKb, 64);
+        pacedKb = std::min<std::size_t>(pacedKb, 4);
     }
     std::string dir = (fs::temp_directory_path() / "upload_bench_XXXXXX").string();
     if (!mkdtemp(dir.data())) {
-        std::perror("mkdtemp");
+        std::perror("upload_bench: mkdtemp");
         return 1;
     }
-    HandOffRate(dir, sizeMb);
-    OverPty(dir, ptyKb, paced);
+    PrintMachineAtStart();
+    std::vector<Row> rows = HandOffRate(dir, sizeMb);
+    if (ptyKb > 0)
+        rows.push_back(OverPty(dir, ptyKb, false));
+    if (pacedKb > 0)
+        rows.push_back(OverPty(dir, pacedKb, true));
     fs::remove_all(dir);
-    return 0;
+    PrintLoadAtEnd();
+    std::printf("\n| figure | now |\n|---|---|\n");
+    for (const Row& row : rows)
+        std::printf("| %s | %s |\n", row.figure.c_str(), row.now.c_str());
+    return std::any_of(rows.begin(), rows.end(), [](const Row& row) { return row.failed; }) ? 1 : 0;
 }

@@ -36,5 +36,39 @@ file(CREATE_LINK /usr/include/nlohmann ${RD_JSON_INCLUDE}/nlohmann SYMBOLIC)
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
 set_property(TARGET nlohmann_json::nlohmann_json PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${RD_JSON_INCLUDE})
 
-# The manifest: UTF-8 code page, common controls version 6, DPI aware.
-set(RD_WINDOWS_RESOURCES ${PROJECT_SOURCE_DIR}/cmake/windows/receiver-downloader.rc)
+# The program's resources: the manifest (UTF-8 code page, common controls
+# version 6, DPI aware), the icon and the version details, made from the
+# templates in cmake/windows with the project's version.
+set(RD_PRODUCT "Receiver Downloader")
+set(RD_VERSION_QUAD ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
+string(REPLACE "." "," RD_VERSION_COMMAS ${RD_VERSION_QUAD})
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE RD_COPYRIGHT REGEX "^Copyright ")
+set(RD_WINDOWS_DIR ${PROJECT_BINARY_DIR}/windows)
+set(RD_MANIFEST ${RD_WINDOWS_DIR}/receiver-downloader.manifest)
+set(RD_ICON ${RD_WINDOWS_DIR}/receiver-downloader.ico)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/windows/receiver-downloader.manifest.in ${RD_MANIFEST} @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/windows/receiver-downloader.rc.in
+               ${RD_WINDOWS_DIR}/receiver-downloader.rc @ONLY)
+set(RD_WINDOWS_RESOURCES ${RD_WINDOWS_DIR}/receiver-downloader.rc)
+
+# The icon: the SVG drawn at each size Windows asks for (the small ones for
+# lists and title bars, 256 for large icon views, stored as PNG).
+find_program(RD_RSVG_CONVERT rsvg-convert REQUIRED)
+find_program(RD_ICOTOOL icotool REQUIRED)
+set(RD_ICON_SVG ${PROJECT_SOURCE_DIR}/res/receiver-downloader.svg)
+set(draw_commands)
+set(bitmaps)
+foreach(size 16 20 24 32 40 48 64 128)
+  list(APPEND draw_commands COMMAND ${RD_RSVG_CONVERT} -w ${size} -h ${size} -o icon-${size}.png ${RD_ICON_SVG})
+  list(APPEND bitmaps icon-${size}.png)
+endforeach()
+add_custom_command(OUTPUT ${RD_ICON}
+                   ${draw_commands}
+                   COMMAND ${RD_RSVG_CONVERT} -w 256 -h 256 -o icon-256.png ${RD_ICON_SVG}
+                   COMMAND ${RD_ICOTOOL} -c -o ${RD_ICON} ${bitmaps} -r icon-256.png
+                   DEPENDS ${RD_ICON_SVG}
+                   WORKING_DIRECTORY ${RD_WINDOWS_DIR}
+                   COMMENT "Drawing the program's icon"
+                   VERBATIM)
+# windres reads the icon and the manifest but does not tell CMake so.
+set_source_files_properties(${RD_WINDOWS_RESOURCES} PROPERTIES OBJECT_DEPENDS "${RD_ICON};${RD_MANIFEST}")

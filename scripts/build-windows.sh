@@ -3,7 +3,11 @@
 # $BUILD_DIR):
 #   build-windows/receiver-downloader.exe           static: needs only the DLLs
 #                                                   every Windows has
-#   build-windows/receiver-downloader-*-win64.zip   the .exe, README, examples
+#   build-windows/receiver-downloader-*-win64.zip   the .exe, README, license,
+#                                                   changelog, examples
+#   build-windows/receiver-downloader-*-setup.exe   the same as an installer
+#                                                   (NSIS), with a Start-menu
+#                                                   shortcut and an uninstaller
 # The program holds the GUI and the terminal mode. Extra arguments go to
 # CMake.
 set -euo pipefail
@@ -23,6 +27,6 @@ fi
 
 cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw-w64.cmake" \
       -DCMAKE_BUILD_TYPE=Release "${gui[@]}" "$@" >/dev/null
-cmake --build "$build_dir" -j"$(nproc)" --target receiver-downloader
+cmake --build "$build_dir" -j"$(nproc)" --target receiver-downloader installer
 (cd "$build_dir" && cpack -G ZIP >/dev/null)
-ls -l "$build_dir"/receiver-downloader.exe "$build_dir"/*.zip
+ls -l "$build_dir"/receiver-downloader.exe "$build_dir"/*.zip "$build_dir"/*-setup.exe

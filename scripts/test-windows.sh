@@ -15,7 +15,12 @@
 #      hung up, the others going on), and Ctrl-C in the middle of the files
 #      (every port cancelled and its speed given back, exit 130, nothing of
 #      the station left running);
-#   4. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
+#   4. the installer (setup.exe, NSIS): a silent install for all users and
+#      one for the current user, each checked (files, Start-menu shortcut,
+#      uninstall entry, the installed program's --version, no .cmd
+#      association) and silently uninstalled without a trace; and the
+#      program's version resource and icon, read back from the file;
+#   5. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
 # Wine runs in a prefix of its own inside the build folder, made once; one
 # wineserver is kept up for the run (a cold start per program now and then
 # fails to load it, c0000135) and stopped at the end.
@@ -32,7 +37,8 @@ if [ ! -x "$linux_build/receiver-sim" ]; then
   cmake --build "$linux_build" -j"$(nproc)" --target receiver-sim >/dev/null
 fi
 
-export WINEPREFIX=$root/$build_dir/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No menu entries of the host made from the installer's shortcuts.
+export WINEPREFIX=$root/$build_dir/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 export PATH=/usr/lib/wine:$PATH
 [ -f "$WINEPREFIX/system.reg" ] || wine64 wineboot -i >/dev/null 2>&1
 # Keeps running until the cleanup stops it (one may run already: then that one).
@@ -289,7 +295,81 @@ else
   result "station under Wine: Ctrl-C mid-file: every port cancelled and given back, exit 130, none left" 1
 fi
 
-# 4. The GUI: each dialog shown and a whole download through them (the demo,
+# 4. The installer, and what Explorer shows of the program.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+setup=$build_dir/receiver-downloader-$version-setup.exe
+
+# The program's version details and icon, as its file holds them.
+status=0
+# (No grep -q after a pipe: its early exit would fail the pipe.)
+wrestool -l "$build_dir/receiver-downloader.exe" | grep >/dev/null -- '--type=14 ' || status=1
+wrestool -x -R --type=16 "$build_dir/receiver-downloader.exe" | strings -el >"$work/version.txt" || status=1
+for field in "ProductName:Receiver Downloader" "FileDescription:Receiver Downloader" \
+             "CompanyName:The Receiver Downloader developers" "FileVersion:$version" "ProductVersion:$version"; do
+  grep -A1 -x "${field%%:*}" "$work/version.txt" | tail -1 | grep >/dev/null -x "${field#*:}" || status=1
+done
+[ $status -eq 0 ] || { echo "resources:"; wrestool -l "$build_dir/receiver-downloader.exe"; cat "$work/version.txt"; }
+result "receiver-downloader.exe: icon and version details ($version)" $status
+
+# A Windows path of the prefix as a path here.
+unix_path() { wine64 winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+shell_folder() { unix_path "$(wine64 cmd /c "echo %$1%" 2>/dev/null | tr -d '\r')"; }
+# The texts a shortcut holds (target, arguments), in either encoding.
+link_text() { [ -f "$1" ] && { strings -a "$1"; strings -el "$1"; }; }
+uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\ReceiverDownloader'
+# install_check name, setup options, install folder, Start-menu folder, registry root
+install_check() {
+  local name=$1 options=$2 folder=$3 menu=$4 root=$5 problems=() f
+  local cmd_before cmd_after
+  # Nothing left from an earlier run that failed.
+  rm -rf "$folder" "$menu"/Receiver\ Downloader*.lnk
+  wine64 reg delete "$root\\$uninstall_key" /f >/dev/null 2>&1 || true
+  cmd_before=$(wine64 reg query 'HKCR\.cmd' 2>&1 | tr -d '\r' || true)
+  # shellcheck disable=SC2086
+  timeout 120 wine64 "$setup" /S $options >/dev/null 2>&1 || problems+=("setup.exe failed")
+  for f in receiver-downloader.exe uninstall.exe README.md LICENSE.txt CHANGELOG.md \
+           examples/load.cmd examples/code.lzs; do
+    [ -f "$folder/$f" ] || problems+=("no $f")
+  done
+  link_text "$menu/Receiver Downloader.lnk" | grep >/dev/null 'Receiver Downloader\\receiver-downloader.exe$' ||
+    problems+=("no Start-menu shortcut to the program")
+  if grep -q '^RD_STATION_SHORTCUT:BOOL=ON' "$build_dir/CMakeCache.txt"; then
+    link_text "$menu/Receiver Downloader Station.lnk" | grep >/dev/null -x -- '--station' ||
+      problems+=("no Start-menu shortcut to the station window")
+  fi
+  wine64 reg query "$root\\$uninstall_key" >"$work/key.txt" 2>&1 || true
+  for value in "DisplayName.*Receiver Downloader" "DisplayVersion.*$version" "Publisher.*The Receiver" \
+               "DisplayIcon.*receiver-downloader.exe" "QuietUninstallString.*uninstall.exe\" /S" \
+               "EstimatedSize.*0x" "NoModify.*0x1" "NoRepair.*0x1"; do
+    grep -q "$value" "$work/key.txt" || problems+=("uninstall entry without $value")
+  done
+  cmd_after=$(wine64 reg query 'HKCR\.cmd' 2>&1 | tr -d '\r' || true)
+  [ "$cmd_before" = "$cmd_after" ] || problems+=(".cmd association changed")
+  [ "$(timeout 60 wine64 "$folder/receiver-downloader.exe" --version 2>&1 | tr -d '\r')" = \
+    "Receiver Downloader $version" ] || problems+=("installed program's --version is not $version")
+
+  # The uninstaller copies itself away and returns at once: wait for its copy.
+  timeout 60 wine64 "$folder/uninstall.exe" /S >/dev/null 2>&1 || problems+=("uninstall.exe failed")
+  for _ in $(seq 300); do [ -e "$folder" ] || break; sleep 0.1; done
+  [ ! -e "$folder" ] || problems+=("left behind: $(find "$folder" | tr '\n' ' ')")
+  ! ls "$menu"/Receiver\ Downloader*.lnk >/dev/null 2>&1 || problems+=("Start-menu shortcut left behind")
+  ! wine64 reg query "$root\\$uninstall_key" >/dev/null 2>&1 || problems+=("uninstall entry left behind")
+
+  [ ${#problems[@]} -eq 0 ] || printf '  %s\n' "${problems[@]}"
+  result "$name" ${#problems[@]}
+}
+if [ -f "$setup" ]; then
+  install_check "setup.exe /S for all users (administrator): installed, runs $version, uninstalled" "" \
+    "$(shell_folder ProgramFiles)/Receiver Downloader" \
+    "$(shell_folder ProgramData)/Microsoft/Windows/Start Menu/Programs" HKLM
+  install_check "setup.exe /S /CurrentUser: installed, runs $version, uninstalled" /CurrentUser \
+    "$(shell_folder LOCALAPPDATA)/Programs/Receiver Downloader" \
+    "$(shell_folder APPDATA)/Microsoft/Windows/Start Menu/Programs" HKCU
+else
+  result "setup.exe built ($setup)" 1
+fi
+
+# 5. The GUI: each dialog shown and a whole download through them (the demo,
 # over the line inside the process), on a virtual display of its own.
 if grep -q "^RD_WITH_GUI:BOOL=ON" "$build_dir/CMakeCache.txt"; then
   # Wine's windows go to the display its server was started on: the GUI's

@@ -14,6 +14,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "support/shared_state_reset.h"
+#include "support/wx_test_environment.h"
 #include "ui/wx/wx_app.h"
 #include "ui/wx/wx_message_box.h"
 #include "ui/wx/wx_posted_messages.h"
@@ -27,14 +28,8 @@
 
 namespace {
 
-class WxEnvironment : public testing::Environment {
-public:
-    void SetUp() override { ASSERT_TRUE(m_session.Start("gui_dialog_view_test")) << "no display"; }
-
-private:
-    WxToolkitSession m_session;
-};
-const testing::Environment* const kWxEnvironment = testing::AddGlobalTestEnvironment(new WxEnvironment);
+const testing::Environment* const kWxEnvironment =
+    testing::AddGlobalTestEnvironment(new WxTestEnvironment("gui_dialog_view_test"));
 
 constexpr UINT WM_PROBE = WM_USER + 100;
 

@@ -20,6 +20,7 @@
 #include "sim/receiver_sim.h"
 #include "support/shared_state_reset.h"
 #include "support/temp_folder.h"
+#include "support/wx_test_environment.h"
 #include "ui/downloader_app.h"
 #include "ui/run_outcome.h"
 #include "ui/wx/wx_app.h"
@@ -36,16 +37,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class WxEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        ASSERT_TRUE(m_session.Start("gui_front_end_test")) << "no display";
-    }
-
-private:
-    WxToolkitSession m_session;
-};
-const testing::Environment* const kWxEnvironment = testing::AddGlobalTestEnvironment(new WxEnvironment);
+const testing::Environment* const kWxEnvironment =
+    testing::AddGlobalTestEnvironment(new WxTestEnvironment("gui_front_end_test"));
 
 std::string Text(UINT id) { return LoadResString(id); }
 

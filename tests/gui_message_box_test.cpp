@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "res/strings.h"
+#include "support/wx_test_environment.h"
 #include "ui/run_outcome.h"
 #include "ui/wx/wx_app.h"
 
@@ -20,14 +21,8 @@
 
 namespace {
 
-class WxEnvironment : public testing::Environment {
-public:
-    void SetUp() override { ASSERT_TRUE(m_session.Start("gui_message_box_test")) << "no display"; }
-
-private:
-    WxToolkitSession m_session;
-};
-const testing::Environment* const kWxEnvironment = testing::AddGlobalTestEnvironment(new WxEnvironment);
+const testing::Environment* const kWxEnvironment =
+    testing::AddGlobalTestEnvironment(new WxTestEnvironment("gui_message_box_test"));
 
 // Runs the UI thread's event loop until done() or a generous guard time.
 bool ServeUntil(const std::function<bool()>& done) {

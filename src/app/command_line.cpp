@@ -27,7 +27,7 @@ std::function<std::string(const std::string&)> RefuseEmpty(const std::string& wh
 
 }  // namespace
 
-std::string VersionText() { return std::string(kApplicationName) + " 1.1"; }
+std::string VersionText() { return std::string(kApplicationName) + " " RD_VERSION; }
 
 bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exitStatus) {
     CommandLine parsed;

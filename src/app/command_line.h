@@ -58,7 +58,8 @@ bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt);
 // events (--events -).
 std::FILE* OperatorStream(const CommandLine& commandLine);
 
-// "Receiver Downloader  Version 1.1" style line for --version.
+// The line --version prints: the program's name and its version ("Receiver
+// Downloader 1.2.0"), the version as the build gives it.
 std::string VersionText();
 
 struct PortSettings;
