@@ -14,7 +14,7 @@
 #      unit with a record checked against what each receiver got (one line
 #      hung up, the others going on), and Ctrl-C in the middle of the files
 #      (every port cancelled and its speed given back, exit 130, nothing of
-#      the station left running);
+#      the station left running), a second Ctrl-C, and the station killed;
 #   4. the installer (setup.exe, NSIS): a silent install for all users and
 #      one for the current user, each checked (files, Start-menu shortcut,
 #      uninstall entry, the installed program's --version, no .cmd
@@ -293,6 +293,53 @@ if [ $status -eq 130 ] && [ $check -eq 0 ] && [ $speeds -eq 0 ] && none_left; th
 else
   echo "status $status"; cat "$work/station-cancel.out" "$work/station/cancel.csv"
   result "station under Wine: Ctrl-C mid-file: every port cancelled and given back, exit 130, none left" 1
+fi
+
+# A second Ctrl-C ends every port at once, each given back first; a station
+# killed outright takes its children with it (its job object).
+start_station_sims "$work/again-" --paced --paced --paced
+wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --port COM6 --port COM7 \
+  --script "$work/station/big.cmd" >"$work/station-again.out" 2>&1 &
+station_pid=$!
+pids+=("$station_pid")
+for _ in $(seq 300); do
+  [ "$(grep -o '^COM[567] *loading' "$work/station-again.out" | sort -u | wc -l)" -ge 3 ] && break
+  sleep 0.1
+done
+# (The first alone may end the station already: its children cancel fast.)
+kill -INT "$station_pid"
+sleep 0.05
+kill -INT "$station_pid" 2>/dev/null || true
+status=0
+wait "$station_pid" || status=$?
+speeds=0
+speeds_given_back "$work/again-" 5 6 7 || speeds=1
+stop_station_sims
+if [ $status -eq 130 ] && [ $speeds -eq 0 ] && none_left; then
+  result "station under Wine: Ctrl-C twice: every port given back, exit 130, none left" 0
+else
+  echo "status $status"; cat "$work/station-again.out"
+  result "station under Wine: Ctrl-C twice: every port given back, exit 130, none left" 1
+fi
+start_station_sims "$work/killed-" --paced --paced --paced
+wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --port COM6 --port COM7 \
+  --script "$work/station/big.cmd" >"$work/station-killed.out" 2>&1 &
+station_pid=$!
+pids+=("$station_pid")
+for _ in $(seq 300); do
+  [ "$(grep -o '^COM[567] *loading' "$work/station-killed.out" | sort -u | wc -l)" -ge 3 ] && break
+  sleep 0.1
+done
+kill -KILL "$station_pid"
+wait "$station_pid" 2>/dev/null || true
+left=1
+for _ in $(seq 100); do none_left && { left=0; break; }; sleep 0.1; done
+stop_station_sims
+if [ $left -eq 0 ]; then
+  result "station under Wine: killed outright, none of its children left" 0
+else
+  pgrep -af "$(basename "$work")"
+  result "station under Wine: killed outright, none of its children left" 1
 fi
 
 # 4. The installer, and what Explorer shows of the program.
