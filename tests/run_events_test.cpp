@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "events/event_reader.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "support/temp_folder.h"
@@ -121,6 +122,46 @@ INSTANTIATE_TEST_SUITE_P(
         ProgressCase{"OtherFileIgnored", {{1000, 500, 999}}, true, {kFileSize}, kFileSize},
         ProgressCase{"StoppedMidFile", {{1000, 3000}, {1500, 4000}}, false, {3000}, 4000}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Names that are not UTF-8: every line stays valid JSON, readable with
+// U+FFFD, and the station reads the exact bytes back from the "_hex" fields.
+TEST(RunEventsNames, BytesThatAreNotUtf8KeptBesideTheText) {
+    const std::string port = "/dev/tty\xff", script = "/w/l\xe9.cmd", data = "/w/\xc3(.bin";
+    std::FILE* out = std::tmpfile();
+    RunEvents events(out);
+    events.SetPort(port, "/dev/\xff");
+    events.Started(script, {{data, 10, "ab"}});
+    events.PortOpened();
+    events.Command("S" + data, "Command: S" + data);
+    events.FileSent(data, 10, "cd");
+    events.End({0, "success", "completed", "done"});
+    std::rewind(out);
+    char buffer[4096];
+    int lines = 0;
+    while (std::fgets(buffer, sizeof buffer, out) != nullptr) {
+        ++lines;
+        SCOPED_TRACE(buffer);
+        const Json json = Json::parse(buffer);  // throws on bytes that are not UTF-8
+        EXPECT_EQ(json["port"], "/dev/tty\xef\xbf\xbd");
+        const auto event = ParseStationEvent(buffer);
+        ASSERT_TRUE(event);
+        EXPECT_EQ(event->m_strPort, port);
+        const std::string& name = event->m_strEvent;
+        if (name == "started") {
+            EXPECT_EQ(event->m_strScript, script);
+            ASSERT_EQ(event->m_files.size(), 1u);
+            EXPECT_EQ(event->m_files[0].m_strPath, data);
+        } else if (name == "port_opened") {
+            EXPECT_EQ(json["device_hex"], "2f6465762fff");
+        } else if (name == "command") {
+            EXPECT_EQ(event->m_strCommand, "S" + data);
+        } else if (name != "end") {
+            EXPECT_EQ(event->m_strFile, data);
+        }
+    }
+    EXPECT_EQ(lines, 6);
+    std::fclose(out);
+}
 
 OperatorMessage Message(UINT id) { return {id, LoadResString(id)}; }
 

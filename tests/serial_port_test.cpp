@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -420,11 +421,26 @@ TEST_P(RefusedOpenTest, GivesAReasonAndNoPort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, RefusedOpenTest,
-                         testing::Values(RefusedOpen{"/dev/null", "not a terminal"},
+                         testing::Values(RefusedOpen{"/dev/null", "not a serial device"},
+                                         RefusedOpen{"/dev/ptmx", "not a serial device (a new pseudo-terminal"},
+                                         RefusedOpen{"/dev/console", "not a serial device (the system console)"},
+                                         RefusedOpen{"/proc/version", "not a serial device (a regular file)"},
                                          RefusedOpen{"/dev/rd-no-such-serial-device", "no such device"},
                                          RefusedOpen{"COM5", "no such port"},
                                          RefusedOpen{"", "no such port"},
                                          RefusedOpen{"ttyUSB0", "no such port"}));
+
+// A FIFO, named as a path or bare (as a COM name would be), is no port.
+TEST(RefusedOpenTest, FifoByPathOrBareName) {
+    const std::string name = "rd-port-test-" + std::to_string(getpid()) + ".fifo";
+    ASSERT_EQ(mkfifo(name.c_str(), 0600), 0);
+    for (const std::string& given : {name, "./" + name}) {
+        std::string reason;
+        EXPECT_EQ(SerialPort::Open(given, &reason), nullptr);
+        EXPECT_EQ(reason, "not a serial device (a FIFO)") << given;
+    }
+    std::filesystem::remove(name);
+}
 
 TEST(SerialPortNames, ComNamesMapToTheFirstFourSerialDevices) {
     EXPECT_EQ(ResolvePortName("COM1"), "/dev/ttyS0");

@@ -4,14 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "support/temp_folder.h"
+#include "station/station_display.h"
+#include "station/station_output.h"
 #include "station/station_ports.h"
 #include "station/unit_record.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 const char kStarted[] =
     R"({"event":"started","t":0.001,"port":"/dev/pts/7","script":"/w/load.cmd","files":)"
@@ -130,6 +139,88 @@ TEST(UnitRecordTest, LinesQuoteAsRfc4180AndAppendUnderOneHeader) {
     EXPECT_EQ(text.str(), std::string(UnitRecord::kHeader) + unit + unit);
 }
 
+// A line the file takes only in part (a file size limit, as a full disk) is
+// cut off again: the record keeps whole lines, and once there is room, the
+// next line starts on a line of its own.
+TEST(UnitRecordTest, LineNotTakenWholeIsCutBack) {
+    TempFolder temp("unit_record.");
+    const std::string path = (temp.Path() / "units.csv").string();
+    UnitRecord record;
+    std::string reason;
+    ASSERT_TRUE(record.Open(path, &reason)) << reason;
+    StationPort port("/dev/pts/7");
+    port.BeginUnit();
+    const UnitRecordLine line{std::chrono::system_clock::now(), "/dev/pts/7", "", port.EndUnit(Exited(1), "", 0)};
+    const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    rlimit limit = before;
+    limit.rlim_cur = std::strlen(UnitRecord::kHeader) + 20;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_FALSE(record.Append(line, &reason));
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, ignored);
+    EXPECT_EQ(reason, std::strerror(EFBIG));
+    EXPECT_EQ(fs::file_size(path), std::strlen(UnitRecord::kHeader));
+    ASSERT_TRUE(record.Append(line, &reason)) << reason;
+    std::ifstream file(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), UnitRecord::kHeader + UnitRecord::Format(line));
+}
+
+// The files the station writes are tried before it starts: what takes no
+// line is refused, with nothing left changed or made.
+TEST(StationOutputTest, TriedBeforeTheStationStarts) {
+    TempFolder temp("station_output.");
+    const std::string fifo = temp.Slash() + "fifo", kept = temp.Slash() + "kept", made = temp.Slash() + "made";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(kept) << "a whole line\n";
+    const std::pair<std::string, const char*> targets[] = {
+        {"/dev/full", "No space left on device"}, {"/proc/version", "Input/output error"},
+        {temp.Path().string(), "Is a directory"}, {fifo, "a FIFO that no program reads"}, {kept, ""}, {made, ""}};
+    for (const auto& [path, refusal] : targets) {
+        StationOutput output;
+        std::string reason;
+        EXPECT_EQ(output.Open(path, true, &reason), *refusal == '\0') << path;
+        EXPECT_EQ(reason, refusal) << path;
+        output.Discard();
+    }
+    EXPECT_EQ(fs::file_size(kept), 13u);
+    EXPECT_FALSE(fs::exists(made));
+}
+
+// Names of any bytes: shown with their control and stray bytes escaped,
+// recorded so that the exact bytes can be read back.
+TEST(StationTextTest, NamesShownSafelyAndRecordedExactly) {
+    const std::tuple<std::string, std::string, std::string> names[] = {
+        {"/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"/dev/\x1b[2Jx\x7f", "/dev/\\x1b[2Jx\\x7f", "/dev/\\x1b[2Jx\\x7f"},
+        {"/w/f\xff\xc3.bin", "/w/f\\xff\\xc3.bin", "/w/f\\xff\\xc3.bin"},
+        {"\xc3\xa9\xc2\x9b\xe2\x82\xac", "\xc3\xa9\\xc2\\x9b\xe2\x82\xac", "\xc3\xa9\\xc2\\x9b\xe2\x82\xac"},
+        {"C:\\fw,1", "C:\\fw,1", "\"C:\\\\fw,1\""}};
+    for (const auto& [name, shown, recorded] : names) {
+        EXPECT_EQ(StationDisplay::Escaped(name), shown);
+        EXPECT_EQ(UnitRecord::Field(name), recorded);
+    }
+}
+
+// A slow adapter's warning, which every unit's run gives when it opens the
+// port, is told to the operator once per port, not once per unit.
+TEST(StationPortWarningTest, SlowAdapterToldOncePerPort) {
+    const std::string warning = "/dev/ttyUSB0: the adapter's latency timer is 16 ms";
+    const auto opened = ParseStationEvent(R"({"event":"port_opened","t":0.01,"port":"/dev/ttyUSB0",)"
+                                          R"("device":"/dev/ttyUSB0","warning":")" + warning + "\"}");
+    ASSERT_TRUE(opened);
+    StationPort port("/dev/ttyUSB0");
+    std::vector<std::string> told;
+    for (int unit = 0; unit < 3; ++unit) {
+        port.BeginUnit();
+        port.Apply(*opened);
+        told.push_back(port.TakeWarning());
+        port.Count(port.EndUnit(Exited(0), "", 1));
+    }
+    EXPECT_EQ(told, (std::vector<std::string>{warning, "", ""}));
+}
+
 TEST(StationPortsTest, FileListingAndRepeats) {
     TempFolder temp("station_ports.");
     std::ofstream(temp.Path() / "ports") << "# bench 1\n /dev/ttyUSB0 \n\n/dev/ttyUSB1\r\n";
@@ -137,6 +228,8 @@ TEST(StationPortsTest, FileListingAndRepeats) {
     std::string reason;
     ASSERT_TRUE(ReadPortsFile((temp.Path() / "ports").string(), &ports, &reason)) << reason;
     EXPECT_EQ(ports, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
+    EXPECT_FALSE(ReadPortsFile(temp.Path().string(), &ports, &reason));
+    EXPECT_EQ(reason, temp.Path().string() + " is a directory");
     EXPECT_EQ(FindRepeatedPort({"/dev/ttyUSB0", "/dev/../dev/ttyUSB0"}), "/dev/../dev/ttyUSB0");
     EXPECT_EQ(FindRepeatedPort({"COM1", "/dev/ttyS1", "com1"}), "com1");
     EXPECT_EQ(PortsOfListing({{"/dev/serial/by-id/a", "", "/dev/ttyUSB0"}, {"/dev/serial/by-id/b", "", "/dev/ttyUSB9"},

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <set>
 #include <sys/stat.h>
 #include <sstream>
@@ -22,6 +23,7 @@
 #include "support/temp_folder.h"
 #include "support/test_data.h"
 #include "station/station_display.h"
+#include "station/station_output.h"
 #include "events/event_reader.h"
 #include "term/terminal_front_end.h"
 
@@ -118,10 +120,10 @@ protected:
         return std::make_unique<ChildProcess>(args, false, start);
     }
 
-    // Each port's events, in order.
+    // Each port's events, in order (none where they went to a device).
     std::map<std::string, std::vector<StationEvent>> EventsByPort() const {
         std::map<std::string, std::vector<StationEvent>> events;
-        std::ifstream file(Events());
+        std::ifstream file(fs::is_regular_file(Events()) ? Events() : "");
         for (std::string line; std::getline(file, line);)
             if (const auto event = ParseStationEvent(line))
                 events[event->m_strPort].push_back(*event);
@@ -130,8 +132,12 @@ protected:
 
     // The record's lines after the header, split into fields.
     std::vector<std::vector<std::string>> RecordLines() const {
-        std::ifstream file(Record(), std::ios::binary);
         std::vector<std::vector<std::string>> lines;
+        if (!fs::is_regular_file(Record()))
+            return lines;
+        std::ifstream in(Record(), std::ios::binary);
+        std::stringstream file(std::string(std::istreambuf_iterator<char>(in), {}));
+        EXPECT_TRUE(file.str().ends_with("\r\n")) << "a torn last line";
         std::string line;
         std::getline(file, line);
         EXPECT_EQ(line, "time,port,usb_serial,script,files,bytes,result,message,seconds\r");
@@ -179,10 +185,12 @@ protected:
         m_changed.notify_all();
     }
 
-    std::string Record() const { return (m_temp.Path() / "units.csv").string(); }
-    std::string Events() const { return (m_temp.Path() / "events.jsonl").string(); }
+    std::string Record() const { return m_strRecord; }
+    std::string Events() const { return m_strEvents; }
 
     TempFolder m_temp{"station."};
+    std::string m_strRecord = (m_temp.Path() / "units.csv").string();
+    std::string m_strEvents = (m_temp.Path() / "events.jsonl").string();
     std::string m_strSha256;
     std::vector<std::unique_ptr<ReceiverSim>> m_sims;
     std::vector<int> m_ports;
@@ -209,7 +217,7 @@ TEST_F(StationTest, EightReceiversThreeFaultsEachReportedWithItsReason) {
     const std::string out = station->Out();
     SCOPED_TRACE(out + station->Err());
     EXPECT_EQ(status, 1);
-    EXPECT_NE(out.find("Summary: 8 ports, 5 succeeded, 3 failed"), std::string::npos);
+    EXPECT_NE(out.find("Summary: 8 ports, 8 units: 5 succeeded, 3 failed"), std::string::npos);
 
     auto events = EventsByPort();
     const auto record = RecordLines();
@@ -258,7 +266,7 @@ TEST_F(StationTest, RepeatLoadsThreeUnitsPerPort) {
     const int status = station->Wait(kBound);
     SCOPED_TRACE(station->Out() + station->Err());
     EXPECT_EQ(status, 0);
-    EXPECT_NE(station->Out().find("Summary: 3 ports, 3 succeeded, 0 failed"), std::string::npos);
+    EXPECT_NE(station->Out().find("Summary: 3 ports, 9 units: 9 succeeded, 0 failed"), std::string::npos);
     const auto record = RecordLines();
     EXPECT_EQ(record.size(), 9u);
     for (const auto& unit : record)
@@ -303,9 +311,14 @@ TEST_F(StationTest, CtrlCMidFileCancelsEveryPortAndGivesItBack) {
 }
 
 // The station's fault cells: a fault (signals sent to the first port's child
-// or to the station) and the moment it strikes; every cell is held to the
-// same invariants (ExpectInvariants).
-enum class Target { None, Child, Station, StationSettingUp };
+// or to the station, the data file replaced, the output files' targets) and
+// the moment it strikes; every cell is held to the same invariants
+// (ExpectInvariants).
+enum class Target { None, Child, Station, StationSettingUp, DataFile };
+// Where the record and the events go: a file size limit (as a full disk)
+// that the record, 512 bytes short of it, and the events reach mid-run.
+enum class Outputs { Usual, RecordDevFull, EventsDevFull, RecordReadOnly, EventsReadOnly, FileSizeLimit, RecordIsDataFile };
+constexpr long kSizeLimit = 4096;
 enum class Moment { Start, Waiting, MidFile, SecondUnitMidFile };
 
 struct Cell {
@@ -322,6 +335,7 @@ struct Cell {
     unsigned units = 0;        // each receiver's units (--repeat)
     ChildStart start = {};
     unsigned fileCommands = 1;
+    Outputs outputs = Outputs::Usual;
 };
 void PrintTo(const Cell& c, std::ostream* os) { *os << c.name; }
 
@@ -358,6 +372,10 @@ protected:
         }
         for (const int signal : c.signals)
             pid > 0 ? (void)kill(pid, signal) : station.Signal(signal);
+        if (c.target == Target::DataFile) {  // another length: refused before any of it goes out
+            std::ofstream(m_temp.Path() / "new.bin") << std::string(2000, 'n');
+            fs::rename(m_temp.Path() / "new.bin", m_temp.Path() / "data.bin");
+        }
         if (fifo >= 0) {
             EXPECT_EQ(write(fifo, "/dev/null\n", 10), 10);
             close(fifo);
@@ -383,13 +401,35 @@ protected:
     void ExpectInvariants(const Cell& c, int status, ChildProcess& station) {
         SCOPED_TRACE(station.Out() + station.Err());
         EXPECT_EQ(status, c.status);
-        EXPECT_NE(station.Out().find(c.summary), std::string::npos);
-        std::ifstream file(Events());
+        EXPECT_NE((station.Out() + station.Err()).find(c.summary), std::string::npos);
+        std::ifstream file(fs::is_regular_file(Events()) ? Events() : "");
         for (std::string line; std::getline(file, line);)
             EXPECT_TRUE(ParseStationEvent(line)) << line;
+        EXPECT_TRUE(!file.is_open() || file.eof()) << "a torn last line";
         auto events = EventsByPort();
-        const auto record = RecordLines();
-        EXPECT_EQ(record.size(), c.lines);
+        auto record = c.status == 2 ? std::vector<std::vector<std::string>>{} : RecordLines();
+        std::erase_if(record, [&](auto& line) { return std::none_of(m_sims.begin(), m_sims.end(), [&](auto& sim) { return sim->ToolPath() == line[1]; }); });
+        // The units the summary names as having no record line: port, unit, result.
+        std::map<std::string, std::size_t> lost, lostOk;
+        std::istringstream out(station.Out().substr(std::min(station.Out().find("has no line for"), station.Out().size())));
+        std::string row, port, unit, result;
+        for (std::getline(out, row), std::getline(out, row); std::getline(out, row) && !row.empty();) {
+            std::istringstream(row) >> port >> unit >> result;
+            ++lost[port], lostOk[port] += result == "success";
+        }
+        const bool cut = c.outputs == Outputs::FileSizeLimit;  // every record line, and the events from mid-run, lost
+        EXPECT_EQ(record.size(), cut ? 0 : c.lines);
+        EXPECT_EQ(std::accumulate(lost.begin(), lost.end(), 0u, [](auto n, auto& p) { return n + p.second; }), cut ? c.lines : 0);
+        if (c.status == 2) {  // refused before anything starts
+            EXPECT_EQ(fs::exists(m_temp.Path() / "units.csv"), c.outputs == Outputs::RecordReadOnly);
+            EXPECT_EQ(fs::exists(m_temp.Path() / "events.jsonl") ? fs::file_size(m_temp.Path() / "events.jsonl") : 9,
+                      c.outputs == Outputs::RecordDevFull ? 17 : c.outputs == Outputs::EventsReadOnly ? 0 : 9);
+            std::ifstream in(m_temp.Path() / "data.bin", std::ios::binary);
+            const std::string data(std::istreambuf_iterator<char>(in), {});
+            EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()), m_strSha256);
+            for (const auto& sim : m_sims)
+                EXPECT_EQ(sim->Report().framesReceived, 0u);
+        }
         // No process of ours is left (a zombie is gone too); then every port is as it was found.
         auto gone = [](long long pid, std::string stat = {}) {
             return !std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat) ||
@@ -409,7 +449,8 @@ protected:
                 if (e.m_strEvent == "end")
                     ends.insert(e.m_strResult + "," + std::to_string(e.m_nBytes) + "," + StationDisplay::OneLine(e.m_strText));
             }
-            EXPECT_TRUE(ends.size() == started || status == 128 + SIGKILL) << port << ": a run without one end";
+            EXPECT_TRUE(ends.size() == started || status == 128 + SIGKILL || cut) << port << ": a run without one end";
+            successes += lostOk[port];
             for (const auto& line : record) {
                 if (line[1] != port)
                     continue;
@@ -440,6 +481,25 @@ TEST_P(StationFaultTest, EveryUnitAccountedForAndEveryPortGivenBack) {
     const unsigned skip = c.moment == Moment::SecondUnitMidFile ? c.roles.size() : 0;
     AddReceivers(c.roles, c.moment >= Moment::MidFile ? HoldMidFile(skip) : nullptr, c.units);
     std::vector<std::string> args = c.args;
+    const std::string record = Record(), events = Events();
+    switch (c.outputs) {
+    case Outputs::RecordDevFull: m_strRecord = "/dev/full", std::ofstream(events) << "{\"event\":\"kept\"}\n"; break;  // kept as it is
+    case Outputs::EventsDevFull: m_strEvents = "/dev/full"; break;
+    case Outputs::RecordIsDataFile: m_strRecord = (m_temp.Path() / "data.bin").string(); break;
+    case Outputs::RecordReadOnly: case Outputs::EventsReadOnly: {
+        const std::string& path = c.outputs == Outputs::RecordReadOnly ? record : events;
+        std::ofstream(path) << (path == record ? "time,port,usb_serial,script,files,bytes,result,message,seconds\r\n" : "");
+        fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        break;
+    }
+    case Outputs::FileSizeLimit: {  // one earlier unit's line, and room for the station's try of the file
+        std::string text = "time,port,usb_serial,script,files,bytes,result,message,seconds\r\nT,/dev/old,,s,f,0,success,,1\r\n";
+        text.insert(text.size() - 4, kSizeLimit - StationOutput::kProbeBytes - text.size(), 'x');
+        std::ofstream(record, std::ios::binary) << text;
+        break;
+    }
+    case Outputs::Usual: break;
+    }
     if (c.target == Target::StationSettingUp) {
         ASSERT_EQ(mkfifo(Fifo().c_str(), 0600), 0);
         args.insert(args.end(), {"--ports-from", Fifo()});
@@ -466,14 +526,31 @@ INSTANTIATE_TEST_SUITE_P(
         Cell{"StationKilledMidFile", {kClean, kClean}, Station, {SIGKILL}, MidFile, {}, 128 + SIGKILL, ""},
         Cell{"StationKilledWhileWaiting", {kSilent, kSilent}, Station, {SIGKILL}, Waiting, {}, 128 + SIGKILL, ""},
         Cell{"RepeatOneGoodOneKilled", {kClean}, Child, {SIGKILL}, SecondUnitMidFile, {"--repeat", "--units", "2"}, 1,
-             "1 port, 0 succeeded, 1 failed", "", 2, 2},
+             "1 port, 2 units: 1 succeeded, 1 failed", "", 2, 2},
         Cell{"RepeatPortLoadedNoUnit", {kSilent}, Child, {SIGINT}, Waiting, {"--repeat"}, 1, "no unit"},
         Cell{"SigintIgnoredSigtermCancels", {kClean}, Station, {SIGINT, SIGTERM}, MidFile, {}, 143, "Summary: 1 port",
              "", 1, 0, {.m_bSigintIgnored = true}},
         Cell{"SigtermWhileSettingUp", {}, StationSettingUp, {SIGTERM}, Start, {}, 143, "Summary: 1 port"},
         Cell{"OutputsClosed", {kClean, kClean}, None, {}, Start, {}, 0, "", "", 2, 0, {.m_bOutputsClosed = true}},
         Cell{"StartedEventOverOneMiB", {kSilent}, None, {}, Start, {"--timeout", "1"}, 1, "FAILED", "No connection", 1,
-             0, {}, 10000}),
+             0, {}, 10000},
+        Cell{"RecordOnDevFull", {kClean}, None, {}, Start, {}, 2, "record /dev/full: No space left on device", "", 0, 0,
+             {}, 1, Outputs::RecordDevFull},
+        Cell{"EventsOnDevFull", {kClean}, None, {}, Start, {}, 2, "events to /dev/full: No space left on device", "", 0,
+             0, {}, 1, Outputs::EventsDevFull},
+        Cell{"RecordReadOnly", {kClean}, None, {}, Start, {}, 2, "units.csv: Permission denied", "", 0, 0,
+             {.m_bFileModesBind = true}, 1, Outputs::RecordReadOnly},
+        Cell{"EventsReadOnly", {kClean}, None, {}, Start, {}, 2, "events.jsonl: Permission denied", "", 0, 0,
+             {.m_bFileModesBind = true}, 1, Outputs::EventsReadOnly},
+        Cell{"RecordIsTheDataFile", {kClean}, None, {}, Start, {}, 2, "names a data file", "", 0, 0, {}, 1,
+             Outputs::RecordIsDataFile},
+        // Lines of the record over 512 bytes (four data files): not one fits.
+        Cell{"FullFileSystem", {kClean, kClean}, None, {}, Start, {}, 1, "Events: only the first", "", 2, 0,
+             {.m_nFileSizeLimit = kSizeLimit}, 4, Outputs::FileSizeLimit},
+        Cell{"DataFileReplacedMidRun", {kClean, kClean}, DataFile, {}, MidFile, {}, 1, "2 units: 0 succeeded, 2 failed",
+             "LZSS file changed", 2, 0, {}, 2},
+        Cell{"MixedStation", {Role::HangUpMidFile, kSilent, Role::Error, kClean}, None, {}, Start, {"--timeout", "5"},
+             1, "4 ports, 4 units: 1 succeeded, 3 failed", "Communication error", 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

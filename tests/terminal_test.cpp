@@ -234,6 +234,34 @@ TEST_F(TerminalTest, EventsOnStdoutFollowTheRun) {
     EXPECT_EQ((*(sent - 1))["percent"], 100);
 }
 
+// Events that cannot all be written (/dev/full; a file size limit, as a
+// full disk): the download goes on unaffected, the file holds whole lines
+// only, the reason is on stderr and the exit status is 1.
+TEST_F(TerminalTest, EventsNotWrittenFailTheRunButNotTheDownload) {
+    WriteData("data.bin", 30000);
+    const std::string script = Write("load.cmd", "CE123456\r\nSdata.bin\r\nCX\r\n");
+    for (const auto& [events, limit, reason] : {std::tuple{std::string("/dev/full"), 0L, "No space left on device"},
+                                                std::tuple{EventsPath(), 700L, "File too large"}}) {
+        SCOPED_TRACE(events);
+        StartSim();
+        ChildProcess child(Args(script, {"--events", events}), false, {.m_nFileSizeLimit = limit});
+        EXPECT_EQ(child.Wait(120s), 1) << child.Out() << child.Err();
+        EXPECT_NE(child.Out().find(kSuccess), std::string::npos) << child.Out();
+        EXPECT_NE(child.Err().find("cannot write the events to " + events + ": " + reason), std::string::npos)
+            << child.Err();
+        std::ifstream in(limit > 0 ? events : "");
+        const std::string text(std::istreambuf_iterator<char>(in), {});
+        EXPECT_TRUE(limit == 0 || (text.ends_with('\n') && ParseEvents(text).size() > 3)) << text;
+        m_sim->WaitUntil([](const SimReport& r) { return r.commands.size() == 2; }, 30s);
+        const SimReport report = m_sim->Report();
+        ASSERT_EQ(report.files.size(), 1u) << report.Summary();
+        EXPECT_EQ(report.files[0].data, TestFileBytes(30000));
+        EXPECT_EQ(report.commands.back(), "X");
+        ExpectPortRestored();
+        m_sim->Stop();
+    }
+}
+
 // Unit after unit on several lines at once: simulated receivers in one
 // process, each powering on as a new unit after the tool's "X", loaded by one
 // run of the tool per unit; each keeps the record of every unit it served.

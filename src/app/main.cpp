@@ -228,6 +228,11 @@ int main(int argc, char** argv) {
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    // A file size limit (ulimit -f) reached by an output file shows as a
+    // failed write, which is reported, instead of killing the program.
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     // Until a front end handles them, these signals still put the port back.
     RestorePortsOnFatalSignals();
     CommandLine commandLine;

@@ -13,6 +13,13 @@
 //   end          kResult (a result:: name), kOutcome (what ended the run,
 //                "completed", "wait_timed_out", ...), kMessage, kExitStatus,
 //                kSeconds, kBytes; and kBy when the station wrote it
+//
+// Names are bytes on POSIX systems and need not be UTF-8, which JSON text
+// must be. A port, device, script or data file path (kPort, kDevice,
+// kScript, kPath, kFile, and kCommand, which holds a data file's path) that
+// is not valid UTF-8 is written readable, each stray byte as U+FFFD, with
+// its bytes beside it in hex under the field's name plus "_hex"
+// ("path_hex": "2f746d702f66ff2e62696e"), so that nothing is lost.
 #pragma once
 
 namespace event {
@@ -52,6 +59,13 @@ inline constexpr char kMessage[] = "message";
 inline constexpr char kExitStatus[] = "exit_status";
 inline constexpr char kSeconds[] = "seconds";
 inline constexpr char kBy[] = "by";  // end: "station" when the station wrote it in the run's place
+// The bytes of a name that is not UTF-8, in hex, beside the readable field.
+inline constexpr char kPortHex[] = "port_hex";
+inline constexpr char kDeviceHex[] = "device_hex";
+inline constexpr char kScriptHex[] = "script_hex";
+inline constexpr char kPathHex[] = "path_hex";
+inline constexpr char kFileHex[] = "file_hex";
+inline constexpr char kCommandHex[] = "command_hex";
 }  // namespace field
 
 // The values of field::kResult.

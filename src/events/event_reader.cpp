@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "events/event_names.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -28,6 +29,16 @@ void Take(const json& object, const char* key, T* into) {
     }
 }
 
+// A name: its bytes from hexKey where the writer gave them (it is not
+// UTF-8), else the readable text under key.
+void TakeName(const json& object, const char* key, const char* hexKey, std::string* into) {
+    Take(object, key, into);
+    std::string hex;
+    Take(object, hexKey, &hex);
+    if (const auto bytes = BytesOfHex(hex); bytes && !hex.empty())
+        *into = *bytes;
+}
+
 std::vector<StationEventFile> TakeFiles(const json& object) {
     std::vector<StationEventFile> files;
     const auto it = object.find(event::field::kFiles);
@@ -37,7 +48,7 @@ std::vector<StationEventFile> TakeFiles(const json& object) {
         if (!entry.is_object())
             continue;
         StationEventFile file;
-        Take(entry, event::field::kPath, &file.m_strPath);
+        TakeName(entry, event::field::kPath, event::field::kPathHex, &file.m_strPath);
         Take(entry, event::field::kSize, &file.m_nSize);
         Take(entry, event::field::kSha256, &file.m_strSha256);
         files.push_back(std::move(file));
@@ -54,13 +65,14 @@ std::optional<StationEvent> ParseStationEvent(const std::string& line) {
     StationEvent event;
     Take(object, event::field::kEvent, &event.m_strEvent);
     Take(object, event::field::kTime, &event.m_dTime);
-    Take(object, event::field::kPort, &event.m_strPort);
-    Take(object, event::field::kScript, &event.m_strScript);
+    TakeName(object, event::field::kPort, event::field::kPortHex, &event.m_strPort);
+    TakeName(object, event::field::kScript, event::field::kScriptHex, &event.m_strScript);
     event.m_files = TakeFiles(object);
     Take(object, event::field::kPid, &event.m_nPid);
+    Take(object, event::field::kWarning, &event.m_strWarning);
     Take(object, event.m_strEvent == event::kEnd ? event::field::kMessage : event::field::kText, &event.m_strText);
-    Take(object, event::field::kCommand, &event.m_strCommand);
-    Take(object, event::field::kFile, &event.m_strFile);
+    TakeName(object, event::field::kCommand, event::field::kCommandHex, &event.m_strCommand);
+    TakeName(object, event::field::kFile, event::field::kFileHex, &event.m_strFile);
     Take(object, event::field::kBytes, &event.m_nBytes);
     Take(object, event::field::kTotal, &event.m_nTotal);
     Take(object, event::field::kPercent, &event.m_nPercent);

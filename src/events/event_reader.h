@@ -3,7 +3,8 @@
 //
 // Every line is one JSON object with "event", "t" (seconds since that run
 // started) and "port"; the fields below are those the station uses (their
-// names: events/event_names.h).
+// names: events/event_names.h). A name that is not UTF-8 is read as the
+// bytes its "_hex" field gives.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,7 @@ struct StationEvent {
     std::string m_strScript;
     std::vector<StationEventFile> m_files;
     long long m_nPid = 0;         // the run's process
+    std::string m_strWarning;     // port_opened: a slow adapter, told to the operator
     // command ("text"), end ("message")
     std::string m_strText;
     std::string m_strCommand;     // command: the script command itself

@@ -1,7 +1,5 @@
 #include "events/run_events.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +16,7 @@
 #include "events/event_names.h"
 #include "platform/serial_port.h"
 #include "platform/utf8_path.h"
+#include "platform/whole_lines.h"
 
 namespace {
 
@@ -54,28 +53,12 @@ void AddEndFields(Json& event, const RunEndReport& end, std::uint64_t bytes) {
     event[event::field::kBytes] = bytes;
 }
 
-// Writes the whole of text to fd, going on after interruptions and short
-// writes. False with errno set when the system refused the rest.
-bool WriteWhole(int fd, const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// The size of the regular file behind fd, or -1 when it is none (a pipe, a
-// terminal): only a regular file can be cut back.
-off_t RegularFileSize(int fd) {
-    struct stat status {};
-    return fstat(fd, &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : -1;
+// A name (a path, a port) under key: readable, and when it is not UTF-8,
+// its bytes under hexKey as well.
+void SetName(Json& object, const char* key, const char* hexKey, const std::string& name) {
+    object[key] = name;
+    if (!IsUtf8(name))
+        object[hexKey] = HexOfBytes(name);
 }
 
 }  // namespace
@@ -110,7 +93,7 @@ struct RunEvents::Impl {
         Json event;
         event[event::field::kEvent] = name;
         event[event::field::kTime] = Millis(Seconds(now() - start).count());
-        event[event::field::kPort] = port;
+        SetName(event, event::field::kPort, event::field::kPortHex, port);
         return event;
     }
 
@@ -119,16 +102,8 @@ struct RunEvents::Impl {
     void Write(const Json& event) {
         if (ended || !writeError.empty())
             return;
-        const std::string line = Line(event) + "\n";
         std::fflush(out);
-        const int fd = fileno(out);
-        const off_t before = RegularFileSize(fd);
-        if (WriteWhole(fd, line))
-            return;
-        writeError = std::strerror(errno);
-        if (before >= 0 && ftruncate(fd, before) != 0)
-            writeError += std::string(" (and it could not be cut back to its last whole line: ") +
-                          std::strerror(errno) + ")";
+        AppendWholeLine(fileno(out), Line(event) + "\n", &writeError);
     }
 
     void WriteProgress(OpenFile& file, TimePoint at) {
@@ -136,7 +111,7 @@ struct RunEvents::Impl {
         const double rate = static_cast<double>(file.bytes) / elapsed;
         const std::uint64_t left = file.size > file.bytes ? file.size - file.bytes : 0;
         Json event = Event(event::kProgress);
-        event[event::field::kFile] = file.path;
+        SetName(event, event::field::kFile, event::field::kFileHex, file.path);
         event[event::field::kBytes] = file.bytes;
         event[event::field::kTotal] = file.size;
         event[event::field::kPercent] = file.size == 0 ? 100 : file.bytes * 100 / file.size;
@@ -157,7 +132,7 @@ struct RunEvents::Impl {
             openFile.reset();
         }
         Json event = Event(event::kFileSent);
-        event[event::field::kFile] = path;
+        SetName(event, event::field::kFile, event::field::kFileHex, path);
         event[event::field::kBytes] = bytes;
         event[event::field::kSha256] = sha256;
         Write(event);
@@ -223,13 +198,15 @@ void RunEvents::SetPort(const std::string& name, const std::string& device) {
 void RunEvents::Started(const std::string& script, const std::vector<RunEventsFile>& files) {
     std::lock_guard lock(m_impl->mutex);
     Json event = m_impl->Event(event::kStarted);
-    event[event::field::kScript] = script;
+    SetName(event, event::field::kScript, event::field::kScriptHex, script);
     Json list = Json::array();
     for (const RunEventsFile& file : files) {
         m_impl->sizes[file.m_strPath] = file.m_nSize;
-        list.push_back({{event::field::kPath, file.m_strPath},
-                        {event::field::kSize, file.m_nSize},
-                        {event::field::kSha256, file.m_strSha256}});
+        Json entry;
+        SetName(entry, event::field::kPath, event::field::kPathHex, file.m_strPath);
+        entry[event::field::kSize] = file.m_nSize;
+        entry[event::field::kSha256] = file.m_strSha256;
+        list.push_back(std::move(entry));
     }
     event[event::field::kFiles] = std::move(list);
     event[event::field::kPid] = static_cast<long long>(getpid());
@@ -239,7 +216,7 @@ void RunEvents::Started(const std::string& script, const std::vector<RunEventsFi
 void RunEvents::PortOpened(const std::string& warning) {
     std::lock_guard lock(m_impl->mutex);
     Json event = m_impl->Event(event::kPortOpened);
-    event[event::field::kDevice] = m_impl->device;
+    SetName(event, event::field::kDevice, event::field::kDeviceHex, m_impl->device);
     if (!warning.empty())
         event[event::field::kWarning] = warning;
     m_impl->Write(event);
@@ -259,7 +236,7 @@ void RunEvents::Command(const std::string& command, const std::string& shownText
     std::lock_guard lock(m_impl->mutex);
     Json event = m_impl->Event(event::kCommand);
     event[event::field::kText] = shownText;
-    event[event::field::kCommand] = command;
+    SetName(event, event::field::kCommand, event::field::kCommandHex, command);
     m_impl->Write(event);
     if (!command.empty() && command[0] == 'S')
         m_impl->OpenDataFile(command.substr(1));
@@ -312,7 +289,7 @@ std::string EndEventLine(const std::string& port, double seconds, const RunEndRe
     Json event;
     event[event::field::kEvent] = event::kEnd;
     event[event::field::kTime] = Millis(seconds);
-    event[event::field::kPort] = port;
+    SetName(event, event::field::kPort, event::field::kPortHex, port);
     AddEndFields(event, end, bytes);
     event[event::field::kBy] = by;
     return Line(event);

@@ -223,6 +223,27 @@ std::string OpenFailureReason(int error) {
     }
 }
 
+// Why path, when it exists, is no serial port: not a character device, or
+// one of the terminals that are not lines (opening /dev/ptmx makes a new
+// pseudo-terminal, which no receiver is on); "" when it may be one.
+std::string NotASerialDevice(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return {};
+    const char* what = S_ISREG(info.st_mode)    ? "a regular file"
+                       : S_ISFIFO(info.st_mode) ? "a FIFO"
+                       : S_ISDIR(info.st_mode)  ? "a directory"
+                       : !S_ISCHR(info.st_mode) ? "not a character device"
+                                                : nullptr;
+    constexpr unsigned kTtyAuxMajor = 5;  // /dev/tty, /dev/console, /dev/ptmx
+    if (what == nullptr && major(info.st_rdev) == kTtyAuxMajor && minor(info.st_rdev) <= 2) {
+        static const char* const kAux[] = {"the terminal of the process", "the system console",
+                                           "a new pseudo-terminal's controlling side"};
+        what = kAux[minor(info.st_rdev)];
+    }
+    return what == nullptr ? std::string() : std::string("not a serial device (") + what + ")";
+}
+
 // Runs call until it does not fail with EINTR; returns its last result.
 template <typename Call>
 auto RetryOnInterrupt(Call call) {
@@ -673,8 +694,14 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
     };
 
     const std::string path = ResolvePortName(name);
-    if (path.empty())
-        return fail("no such port");
+    if (path.empty()) {
+        // A name without '/' is a COM name; a file of that name here is no
+        // port either, and says so.
+        const std::string why = NotASerialDevice(name);
+        return fail(why.empty() ? "no such port" : why);
+    }
+    if (const std::string why = NotASerialDevice(path); !why.empty())
+        return fail(why);
 
     const int fd = RetryOnInterrupt([&] { return open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0)
@@ -700,7 +727,7 @@ std::unique_ptr<SerialPort> SerialPort::OpenSystemPort(const std::string& name, 
     };
 
     if (!isatty(fd))
-        return failOpen("not a terminal");
+        return failOpen("not a serial device");
     // flock keeps out every other careful program, root included; TIOCEXCL
     // also keeps out programs that do not lock (root passes it).
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)

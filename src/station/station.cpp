@@ -13,9 +13,11 @@
 #include "platform/exit_status.h"
 #include "platform/interrupt_watcher.h"
 #include "platform/port_list.h"
+#include "platform/whole_lines.h"
 #include "station/station_child.h"
 #include "station/station_display.h"
 #include "station/port_keeper.h"
+#include "station/station_output.h"
 #include "station/station_port.h"
 #include "station/unit_record.h"
 
@@ -51,6 +53,9 @@ public:
     int Run();
 
 private:
+    bool OpenOutputs();
+    void WriteEventLine(const std::string& line);
+    std::string EventsName() const;
     void StartRun(std::size_t index);
     void TakeEvents(std::size_t index);
     void EndRun(std::size_t index, const ChildExit& exit);
@@ -73,8 +78,8 @@ private:
     StationDisplay m_display;
     UnitRecord m_record;
     bool m_bRecording = false;
-    std::FILE* m_pEvents = nullptr;
-    bool m_bOwnEvents = false;
+    StationOutput m_events;             // Fd() -1 without --events
+    StationLosses m_losses;             // lines that could not be written
     int m_nCancelSignal = 0;
 };
 
@@ -123,11 +128,10 @@ void Station::TakeEvents(std::size_t index) {
                 continue;
             run.m_bEndCopied = true;
         }
-        if (m_pEvents != nullptr) {
-            std::fprintf(m_pEvents, "%s\n", line.c_str());
-            std::fflush(m_pEvents);
-        }
+        WriteEventLine(line);
         m_display.Update(index, m_ports[index].Apply(*event));
+        if (const std::string warning = m_ports[index].TakeWarning(); !warning.empty())
+            m_display.Note(warning);
     }
 }
 
@@ -185,19 +189,71 @@ void Station::Record(std::size_t index, const UnitOutcome& outcome) {
     if (line.m_outcome.m_strScript.empty())
         line.m_outcome.m_strScript = m_options.m_strScript;
     std::string reason;
-    if (!m_record.Append(line, &reason))
-        std::fprintf(m_pErr, "receiver-downloader: cannot write to the record %s: %s\n",
-                     m_options.m_strRecordFile.c_str(), reason.c_str());
+    if (m_record.Append(line, &reason))
+        return;
+    const int unit = m_ports[index].Units();
+    m_losses.m_lines.push_back({m_ports[index].Port(), unit, outcome.m_strResult, reason});
+    std::fprintf(m_pErr, "receiver-downloader: the record %s has no line for unit %d of %s: %s\n",
+                 StationDisplay::Escaped(m_options.m_strRecordFile).c_str(), unit,
+                 StationDisplay::Escaped(m_ports[index].Port()).c_str(), reason.c_str());
 }
 
 // The "end" event of a run that wrote none of its own (it was killed or
 // crashed, or the station ended it), marked as the station's.
 void Station::WriteEnd(std::size_t index, const UnitOutcome& outcome, int exitStatus, double seconds) {
-    if (m_pEvents == nullptr)
-        return;
     const RunEndReport end{exitStatus, outcome.m_strResult, outcome.m_strOutcome, outcome.m_strMessage};
-    std::fprintf(m_pEvents, "%s\n", EndEventLine(m_ports[index].Port(), seconds, end, outcome.m_nBytes, "station").c_str());
-    std::fflush(m_pEvents);
+    WriteEventLine(EndEventLine(m_ports[index].Port(), seconds, end, outcome.m_nBytes, "station"));
+}
+
+// One line of the events stream, whole or not at all. After a line that
+// could not be written nothing more is: a program reading the stream would
+// take a gap for events that never happened.
+void Station::WriteEventLine(const std::string& line) {
+    if (m_events.Fd() < 0 || !m_losses.m_strEventsError.empty())
+        return;
+    if (AppendWholeLine(m_events.Fd(), line + "\n", &m_losses.m_strEventsError)) {
+        ++m_losses.m_nEventLines;
+        return;
+    }
+    std::fprintf(m_pErr, "receiver-downloader: cannot write the events to %s: %s; no further events are written\n",
+                 StationDisplay::Escaped(EventsName()).c_str(), m_losses.m_strEventsError.c_str());
+}
+
+std::string Station::EventsName() const {
+    return m_options.m_strEventsFile == "-" ? "standard output" : m_options.m_strEventsFile;
+}
+
+// The events and the record, each opened and tried before any port starts;
+// when either is refused, neither has been changed (a file made for it is
+// removed again).
+bool Station::OpenOutputs() {
+    std::string reason;
+    const std::string& events = m_options.m_strEventsFile;
+    if (!events.empty() &&
+        !(events == "-" ? m_events.Adopt(STDOUT_FILENO, &reason) : m_events.Open(events, false, &reason))) {
+        std::fprintf(m_pErr, "receiver-downloader: cannot write the events to %s: %s\n",
+                     StationDisplay::Escaped(EventsName()).c_str(), reason.c_str());
+        return false;
+    }
+    const std::string& record = m_options.m_strRecordFile;
+    if (!record.empty() && !m_record.Open(record, &reason)) {
+        std::fprintf(m_pErr, "receiver-downloader: cannot write the record %s: %s\n",
+                     StationDisplay::Escaped(record).c_str(), reason.c_str());
+        m_events.Discard();
+        return false;
+    }
+    m_bRecording = !record.empty();
+    m_losses.m_strRecord = record;
+    m_losses.m_strEvents = EventsName();
+    // A new stream of events, now that the station starts.
+    if (events != "-" && m_events.IsRegular() && ftruncate(m_events.Fd(), 0) != 0) {
+        std::fprintf(m_pErr, "receiver-downloader: cannot empty the events file %s: %s\n",
+                     StationDisplay::Escaped(events).c_str(), std::strerror(errno));
+        m_record.Discard();
+        m_events.Discard();
+        return false;
+    }
+    return true;
 }
 
 void Station::ForwardCancel(int signal) {
@@ -283,7 +339,9 @@ int Station::ExitStatus() const {
     for (const StationPort& port : m_ports)
         if (port.UnitsFailed() > 0 || port.UnitsOk() == 0)
             return kExitFailure;
-    return kExitSuccess;
+    // Units without their proof in the record, or a stream of events that
+    // stops short, are no success.
+    return m_losses.m_lines.empty() && m_losses.m_strEventsError.empty() ? kExitSuccess : kExitFailure;
 }
 
 int Station::Run() {
@@ -297,26 +355,8 @@ int Station::Run() {
         std::fprintf(m_pErr, "receiver-downloader: the station cannot watch for Ctrl-C: %s\n", std::strerror(errno));
         return kExitUsage;
     }
-    if (!m_options.m_strRecordFile.empty()) {
-        std::string reason;
-        if (!m_record.Open(m_options.m_strRecordFile, &reason)) {
-            std::fprintf(m_pErr, "receiver-downloader: cannot write the record %s: %s\n",
-                         m_options.m_strRecordFile.c_str(), reason.c_str());
-            return kExitUsage;
-        }
-        m_bRecording = true;
-    }
-    if (m_options.m_strEventsFile == "-") {
-        m_pEvents = stdout;
-    } else if (!m_options.m_strEventsFile.empty()) {
-        m_pEvents = std::fopen(m_options.m_strEventsFile.c_str(), "we");
-        if (m_pEvents == nullptr) {
-            std::fprintf(m_pErr, "receiver-downloader: cannot write the events to %s: %s\n",
-                         m_options.m_strEventsFile.c_str(), std::strerror(errno));
-            return kExitUsage;
-        }
-        m_bOwnEvents = true;
-    }
+    if (!OpenOutputs())
+        return kExitUsage;
     // A signal that came while the station was setting up cancels before
     // any port starts.
     if (const int signal = interrupts.TakeInterrupt())
@@ -340,9 +380,7 @@ int Station::Run() {
         }
     }
     interrupts.Stop();
-    if (m_bOwnEvents)
-        std::fclose(m_pEvents);
-    m_display.Summary();
+    m_display.Summary(m_losses);
     return ExitStatus();
 }
 

@@ -39,11 +39,19 @@
 // as it is read (each carries its "port"), so that a program driving the
 // station sees the runs of all ports in one stream.
 //
-// Exit status: 0 when every port loaded every unit successfully; 1 when a
-// unit failed on any port (or a port loaded none); 2 when the station cannot
-// start (the record or events file cannot be opened, or Ctrl-C cannot be
-// watched for); 128 + N after signal N (130
-// Ctrl-C, 143 SIGTERM, 129 SIGHUP), as the single-port mode.
+// The record and the events file are opened and tried before any port
+// starts (station_output.h); one that does not take a line is refused.
+// Later, each line is written whole or not at all (a full disk): a unit
+// whose record line could not be written is named on stderr and in the
+// summary, with why; after an events line that could not be written, the
+// events stop there, which is reported the same way.
+//
+// Exit status: 0 when every port loaded every unit successfully and every
+// line of the record and the events was written; 1 when a unit failed on
+// any port (or a port loaded none), or a line could not be written; 2 when
+// the station cannot start (the record or events file cannot be opened or
+// does not take a line, or Ctrl-C cannot be watched for); 128 + N after
+// signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP), as the single-port mode.
 #pragma once
 
 #include <chrono>

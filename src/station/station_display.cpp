@@ -1,8 +1,10 @@
 #include "station/station_display.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "events/event_names.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -43,11 +45,11 @@ std::string Table(const std::vector<std::vector<std::string>>& rows) {
 StationDisplay::StationDisplay(std::FILE* out, bool live, const std::vector<StationPort>& ports)
     : m_pOut(out), m_bLive(live), m_ports(ports) {
     for (const StationPort& port : ports)
-        m_nPortWidth = std::max(m_nPortWidth, port.Port().size());
+        m_nPortWidth = std::max(m_nPortWidth, Escaped(port.Port()).size());
 }
 
 std::string StationDisplay::PortLine(const StationPort& port) const {
-    return TrimRight(Pad(port.Port(), m_nPortWidth + 2) + Pad(port.PhaseText(), 28) +
+    return TrimRight(Pad(Escaped(port.Port()), m_nPortWidth + 2) + Pad(Escaped(port.PhaseText()), 28) +
                      PadLeft(port.PercentText(), 5) + PadLeft(port.RateText(), 12) +
                      PadLeft(port.TimeLeftText(), 8) + "  " + port.ResultText());
 }
@@ -82,33 +84,34 @@ void StationDisplay::UnitEnded(std::size_t index, const UnitOutcome& outcome, bo
         return;
     }
     const StationPort& port = m_ports[index];
-    std::string text = Pad(port.Port(), m_nPortWidth + 2);
+    std::string text = Pad(Escaped(port.Port()), m_nPortWidth + 2);
     if (counted)
         text += "unit " + std::to_string(port.Units()) + " " + (outcome.m_bSuccess ? "ok" : outcome.m_strResult) +
                 ": ";
     else
         text += "no unit: ";
-    text += OneLine(outcome.m_strMessage);
+    text += Escaped(OneLine(outcome.m_strMessage));
     std::fprintf(m_pOut, "%s\n", text.c_str());
     std::fflush(m_pOut);
 }
 
 void StationDisplay::Note(const std::string& text) {
+    const std::string shown = Escaped(text);
     if (m_bLive && m_bDrawn) {
         // Above the port lines, which are drawn again below it.
-        std::fprintf(m_pOut, "\033[%zuA\r\033[J%s\n", m_ports.size(), text.c_str());
+        std::fprintf(m_pOut, "\033[%zuA\r\033[J%s\n", m_ports.size(), shown.c_str());
         m_bDrawn = false;
         Redraw();
         return;
     }
-    std::fprintf(m_pOut, "%s\n", text.c_str());
+    std::fprintf(m_pOut, "%s\n", shown.c_str());
     std::fflush(m_pOut);
 }
 
-void StationDisplay::Summary() {
+void StationDisplay::Summary(const StationLosses& losses) {
     if (m_bLive)
         Redraw();
-    std::fprintf(m_pOut, "\n%s", SummaryText(m_ports).c_str());
+    std::fprintf(m_pOut, "\n%s", SummaryText(m_ports, losses).c_str());
     std::fflush(m_pOut);
 }
 
@@ -125,21 +128,70 @@ std::string StationDisplay::OneLine(const std::string& text) {
     return TrimRight(line);
 }
 
-std::string StationDisplay::SummaryText(const std::vector<StationPort>& ports) {
-    std::size_t failed = 0;
+std::string StationDisplay::Escaped(const std::string& text, bool backslashes) {
+    std::string shown;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+        const std::size_t length = Utf8SequenceAt(text, at);
+        const bool c1 = length == 2 && byte(at) == 0xC2 && byte(at + 1) < 0xA0;  // U+0080 to U+009F
+        if (length == 0 || (length == 1 && (byte(at) < 0x20 || byte(at) == 0x7F)) || c1) {
+            for (const std::size_t end = at + std::max<std::size_t>(length, 1); at < end; ++at) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02x", byte(at));
+                shown += hex;
+            }
+            continue;
+        }
+        if (text[at] == '\\' && backslashes)
+            shown += '\\';
+        shown.append(text, at, length);
+        at += length;
+    }
+    return shown;
+}
+
+namespace {
+
+std::string Counted(std::size_t count, const char* what) {
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+std::string StationDisplay::SummaryText(const std::vector<StationPort>& ports, const StationLosses& losses) {
+    int ok = 0, failed = 0;
+    std::size_t idle = 0;
     std::vector<std::vector<std::string>> rows{{"PORT", "UNITS OK", "FAILED", "RESULT", "MESSAGE"}};
     for (const StationPort& port : ports) {
-        const bool ok = port.UnitsFailed() == 0 && port.UnitsOk() > 0;
-        failed += ok ? 0 : 1;
+        ok += port.UnitsOk();
+        failed += port.UnitsFailed();
+        idle += port.Units() == 0 ? 1 : 0;
         const UnitOutcome& shown = port.UnitsFailed() > 0 ? port.FirstFailure() : port.Last();
-        const std::string result = ok ? "ok" : port.Units() == 0 ? "no unit" : shown.m_strResult == event::result::kCancelled
-                                                                               ? "cancelled"
-                                                                               : "FAILED";
-        rows.push_back({port.Port(), std::to_string(port.UnitsOk()), std::to_string(port.UnitsFailed()), result,
-                        OneLine(shown.m_strMessage)});
+        const std::string result = port.UnitsFailed() == 0 && port.UnitsOk() > 0 ? "ok"
+                                   : port.Units() == 0                             ? "no unit"
+                                   : shown.m_strResult == event::result::kCancelled ? "cancelled"
+                                                                                    : "FAILED";
+        rows.push_back({Escaped(port.Port()), std::to_string(port.UnitsOk()), std::to_string(port.UnitsFailed()),
+                        result, Escaped(OneLine(shown.m_strMessage))});
     }
-    const std::string head = "Summary: " + std::to_string(ports.size()) + " port" + (ports.size() == 1 ? "" : "s") +
-                             ", " + std::to_string(ports.size() - failed) + " succeeded, " + std::to_string(failed) +
-                             " failed\n";
-    return head + Table(rows);
+    std::string text = "Summary: " + Counted(ports.size(), "port") + ", " +
+                       Counted(static_cast<std::size_t>(ok + failed), "unit") + ": " + std::to_string(ok) +
+                       " succeeded, " + std::to_string(failed) + " failed";
+    if (idle > 0)
+        text += "; " + Counted(idle, "port") + " loaded no unit";
+    text += "\n" + Table(rows);
+    if (!losses.m_lines.empty()) {
+        text += "\nThe record " + Escaped(losses.m_strRecord) + " has no line for " +
+                Counted(losses.m_lines.size(), "unit") + ":\n";
+        std::vector<std::vector<std::string>> lost{{"PORT", "UNIT", "RESULT", "WHY"}};
+        for (const StationLosses::Line& line : losses.m_lines)
+            lost.push_back({Escaped(line.m_strPort), std::to_string(line.m_nUnit), line.m_strResult,
+                            Escaped(line.m_strReason)});
+        text += Table(lost);
+    }
+    if (!losses.m_strEventsError.empty())
+        text += "\nEvents: only the first " + Counted(losses.m_nEventLines, "line") + " reached " +
+                Escaped(losses.m_strEvents) + "; the next could not be written: " +
+                Escaped(losses.m_strEventsError) + "\n";
+    return text;
 }

@@ -12,6 +12,21 @@
 
 #include "station/station_port.h"
 
+// What the station could not write, for the summary.
+struct StationLosses {
+    struct Line {
+        std::string m_strPort;
+        int m_nUnit = 0;           // of that port, from 1
+        std::string m_strResult;   // the unit's result
+        std::string m_strReason;   // why its line could not be written
+    };
+    std::string m_strRecord;       // the record file's name
+    std::vector<Line> m_lines;     // units the record has no line for
+    std::string m_strEvents;       // the events file's name
+    std::size_t m_nEventLines = 0; // lines written to it before the first that failed
+    std::string m_strEventsError;  // why that one failed ("" when none did)
+};
+
 class StationDisplay {
 public:
     // ports must outlive the display and keep their order.
@@ -23,13 +38,18 @@ public:
     void UnitEnded(std::size_t index, const UnitOutcome& outcome, bool counted);
     // A line of the station's own (the cancel, a kill).
     void Note(const std::string& text);
-    // Ends the live lines, then prints the summary of every port.
-    void Summary();
+    // Ends the live lines, then prints the summary of every port and what
+    // could not be written.
+    void Summary(const StationLosses& losses);
 
     // The one-line text of an outcome's message ("" lines joined by " ").
     static std::string OneLine(const std::string& text);
-    // The summary table alone.
-    static std::string SummaryText(const std::vector<StationPort>& ports);
+    // text with each control byte (C0, DEL, C1) and each byte that is not
+    // part of valid UTF-8 as \xHH; with backslashes, each backslash doubled
+    // too, so that the exact bytes can be read back.
+    static std::string Escaped(const std::string& text, bool backslashes = false);
+    // The summary alone: the units counted, the table of ports, the losses.
+    static std::string SummaryText(const std::vector<StationPort>& ports, const StationLosses& losses = {});
 
 private:
     std::string PortLine(const StationPort& port) const;

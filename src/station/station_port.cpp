@@ -25,6 +25,13 @@ void StationPort::BeginUnit() {
     m_nFileBytes = 0;
 }
 
+std::string StationPort::TakeWarning() {
+    if (m_strWarning.empty())
+        return {};
+    m_bWarned = true;
+    return std::exchange(m_strWarning, {});
+}
+
 bool StationPort::Apply(const StationEvent& event) {
     const Phase before = m_phase;
     const std::string& name = event.m_strEvent;
@@ -33,6 +40,8 @@ bool StationPort::Apply(const StationEvent& event) {
         m_current.m_files = event.m_files;
     } else if (name == event::kPortOpened) {
         m_phase = Phase::Opened;
+        if (!m_bWarned)
+            m_strWarning = event.m_strWarning;
     } else if (name == event::kWaiting) {
         m_phase = Phase::Waiting;
         m_current.m_bWaited = true;

@@ -58,6 +58,11 @@ public:
     // The first failed unit's outcome, kept for the summary.
     const UnitOutcome& FirstFailure() const { return m_firstFailure; }
 
+    // The warning a run gave when it opened the port (a slow adapter), the
+    // first time one is given on this port; "" after that, so that the
+    // operator is told once per port, not once per unit.
+    std::string TakeWarning();
+
     // The columns of the port's display line.
     std::string PhaseText() const;
     std::string PercentText() const;
@@ -81,6 +86,8 @@ private:
     int m_nPlainTenth = -1;       // last tenth of the file reported on a plain display
     std::uint64_t m_nSentBytes = 0;  // bytes of the data files reported sent
     std::uint64_t m_nFileBytes = 0;  // bytes of the file in progress, as last reported
+    std::string m_strWarning;     // given by the run, not yet taken
+    bool m_bWarned = false;       // a warning has been taken
     int m_nUnitsOk = 0;
     int m_nUnitsFailed = 0;
     UnitOutcome m_last;

@@ -7,6 +7,11 @@
 #include "platform/serial_port.h"
 
 bool ReadPortsFile(const std::string& path, std::vector<std::string>* ports, std::string* reason) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        *reason = path + " is a directory";
+        return false;
+    }
     std::ifstream file(path);
     if (!file) {
         *reason = "cannot read " + path;

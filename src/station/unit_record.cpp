@@ -1,22 +1,49 @@
 #include "station/unit_record.h"
 
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
+#include "platform/whole_lines.h"
 #include "station/station_display.h"
 
 const char* const UnitRecord::kHeader = "time,port,usb_serial,script,files,bytes,result,message,seconds\r\n";
 
-bool UnitRecord::Open(const std::string& path, std::string* reason) { return m_file.Open(path, kHeader, reason); }
+bool UnitRecord::Open(const std::string& path, std::string* reason) {
+    if (!m_file.Open(path, true, reason))
+        return false;
+    if (!m_file.IsRegular())
+        return true;
+    // Another station may be opening the same file: one header only.
+    flock(m_file.Fd(), LOCK_EX);
+    struct stat status {};
+    const bool empty = fstat(m_file.Fd(), &status) == 0 && status.st_size == 0;
+    const bool ok = !empty || AppendWholeLine(m_file.Fd(), kHeader, reason, true);
+    flock(m_file.Fd(), LOCK_UN);
+    if (!ok)
+        m_file.Discard();
+    return ok;
+}
 
-bool UnitRecord::Append(const UnitRecordLine& line, std::string* reason) { return m_file.Append(Format(line), reason); }
+bool UnitRecord::Append(const UnitRecordLine& line, std::string* reason) {
+    flock(m_file.Fd(), LOCK_EX);
+    const bool ok = AppendWholeLine(m_file.Fd(), Format(line), reason, true);
+    flock(m_file.Fd(), LOCK_UN);
+    return ok;
+}
 
 std::string UnitRecord::Field(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
+    const std::string escaped = StationDisplay::Escaped(text, true);
+    if (escaped.find_first_of(",\"\r\n") == std::string::npos)
+        return escaped;
     std::string quoted = "\"";
-    for (char c : text) {
+    for (char c : escaped) {
         if (c == '"')
             quoted += '"';
         quoted += c;

@@ -9,16 +9,23 @@
 // data file, joined by ";"; message: the outcome's operator text on one line.
 //
 // Each line is appended with a single write(2) on a descriptor opened with
-// O_APPEND and synced at once, so that lines of many ports, or of stations
-// sharing the file, never interleave, and a station killed at any point
-// leaves whole lines only.
+// O_APPEND, under an exclusive flock, and synced at once, so that lines of
+// many ports, or of stations sharing the file, never interleave, and a
+// station killed at any point leaves whole lines only. A line the file does
+// not take whole (a full disk) is cut off again, so that the file holds
+// whole lines only and the next line starts on a line of its own.
+//
+// Every field is text the way a spreadsheet and a terminal can take it:
+// UTF-8 without control bytes. A byte that is a control byte or not part of
+// valid UTF-8 (a file name can be any bytes) is written as \xHH, and a
+// backslash as \\, so that the field still gives back its exact bytes.
 #pragma once
 
 #include <chrono>
 #include <string>
 #include <vector>
 
-#include "platform/shared_line_file.h"
+#include "station/station_output.h"
 #include "station/station_port.h"
 
 struct UnitRecordLine {
@@ -34,21 +41,29 @@ public:
     UnitRecord(const UnitRecord&) = delete;
     UnitRecord& operator=(const UnitRecord&) = delete;
 
-    // Opens (creates) path for appending and writes the header if the file
-    // is empty. False with *reason when it cannot be opened or written.
+    // Opens (creates) path for appending, tries it (station_output.h) and
+    // writes the header if the file is empty. False with *reason when it
+    // cannot be opened or does not take a line; a file made here is removed
+    // again then.
     bool Open(const std::string& path, std::string* reason);
-    // Appends one line. False with *reason when the write or sync failed
-    // (the station reports it and goes on).
+    // Closes the record, removing the file if Open made it.
+    void Discard() { m_file.Discard(); }
+    // Appends one line. False with *reason when the write or sync failed;
+    // the file then holds the lines it had before.
     bool Append(const UnitRecordLine& line, std::string* reason);
 
     static const char* const kHeader;
     // The line for one unit, with its CRLF.
     static std::string Format(const UnitRecordLine& line);
-    // One field, quoted when it holds a comma, a quote, CR or LF.
+    // One field, escaped as above, and quoted when it holds a comma, a
+    // quote, CR or LF.
     static std::string Field(const std::string& text);
     // "2026-12-07T21:40:00Z"
     static std::string UtcTime(std::chrono::system_clock::time_point time);
 
 private:
-    SharedLineFile m_file;
+    // Appends text under the record's lock.
+    bool Write(const std::string& text, std::string* reason);
+
+    StationOutput m_file;
 };

@@ -1,7 +1,10 @@
 #include "support/child_process.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +56,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, bool closeStdou
             ignore.sa_handler = SIG_IGN;
             sigaction(SIGINT, &ignore, nullptr);
         }
+        if (start.m_nFileSizeLimit > 0) {
+            const rlimit limit{static_cast<rlim_t>(start.m_nFileSizeLimit), static_cast<rlim_t>(start.m_nFileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (start.m_bFileModesBind)  // as the bounding set: exec gives root no more than it holds
+            prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }

@@ -22,6 +22,8 @@ std::filesystem::path ProgramPath();
 struct ChildStart {
     bool m_bOutputsClosed = false;  // stdout and stderr closed (`>&- 2>&-`)
     bool m_bSigintIgnored = false;  // SIGINT ignored (a background job)
+    long m_nFileSizeLimit = 0;      // bytes a file may grow to (ulimit -f; 0: none): a full disk, file by file
+    bool m_bFileModesBind = false;  // even as root, a read-only file is one (no CAP_DAC_OVERRIDE)
 };
 
 class ChildProcess {
