@@ -246,9 +246,9 @@ bool Station::OpenOutputs() {
     m_losses.m_strRecord = record;
     m_losses.m_strEvents = EventsName();
     // A new stream of events, now that the station starts.
-    if (events != "-" && m_events.IsRegular() && ftruncate(m_events.Fd(), 0) != 0) {
+    if (events != "-" && m_events.IsRegular() && !CutWholeLinesFile(m_events.Fd(), 0, &reason)) {
         std::fprintf(m_pErr, "receiver-downloader: cannot empty the events file %s: %s\n",
-                     StationDisplay::Escaped(events).c_str(), std::strerror(errno));
+                     StationDisplay::Escaped(events).c_str(), reason.c_str());
         m_record.Discard();
         m_events.Discard();
         return false;

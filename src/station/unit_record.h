@@ -8,10 +8,10 @@
 // serial number, "" where the system has none; files: "PATH=SHA256" of each
 // data file, joined by ";"; message: the outcome's operator text on one line.
 //
-// Each line is appended with a single write(2) on a descriptor opened with
-// O_APPEND, under an exclusive flock, and synced at once, so that lines of
-// many ports, or of stations sharing the file, never interleave, and a
-// station killed at any point leaves whole lines only. A line the file does
+// Each line is appended with a single write at the file's end, under the
+// file's exclusive lock (platform/whole_lines.h), and synced at once, so
+// that lines of many ports, or of stations sharing the file, never
+// interleave, and a station killed at any point leaves whole lines only. A line the file does
 // not take whole (a full disk) is cut off again, so that the file holds
 // whole lines only and the next line starts on a line of its own.
 //
@@ -62,8 +62,5 @@ public:
     static std::string UtcTime(std::chrono::system_clock::time_point time);
 
 private:
-    // Appends text under the record's lock.
-    bool Write(const std::string& text, std::string* reason);
-
     StationOutput m_file;
 };
