@@ -34,8 +34,20 @@ bool UnitRecord::Append(const UnitRecordLine& line, std::string* reason) {
     return AppendWholeLine(m_file.Fd(), Format(line), reason, true);
 }
 
+namespace {
+
+// Windows paths are full of backslashes: there one is doubled only where it
+// would read as an escape, so that the record's paths stay as they are.
+#ifdef _WIN32
+constexpr auto kBackslashes = StationDisplay::Backslashes::DoubledWhereAmbiguous;
+#else
+constexpr auto kBackslashes = StationDisplay::Backslashes::Doubled;
+#endif
+
+}  // namespace
+
 std::string UnitRecord::Field(const std::string& text) {
-    const std::string escaped = StationDisplay::Escaped(text, true);
+    const std::string escaped = StationDisplay::Escaped(text, kBackslashes);
     if (escaped.find_first_of(",\"\r\n") == std::string::npos)
         return escaped;
     std::string quoted = "\"";

@@ -18,7 +18,10 @@
 // Every field is text the way a spreadsheet and a terminal can take it:
 // UTF-8 without control bytes. A byte that is a control byte or not part of
 // valid UTF-8 (a file name can be any bytes) is written as \xHH, and a
-// backslash as \\, so that the field still gives back its exact bytes.
+// backslash as \\, so that the field still gives back its exact bytes. On
+// Windows, whose paths are full of backslashes, only a backslash that would
+// otherwise read as an escape is doubled (one before "xHH", another
+// backslash or an escaped byte): C:\fw\load.cmd stays as it is.
 #pragma once
 
 #include <chrono>

@@ -1,7 +1,8 @@
 // The station's output files on Windows: tried before the station starts
 // (what takes no line refused, nothing left changed or made), a record two
-// writers share getting one header and both their lines, and a file emptied
-// for a new stream written again from its start.
+// writers share getting one header and both their lines, its paths kept
+// readable and exact, and a file emptied for a new stream written again
+// from its start.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -90,3 +91,15 @@ TEST_F(StationOutputWin32, AnEmptiedFileStartsAtItsStart) {
     EXPECT_EQ(Contents(path), "{}\n");
 }
 
+// Backslashes doubled only where they would read as an escape; the bytes
+// that are escaped everywhere escaped here too.
+TEST_F(StationOutputWin32, RecordPathsKeepTheirBackslashes) {
+    const std::pair<std::string, std::string> fields[] = {
+        {"C:\\fw\\load.cmd", "C:\\fw\\load.cmd"},
+        {"C:\\x1b\\xyz\\", "C:\\\\x1b\\xyz\\"},
+        {"\\\\server\\share", "\\\\\\server\\share"},
+        {"C:\\\x01\x7f", "C:\\\\\\x01\\x7f"},
+        {"C:\\fw,1", "\"C:\\fw,1\""}};
+    for (const auto& [name, recorded] : fields)
+        EXPECT_EQ(UnitRecord::Field(name), recorded) << name;
+}

@@ -46,6 +46,9 @@ def main(argv):
     for row in rows:
         if len(row) == 9 and row[1] not in ports:
             problems.append("a line of no port of the station: %r" % row)
+        # Paths as Windows writes them, their backslashes single.
+        if len(row) == 9 and ("\\\\" in row[3] or "\\\\" in row[4] or ":\\" not in row[3]):
+            problems.append("the paths are not as given: %r" % row[3:5])
     for port, sim_log, want in zip(expected[0::3], expected[1::3], expected[2::3]):
         lines = [row for row in rows if len(row) == 9 and row[1] == port]
         result, _, detail = want.partition(" ")
