@@ -255,13 +255,31 @@ check=0
 python3 tests/windows/station_record_check.py "$work/station/units.csv" \
   COM5 "$work/units-5.log" "success 2" COM6 "$work/units-6.log" "success 2" \
   COM7 "$work/units-7.log" "error Communication error" || check=1
-if [ $status -eq 1 ] && [ $check -eq 0 ] && grep -q "Summary: 3 ports, 2 succeeded, 1 failed" "$work/units.out" &&
+if [ $status -eq 1 ] && [ $check -eq 0 ] && grep -q "Summary: 3 ports, 6 units: 4 succeeded, 2 failed" "$work/units.out" &&
    [ $speeds -eq 0 ] && none_left; then
   result "station under Wine: 3 ports, --repeat --units 2, one line hung up, every record line checked" 0
 else
   echo "status $status"; cat "$work/units.out" "$work/station/units.csv" "$work"/units-*.log
   result "station under Wine: 3 ports, --repeat --units 2, one line hung up, every record line checked" 1
 fi
+
+# A record that cannot take a line (a folder, a file in a folder that does
+# not exist) is refused before any port starts: exit 2, no port opened.
+# (Wine run as root writes to a read-only file, so that is not tried here.)
+start_station_sims "$work/refused-" "" ""
+refused=0
+for record in "$work/station" "$work/station/none/units.csv"; do
+  status=0
+  timeout 60 wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --port COM6 \
+    --script "$work/station/load.cmd" --record "$record" >"$work/refused.out" 2>&1 || status=$?
+  if [ $status -ne 2 ] || ! grep -q "cannot write the record" "$work/refused.out" ||
+     grep -q "port open" "$work/refused.out"; then
+    echo "status $status"; cat "$work/refused.out"; refused=1
+  fi
+done
+speeds_given_back "$work/refused-" 5 6 || refused=1
+stop_station_sims
+result "station under Wine: a record that takes no line refused before any port starts, exit 2" $refused
 
 # Ctrl-C while every port is in the middle of its file (paced at the line's
 # speed, 32 KiB take about 9 s): each cancels and gives its port back, the
