@@ -1,8 +1,7 @@
 // The station's output files on Windows: tried before the station starts
 // (what takes no line refused, nothing left changed or made), a record two
 // writers share getting one header and both their lines, its paths kept
-// readable and exact, and a file emptied for a new stream written again
-// from its start.
+// readable and exact.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,7 +10,6 @@
 
 #include "platform/system_win32.h"
 #include "platform/utf8_path.h"
-#include "platform/whole_lines.h"
 #include "station/station_output.h"
 #include "station/unit_record.h"
 
@@ -78,17 +76,6 @@ TEST_F(StationOutputWin32, ARecordSharedByTwoWritersHasOneHeaderAndEveryLine) {
     const std::string five = UnitRecord::Format(line);
     line.m_strPort = "COM6";
     EXPECT_EQ(Contents(path), UnitRecord::kHeader + five + UnitRecord::Format(line));
-}
-
-TEST_F(StationOutputWin32, AnEmptiedFileStartsAtItsStart) {
-    const std::string path = Path("events.jsonl");
-    Write(path, "{\"event\":\"an earlier run\"}\n");
-    StationOutput events;
-    std::string reason;
-    ASSERT_TRUE(events.Open(path, false, &reason)) << reason;
-    ASSERT_TRUE(CutWholeLinesFile(events.Fd(), 0, &reason)) << reason;
-    ASSERT_TRUE(AppendWholeLine(events.Fd(), "{}\n", &reason)) << reason;
-    EXPECT_EQ(Contents(path), "{}\n");
 }
 
 // Backslashes doubled only where they would read as an escape; the bytes
