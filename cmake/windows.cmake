@@ -15,11 +15,11 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 
 # Libraries the Linux build names that Windows lacks or has under another
 # name: openpty's (none needed), the simulator's SHA-256 (the system's own
-# CNG, bcrypt), the port listing's SetupAPI.
+# CNG, bcrypt), the port listing's SetupAPI and configuration manager.
 add_library(util INTERFACE)
 add_library(OpenSSL::Crypto INTERFACE IMPORTED)
 set_property(TARGET OpenSSL::Crypto PROPERTY INTERFACE_LINK_LIBRARIES bcrypt)
-link_libraries(setupapi advapi32)
+link_libraries(setupapi cfgmgr32 advapi32)
 
 # CLI11 is header-only and portable: its Debian headers, without the rest of
 # /usr/include.

@@ -14,12 +14,17 @@
 #      spelling refused, a script named by its long-path (\\?\) name, no
 #      command listed that never went out when the line is hung up before
 #      it, and a UTF-16 script or a folder as data file told once, plainly;
-#   3. the installer (setup.exe, NSIS): a silent install for all users and
+#   3. the station: three simulated receivers on COM5..COM7, unit after
+#      unit with a record checked against what each receiver got (one line
+#      hung up, the others going on), and Ctrl-C in the middle of the files
+#      (every port cancelled and its speed given back, exit 130, nothing of
+#      the station left running), a second Ctrl-C, and the station killed;
+#   4. the installer (setup.exe, NSIS): a silent install for all users and
 #      one for the current user, each checked (files, Start-menu shortcut,
 #      uninstall entry, the installed program's --version, no .cmd
 #      association) and silently uninstalled without a trace; and the
 #      program's version resource and icon, read back from the file;
-#   4. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
+#   5. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
 # Wine runs in a prefix of its own inside the build folder, made once; one
 # wineserver is kept up for the run (a cold start per program now and then
 # fails to load it, c0000135) and stopped at the end.
@@ -77,8 +82,9 @@ line_after() {
   return 1
 }
 
-# Points COM5 of the prefix at a pseudo-terminal.
-map_com5() { ln -sfn "$1" "$WINEPREFIX/dosdevices/com5"; }
+# Points COMn of the prefix at a pseudo-terminal.
+map_com() { ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"; }
+map_com5() { map_com 5 "$1"; }
 
 # 1. Unit tests.
 for t in $(cat "$build_dir/windows-tests.txt" | tr ';' ' '); do
@@ -276,7 +282,171 @@ else
   result "missing script: exit 1" 1
 fi
 
-# 3. The installer, and what Explorer shows of the program.
+# 3. The station. Each port gets a simulated receiver of its own, started
+# with options; the pseudo-terminal's speed is set to 9600 first, so that a
+# port left at the download's 38400 shows.
+start_station_sims() {  # log prefix, then one quoted option string per port (COM5, COM6, ...)
+  local prefix=$1 n=5
+  shift
+  station_sims=()
+  for options in "$@"; do
+    # shellcheck disable=SC2086
+    "$linux_build/receiver-sim" -q $options >"$prefix$n.log" 2>&1 &
+    pids+=("$!")
+    station_sims+=("$!")
+    local pty
+    pty=$(line_after "$prefix$n.log" 'Tool port: ')
+    stty -F "$pty" 9600
+    echo "$pty" >"$prefix$n.pty"
+    map_com $n "$pty"
+    n=$((n + 1))
+  done
+}
+# Each port's pseudo-terminal at 9600 again, while its receiver still runs.
+speeds_given_back() {  # log prefix, port numbers
+  local prefix=$1 n speed
+  shift
+  for n in "$@"; do
+    speed=$(stty -F "$(cat "$prefix$n.pty")" speed 2>&1) || true
+    [ "$speed" = 9600 ] || { echo "COM$n left at $speed"; return 1; }
+  done
+}
+# Ends the station's receivers, each printing its summary.
+stop_station_sims() {
+  local pid
+  for pid in "${station_sims[@]}"; do kill -INT "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+}
+# Nothing of the station's left: its children name the work folder.
+none_left() { ! pgrep -f "$(basename "$work")" >/dev/null; }
+mkdir -p "$work/station"
+cp examples/load.cmd examples/code.lzs "$work/station/"
+
+# Unit after unit on three ports, the third hanging up in its first file:
+# its unit fails with the communication error (and the port, gone, can be
+# opened no more), the two others load both their units; every record line
+# agrees with its receiver.
+# The receivers keep powering on until the station has ended: one that ended
+# by itself right after its last unit would hang its line up under the
+# station's last frames.
+start_station_sims "$work/units-" "--next-unit-delay 1" "--next-unit-delay 1" "--hangup-after 20"
+status=0
+timeout 300 wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --port COM6 --port COM7 \
+  --script "$work/station/load.cmd" --repeat --units 2 --timeout 60 --record "$work/station/units.csv" \
+  >"$work/units.out" 2>&1 || status=$?
+# (COM7's line is gone with its hang-up.)
+speeds=0
+speeds_given_back "$work/units-" 5 6 || speeds=1
+stop_station_sims
+check=0
+python3 tests/windows/station_record_check.py "$work/station/units.csv" \
+  COM5 "$work/units-5.log" "success 2" COM6 "$work/units-6.log" "success 2" \
+  COM7 "$work/units-7.log" "error Communication error" || check=1
+if [ $status -eq 1 ] && [ $check -eq 0 ] && grep -q "Summary: 3 ports, 6 units: 4 succeeded, 2 failed" "$work/units.out" &&
+   [ $speeds -eq 0 ] && none_left; then
+  result "station under Wine: 3 ports, --repeat --units 2, one line hung up, every record line checked" 0
+else
+  echo "status $status"; cat "$work/units.out" "$work/station/units.csv" "$work"/units-*.log
+  result "station under Wine: 3 ports, --repeat --units 2, one line hung up, every record line checked" 1
+fi
+
+# A record that cannot take a line (a folder, a file in a folder that does
+# not exist) is refused before any port starts: exit 2, no port opened.
+# (Wine run as root writes to a read-only file, so that is not tried here.)
+start_station_sims "$work/refused-" "" ""
+refused=0
+for record in "$work/station" "$work/station/none/units.csv"; do
+  status=0
+  timeout 60 wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --port COM6 \
+    --script "$work/station/load.cmd" --record "$record" >"$work/refused.out" 2>&1 || status=$?
+  if [ $status -ne 2 ] || ! grep -q "cannot write the record" "$work/refused.out" ||
+     grep -q "port open" "$work/refused.out"; then
+    echo "status $status"; cat "$work/refused.out"; refused=1
+  fi
+done
+speeds_given_back "$work/refused-" 5 6 || refused=1
+stop_station_sims
+result "station under Wine: a record that takes no line refused before any port starts, exit 2" $refused
+
+# Ctrl-C while every port is in the middle of its file (paced at the line's
+# speed, 32 KiB take about 9 s): each cancels and gives its port back, the
+# record has a cancelled line per port, exit 130.
+head -c 32768 /dev/urandom >"$work/station/big.bin"
+printf 'CE000001\r\nCQ\r\nSbig.bin\r\nCX\r\n' >"$work/station/big.cmd"
+start_station_sims "$work/cancel-" --paced --paced --paced
+# (wine64 itself in the background, so that the signal reaches it.)
+wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --port COM6 --port COM7 \
+  --script "$work/station/big.cmd" --record "$work/station/cancel.csv" >"$work/station-cancel.out" 2>&1 &
+station_pid=$!
+pids+=("$station_pid")
+for _ in $(seq 300); do
+  [ "$(grep -o '^COM[567] *loading' "$work/station-cancel.out" | sort -u | wc -l)" -ge 3 ] && break
+  sleep 0.1
+done
+kill -INT "$station_pid"
+status=0
+wait "$station_pid" || status=$?
+speeds=0
+speeds_given_back "$work/cancel-" 5 6 7 || speeds=1
+stop_station_sims
+check=0
+python3 tests/windows/station_record_check.py "$work/station/cancel.csv" \
+  COM5 "$work/cancel-5.log" cancelled COM6 "$work/cancel-6.log" cancelled COM7 "$work/cancel-7.log" cancelled ||
+  check=1
+if [ $status -eq 130 ] && [ $check -eq 0 ] && [ $speeds -eq 0 ] && none_left; then
+  result "station under Wine: Ctrl-C mid-file: every port cancelled and given back, exit 130, none left" 0
+else
+  echo "status $status"; cat "$work/station-cancel.out" "$work/station/cancel.csv"
+  result "station under Wine: Ctrl-C mid-file: every port cancelled and given back, exit 130, none left" 1
+fi
+
+# A second Ctrl-C ends every port at once, each given back first; a station
+# killed outright takes its children with it (its job object).
+start_station_sims "$work/again-" --paced --paced --paced
+wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --port COM6 --port COM7 \
+  --script "$work/station/big.cmd" >"$work/station-again.out" 2>&1 &
+station_pid=$!
+pids+=("$station_pid")
+for _ in $(seq 300); do
+  [ "$(grep -o '^COM[567] *loading' "$work/station-again.out" | sort -u | wc -l)" -ge 3 ] && break
+  sleep 0.1
+done
+# (The first alone may end the station already: its children cancel fast.)
+kill -INT "$station_pid"
+sleep 0.05
+kill -INT "$station_pid" 2>/dev/null || true
+status=0
+wait "$station_pid" || status=$?
+speeds=0
+speeds_given_back "$work/again-" 5 6 7 || speeds=1
+stop_station_sims
+if [ $status -eq 130 ] && [ $speeds -eq 0 ] && none_left; then
+  result "station under Wine: Ctrl-C twice: every port given back, exit 130, none left" 0
+else
+  echo "status $status"; cat "$work/station-again.out"
+  result "station under Wine: Ctrl-C twice: every port given back, exit 130, none left" 1
+fi
+start_station_sims "$work/killed-" --paced --paced --paced
+wine64 "$build_dir/receiver-downloader.exe" --no-gui --port COM5 --port COM6 --port COM7 \
+  --script "$work/station/big.cmd" >"$work/station-killed.out" 2>&1 &
+station_pid=$!
+pids+=("$station_pid")
+for _ in $(seq 300); do
+  [ "$(grep -o '^COM[567] *loading' "$work/station-killed.out" | sort -u | wc -l)" -ge 3 ] && break
+  sleep 0.1
+done
+kill -KILL "$station_pid"
+wait "$station_pid" 2>/dev/null || true
+left=1
+for _ in $(seq 100); do none_left && { left=0; break; }; sleep 0.1; done
+stop_station_sims
+if [ $left -eq 0 ]; then
+  result "station under Wine: killed outright, none of its children left" 0
+else
+  pgrep -af "$(basename "$work")"
+  result "station under Wine: killed outright, none of its children left" 1
+fi
+
+# 4. The installer, and what Explorer shows of the program.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
 setup=$build_dir/receiver-downloader-$version-setup.exe
 
@@ -350,7 +520,7 @@ else
   result "setup.exe built ($setup)" 1
 fi
 
-# 4. The GUI: each dialog shown and a whole download through them (the demo,
+# 5. The GUI: each dialog shown and a whole download through them (the demo,
 # over the line inside the process), on a virtual display of its own.
 if grep -q "^RD_WITH_GUI:BOOL=ON" "$build_dir/CMakeCache.txt"; then
   # Wine's windows go to the display its server was started on: the GUI's

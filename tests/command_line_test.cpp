@@ -69,7 +69,19 @@ INSTANTIATE_TEST_SUITE_P(Errors, CommandLineUsageTest,
                                            std::vector<std::string>{"stray-argument"},
                                            std::vector<std::string>{"--units", "3"},
                                            std::vector<std::string>{"--port", "/dev/ttyS0", "/dev/ttyS1"},
-                                           std::vector<std::string>{"--all-ports", "--port", "/dev/ttyS0"}));
+                                           std::vector<std::string>{"--all-ports", "--port", "/dev/ttyS0"},
+                                           std::vector<std::string>{"--events-handle", "0"},
+                                           std::vector<std::string>{"--events-handle", "5", "--events", "e.jsonl"},
+                                           std::vector<std::string>{"--events-handle", "5", "--list-ports"}));
+
+TEST(CommandLineTest, AStationsChildRunGetsItsEventsHandleAndTheTerminal) {
+    CommandLine commandLine;
+    int status = -1;
+    ASSERT_TRUE(Parse({"--port", "COM5", "--script", "load.cmd", "--events-handle", "1234"}, &commandLine, &status));
+    EXPECT_EQ(commandLine.m_nEventsHandle, 1234u);
+    EXPECT_TRUE(WantsTerminal(commandLine, true));
+    EXPECT_FALSE(WantsStation(commandLine));
+}
 
 TEST(CommandLineTest, ManyPortsMakeAStation) {
     CommandLine commandLine;

@@ -231,6 +231,7 @@ TEST(StationPortsTest, FileListingAndRepeats) {
     EXPECT_FALSE(ReadPortsFile(temp.Path().string(), &ports, &reason));
     EXPECT_EQ(reason, temp.Path().string() + " is a directory");
     EXPECT_EQ(FindRepeatedPort({"/dev/ttyUSB0", "/dev/../dev/ttyUSB0"}), "/dev/../dev/ttyUSB0");
+    EXPECT_EQ(FindRepeatedPort({"COM1", "/dev/ttyS1", "com1"}), "com1");
     EXPECT_EQ(PortsOfListing({{"/dev/serial/by-id/a", "", "/dev/ttyUSB0"}, {"/dev/serial/by-id/b", "", "/dev/ttyUSB9"},
                               {"/dev/ttyUSB0", "", ""}}),
               (std::vector<std::string>{"/dev/serial/by-id/b", "/dev/ttyUSB0"}));

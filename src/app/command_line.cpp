@@ -150,6 +150,13 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
         ->check(RefuseEmpty("file"))
         ->type_name("FILE")
         ->group(diagnose);
+    // A station's child run: the events into the pipe the station reads
+    // (an inherited handle on Windows, a descriptor elsewhere). Not for
+    // operators, so not in the help.
+    app.add_option("--events-handle", parsed.m_nEventsHandle)
+        ->check(CLI::Range(1ULL, ~0ULL))
+        ->excludes("--events")
+        ->group("");
     app.add_flag("--version", parsed.m_bVersion, "Print the version and exit")->group(diagnose);
     app.set_help_flag("-h,--help", "Print this help and exit")->group(diagnose);
     app.footer(std::string("Exit status:\n"
@@ -166,7 +173,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
     try {
         app.parse(argc, argv);
         // Events are a run's: these options end before any run.
-        if (!parsed.m_strEventsFile.empty() &&
+        if ((!parsed.m_strEventsFile.empty() || parsed.m_nEventsHandle != 0) &&
             (parsed.m_bVersion || parsed.m_bListPorts || !parsed.m_strCheckScript.empty()))
             throw CLI::ExcludesError("--events", "--check, --list-ports and --version");
     } catch (const CLI::CallForHelp&) {
@@ -191,7 +198,7 @@ bool WantsStation(const CommandLine& commandLine) {
 }
 
 bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt) {
-    if (commandLine.m_bNoGui || !guiBuilt || !commandLine.m_strEventsFile.empty())
+    if (commandLine.m_bNoGui || !guiBuilt || !commandLine.m_strEventsFile.empty() || commandLine.m_nEventsHandle != 0)
         return true;
 #ifdef _WIN32
     // Windows always has its desktop.

@@ -7,6 +7,8 @@
 //                       [--repeat [--units N]] [--record FILE.csv] [--timeout SECONDS]
 //                       [--events FILE|-]
 //   receiver-downloader --demo [--no-gui] [--trace FILE]
+//   receiver-downloader --no-gui --port DEVICE --script FILE.cmd --events-handle N
+//                       (a station's child run on Windows; not in --help)
 //   receiver-downloader --check FILE.cmd
 //   receiver-downloader --list-ports | --version | --help
 #pragma once
@@ -34,6 +36,7 @@ struct CommandLine {
     int m_nTimeoutSeconds = 0;    // --timeout: limit of the connection wait and of the receiver's silence, 0 = none
     std::string m_strTraceFile;   // --trace FILE ("" when not given)
     std::string m_strEventsFile;  // --events FILE, "-" for stdout ("" when not given)
+    unsigned long long m_nEventsHandle = 0;  // --events-handle N: a station's child run (0 when not given)
     std::string m_strCheckScript; // --check FILE ("" when not given)
 };
 
@@ -47,8 +50,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* commandLine, int* exit
 // port, or any of --ports-from, --all-ports, --repeat, --record.
 bool WantsStation(const CommandLine& commandLine);
 
-// True when the program should run in the terminal: --no-gui or --events was
-// given, or no display is available ($DISPLAY and $WAYLAND_DISPLAY unset or
+// True when the program should run in the terminal: --no-gui, --events or
+// --events-handle was given, or no display is available ($DISPLAY and $WAYLAND_DISPLAY unset or
 // empty; on Windows there always is one), or the program was built without
 // the GUI (guiBuilt false). The one place where the run's front end is chosen.
 bool WantsTerminal(const CommandLine& commandLine, bool guiBuilt);

@@ -26,6 +26,7 @@
 #include "app/frame_trace_file.h"
 #include "app/gui_handover.h"
 #include "app/output_guard.h"
+#include "platform/inherited_stream.h"
 #include "platform/interrupt_watcher.h"
 #include "platform/port_list.h"
 #include "events/event_names.h"
@@ -154,7 +155,6 @@ int RunDemo(const CommandLine& commandLine, RunEvents* events, int argc, char** 
 
 int UsageError(const std::string& text) { return Refuse(nullptr, kExitUsage, text + "\n(see --help)"); }
 
-#ifndef _WIN32
 // The program each port's run is: this one; in the GUI program the terminal
 // program installed beside it, which loads no GUI library.
 std::string StationProgram(const char* argv0) {
@@ -167,18 +167,11 @@ std::string StationProgram(const char* argv0) {
 #endif
     return self;
 }
-#endif
 
 // Many ports at once, unit after unit: in the station's window where the
 // GUI is wanted, in the terminal otherwise. The window may be given no port
 // and no script: it asks for them.
 int RunStationMode(const CommandLine& commandLine, char** argv) {
-#ifdef _WIN32
-    (void)argv;
-    (void)commandLine;
-    return UsageError("several ports at once (the station) needs Linux for now; on Windows run one "
-                      "receiver-downloader per port");
-#else
 #ifdef RD_GUI_HANDOVER
     if (!WantsTerminal(commandLine, true)) {
         std::string reason;
@@ -234,7 +227,6 @@ int RunStationMode(const CommandLine& commandLine, char** argv) {
     }
 #endif
     return RunStation(options, OperatorStream(commandLine), stderr);
-#endif
 }
 
 // Everything after the options have been read and the events opened.
@@ -321,8 +313,22 @@ int main(int argc, char** argv) {
         if (!events)
             return Refuse(nullptr, kExitUsage,
                           "cannot write the events file " + commandLine.m_strEventsFile + ": " + reason);
-        events->SetPort(PortNameFor(PortSettingsFor(commandLine)));
+    } else if (commandLine.m_nEventsHandle != 0) {
+        // A station's child run.
+        std::string reason;
+        std::FILE* stream = OpenInheritedStream(commandLine.m_nEventsHandle, &reason);
+        if (stream == nullptr)
+            return Refuse(nullptr, kExitUsage, "--events-handle: " + reason);
+        events = std::make_unique<RunEvents>(stream);
     }
+    if (events)
+        events->SetPort(PortNameFor(PortSettingsFor(commandLine)));
+#ifdef _WIN32
+    // A station's child run gets its station's signals over its standard
+    // input.
+    if (commandLine.m_nEventsHandle != 0 && !WatchStationLifeline())
+        return Refuse(events.get(), kExitUsage, "cannot watch the station's lifeline");
+#endif
     status = RunCommandLine(commandLine, events.get(), argc, argv);
     if (events && !events->WriteError().empty()) {
         // A program reading the events cannot know how the run ended.

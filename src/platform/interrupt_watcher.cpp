@@ -178,5 +178,7 @@ void InterruptWatcher::TakeRequest(int signal) {
     m_nPendingSignal.store(signal);
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t written = write(m_nWakeFd, &one, sizeof one);
+    if (m_requestHook)
+        m_requestHook();
     WakeMessageLoop();
 }

@@ -1,7 +1,8 @@
 // InterruptWatcher: turns Ctrl-C (SIGINT), SIGTERM and SIGHUP into a cancel
 // request for the terminal's modal loop. (On Windows: Ctrl-C and Ctrl-Break,
 // through the console control handler, count as SIGINT; closing the console
-// as SIGHUP. See interrupt_watcher_win32.cpp.)
+// as SIGHUP; and a station's child run gets its station's signals over its
+// lifeline, see WatchStationLifeline. See interrupt_watcher_win32.cpp.)
 //
 // On POSIX systems the signals are blocked from Start() to Stop() and a
 // helper thread takes them from a signalfd; it keeps the request and wakes
@@ -64,6 +65,11 @@ public:
     // process, with the exit status. It must not wait for the UI thread.
     // Set before Start().
     void SetForcedExitHook(std::function<void(int status)> hook) { m_forcedExitHook = std::move(hook); }
+    // Called on the watcher's thread (the console handler's on Windows) each
+    // time a cancel request has become pending, so that a caller asleep in a
+    // wait of its own can be woken (the station's wait for its children).
+    // It must not block. Set before Start().
+    void SetRequestHook(std::function<void()> hook) { m_requestHook = std::move(hook); }
     // Stops the helper thread, drops signals that are still pending, and
     // restores the calling thread's mask.
     void Stop();
@@ -107,4 +113,18 @@ private:
     bool m_bStarted = false;
     bool m_bKeepIgnored = false;
     std::function<void(int)> m_forcedExitHook;
+    std::function<void()> m_requestHook;
 };
+
+#ifdef _WIN32
+// For a station's child run on Windows, whose standard input is its
+// lifeline: a pipe that only its station writes. Each byte is a signal
+// number the station passes on (2 SIGINT, 15 SIGTERM, 1 SIGHUP), taken as a
+// Ctrl-C is: the first cancels the run, a second ends it at once after the
+// port has been put back. The pipe's end means the station is gone, and
+// counts as SIGHUP. A signal that comes while no watcher runs is kept for the
+// next Start() (a second one then ends the process at once, as above).
+// Does nothing when standard input is no pipe. False when the thread that
+// reads it cannot be started.
+bool WatchStationLifeline();
+#endif

@@ -42,4 +42,6 @@ std::string FormatSerialDeviceList(const std::vector<SerialDeviceInfo>& devices)
 // The USB serial number of the adapter behind device (a /dev path or a link
 // to one), read from sysfs: the tty's device, walked up to the USB device
 // that has a "serial". "" when the device is no USB adapter or has none.
+// On Windows (a COM name): from the device instance ids of the port and the
+// devices above it (platform/usb_device_id.h); sysRoot is not used.
 std::string UsbSerialNumber(const std::string& device, const std::string& sysRoot = "/sys");

@@ -7,6 +7,7 @@
 #include <initguid.h>
 #include <devguid.h>
 #include <setupapi.h>
+#include <cfgmgr32.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "platform/port_list.h"
 #include "platform/serial_port.h"
 #include "platform/serial_win32.h"
+#include "platform/usb_device_id.h"
 
 namespace {
 
@@ -50,6 +52,23 @@ std::vector<SerialDeviceInfo> SetupApiPorts() {
     }
     SetupDiDestroyDeviceInfoList(devices);
     return ports;
+}
+
+// The device instance ids of device and of each device above it, up to the
+// root.
+std::vector<std::string> DeviceIdsUpward(DEVINST device) {
+    std::vector<std::string> ids;
+    for (DEVINST at = device;;) {
+        wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+        if (CM_Get_Device_IDW(at, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+            break;
+        ids.push_back(WideToUtf8(id));
+        DEVINST parent = 0;
+        if (CM_Get_Parent(&parent, at, 0) != CR_SUCCESS)
+            break;
+        at = parent;
+    }
+    return ids;
 }
 
 std::vector<std::string> DosComNames() {
@@ -101,4 +120,29 @@ std::string FormatSerialDeviceList(const std::vector<SerialDeviceInfo>& devices)
         text += "\n";
     }
     return text;
+}
+
+std::string UsbSerialNumber(const std::string& device, const std::string&) {
+    const std::string path = ResolvePortName(device);
+    if (path.empty())
+        return {};
+    const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return {};
+    std::string serial;
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &info); ++i) {
+        const HKEY key = SetupDiOpenDevRegKey(devices, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        const bool found = _stricmp(ResolvePortName(RegistryText(key, L"PortName")).c_str(), path.c_str()) == 0;
+        RegCloseKey(key);
+        if (found) {
+            serial = UsbSerialOfDeviceIds(DeviceIdsUpward(info.DevInst));
+            break;
+        }
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return serial;
 }

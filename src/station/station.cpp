@@ -1,18 +1,16 @@
 #include "station/station.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <optional>
 
 #include "events/event_names.h"
 #include "events/run_events.h"
+#include "platform/console.h"
 #include "platform/exit_status.h"
 #include "platform/interrupt_watcher.h"
 #include "platform/port_list.h"
@@ -54,8 +52,7 @@ public:
           m_view(view),
           m_pControl(control),
           m_ports(options.m_ports.begin(), options.m_ports.end()),
-          m_runs(options.m_ports.size()),
-          m_childIds(new std::atomic<int>[options.m_ports.size()]()) {}
+          m_runs(options.m_ports.size()) {}
 
     int Run();
 
@@ -100,9 +97,6 @@ private:
     StationOutput m_events;             // Fd() -1 without --events
     StationLosses m_losses;             // lines that could not be written
     int m_nCancelSignal = 0;
-    // The running children's process ids (0: none), for the interrupt
-    // watcher's thread when a second signal ends the station.
-    std::unique_ptr<std::atomic<int>[]> m_childIds;
 };
 
 void Station::StartRun(std::size_t index) {
@@ -118,7 +112,6 @@ void Station::StartRun(std::size_t index) {
     run.m_keeper.Take(m_ports[index].Port());
     run.m_startedAt = run.m_heardAt = SteadyClock::now();
     run.m_child = StationChild::Start(m_options.m_strProgram, args, &reason);
-    m_childIds[index].store(run.m_child ? run.m_child->Id() : 0, std::memory_order_release);
     m_ports[index].BeginUnit();
     if (!run.m_child) {
         run.m_keeper.Release();
@@ -177,7 +170,6 @@ void Station::EndRun(std::size_t index, const ChildExit& exit) {
     TakeEvents(index);  // what it wrote before it ended
     const double seconds = std::chrono::duration<double>(SteadyClock::now() - run.m_startedAt).count();
     UnitOutcome outcome = m_ports[index].EndUnit(exit, run.m_strEndedBy, seconds);
-    m_childIds[index].store(0, std::memory_order_release);
     run.m_child.reset();
     if (run.m_lines.Dropped() > 0) {
         outcome.m_bSuccess = false;
@@ -271,9 +263,8 @@ bool Station::OpenOutputs() {
     m_losses.m_strRecord = record;
     m_losses.m_strEvents = EventsName();
     // A new stream of events, now that the station starts.
-    if (events != "-" && m_events.IsRegular() && ftruncate(m_events.Fd(), 0) != 0) {
-        Trouble("cannot empty the events file %s: %s",
-                     StationDisplay::Escaped(events).c_str(), std::strerror(errno));
+    if (events != "-" && m_events.IsRegular() && !CutWholeLinesFile(m_events.Fd(), 0, &reason)) {
+        Trouble("cannot empty the events file %s: %s", StationDisplay::Escaped(events).c_str(), reason.c_str());
         m_record.Discard();
         m_events.Discard();
         return false;
@@ -403,20 +394,14 @@ int Station::Run() {
 
 int Station::RunPorts() {
     InterruptWatcher interrupts;
-    interrupts.SetForcedExitHook([this](int status) {
-        for (std::size_t i = 0; i < m_ports.size(); ++i)
-            StationChild::SignalProcess(m_childIds[i].load(std::memory_order_acquire), status - kExitSignalBase);
-    });
+    interrupts.SetForcedExitHook([](int status) { StationChild::EndAllAtOnce(status - kExitSignalBase); });
+    interrupts.SetRequestHook(&StationChild::WakeWaiter);
     interrupts.KeepIgnoredSignalsIgnored();
     // The signals are held from the program's start for the watcher: a
     // station it cannot take them for could not be cancelled; nor could one
     // whose operator's commands cannot wake it.
     if (!interrupts.Start()) {
         m_view.Trouble(std::string("the station cannot watch for Ctrl-C: ") + std::strerror(errno));
-        return kExitUsage;
-    }
-    if (m_pControl != nullptr && !m_pControl->Ready()) {
-        m_view.Trouble("the station cannot be made to listen for Stop");
         return kExitUsage;
     }
     if (!OpenOutputs())
@@ -431,9 +416,8 @@ int Station::RunPorts() {
         if (!m_runs[i].m_bStopAsked)
             StartRun(i);
     }
-    const long long controlWake = m_pControl != nullptr ? m_pControl->Wake().Handle() : -1;
     for (std::vector<StationChild*> running = Running(); !running.empty(); running = Running()) {
-        StationChild::WaitForAny(running, interrupts.WakeFd(), NextDeadline(), controlWake);
+        StationChild::WaitForAny(running, NextDeadline());
         if (const int signal = interrupts.TakeInterrupt())
             ForwardCancel(signal);
         TakeRequests();
@@ -459,7 +443,7 @@ public:
     TerminalView(std::FILE* out, std::FILE* err) : m_pOut(out), m_pErr(err) {}
 
     void RunBegins(const std::vector<StationPort>& ports) override {
-        m_display.emplace(m_pOut, isatty(fileno(m_pOut)) == 1, ports);
+        m_display.emplace(m_pOut, EnableLiveConsole(m_pOut), ports);
     }
     void RunStarted(std::size_t index) override { m_display->Update(index, false); }
     void PortChanged(std::size_t index, const StationEvent&, bool worthPlainLine) override {

@@ -1,22 +1,15 @@
 // StationControl: the operator's commands to a running station from another
 // thread (the window's UI thread): stop every port, as Ctrl-C does, or stop
-// one port. The station waits on the control's wake-up beside its children
-// and the interrupt watcher, so that a command is acted on at once, without
-// polling.
+// one port. A command wakes the station's wait on its children, as a signal
+// does, so that it is acted on at once, without polling.
 #pragma once
 
 #include <cstddef>
 #include <mutex>
 #include <vector>
 
-#include "station/station_wake.h"
-
 class StationControl {
 public:
-    // False when the wake-up could not be made: the station then refuses to
-    // start, as commands would go unnoticed.
-    bool Ready() const { return m_wake.Ready(); }
-
     // From any thread. Stop every port: cancel each run, give each port
     // back, then the summary; the station ends as after Ctrl-C.
     void StopAll();
@@ -31,11 +24,7 @@ public:
     };
     Requests Take();
 
-    // Set while a request is pending, for the station's wait.
-    const StationWake& Wake() const { return m_wake; }
-
 private:
     std::mutex m_mutex;
     Requests m_pending;
-    StationWake m_wake;
 };

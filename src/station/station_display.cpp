@@ -1,6 +1,7 @@
 #include "station/station_display.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "events/event_names.h"
@@ -128,21 +129,42 @@ std::string StationDisplay::OneLine(const std::string& text) {
     return TrimRight(line);
 }
 
-std::string StationDisplay::Escaped(const std::string& text, bool backslashes) {
+namespace {
+
+// The length of the character at text[at] when it is shown as it is; 0 when
+// its bytes are shown as \xHH (a control byte, a C1 control, a byte that is
+// not part of valid UTF-8).
+std::size_t ShownAsItIs(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const std::size_t length = Utf8SequenceAt(text, at);
+    const bool c1 = length == 2 && byte(at) == 0xC2 && byte(at + 1) < 0xA0;  // U+0080 to U+009F
+    return length == 0 || (length == 1 && (byte(at) < 0x20 || byte(at) == 0x7F)) || c1 ? 0 : length;
+}
+
+// Whether a backslash before text[at] would read as the start of an escape.
+bool EscapeFollows(const std::string& text, std::size_t at) {
+    const auto hex = [&](std::size_t i) { return i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); };
+    return at < text.size() &&
+           (text[at] == '\\' || ShownAsItIs(text, at) == 0 || (text[at] == 'x' && hex(at + 1) && hex(at + 2)));
+}
+
+}  // namespace
+
+std::string StationDisplay::Escaped(const std::string& text, Backslashes backslashes) {
     std::string shown;
     for (std::size_t at = 0; at < text.size();) {
-        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-        const std::size_t length = Utf8SequenceAt(text, at);
-        const bool c1 = length == 2 && byte(at) == 0xC2 && byte(at + 1) < 0xA0;  // U+0080 to U+009F
-        if (length == 0 || (length == 1 && (byte(at) < 0x20 || byte(at) == 0x7F)) || c1) {
-            for (const std::size_t end = at + std::max<std::size_t>(length, 1); at < end; ++at) {
+        const std::size_t length = ShownAsItIs(text, at);
+        if (length == 0) {
+            const std::size_t end = at + std::max<std::size_t>(Utf8SequenceAt(text, at), 1);
+            for (; at < end; ++at) {
                 char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02x", byte(at));
+                std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(text[at]));
                 shown += hex;
             }
             continue;
         }
-        if (text[at] == '\\' && backslashes)
+        if (text[at] == '\\' && (backslashes == Backslashes::Doubled ||
+                                  (backslashes == Backslashes::DoubledWhereAmbiguous && EscapeFollows(text, at + 1))))
             shown += '\\';
         shown.append(text, at, length);
         at += length;

@@ -44,10 +44,14 @@ public:
 
     // The one-line text of an outcome's message ("" lines joined by " ").
     static std::string OneLine(const std::string& text);
+    // How Escaped writes a backslash: as it is (for the eye), doubled, or
+    // doubled only where it would otherwise read as an escape (before
+    // "xHH", another backslash or an escaped byte), which keeps paths full
+    // of them readable; the last two give back the exact bytes.
+    enum class Backslashes { Kept, Doubled, DoubledWhereAmbiguous };
     // text with each control byte (C0, DEL, C1) and each byte that is not
-    // part of valid UTF-8 as \xHH; with backslashes, each backslash doubled
-    // too, so that the exact bytes can be read back.
-    static std::string Escaped(const std::string& text, bool backslashes = false);
+    // part of valid UTF-8 as \xHH, and its backslashes as above.
+    static std::string Escaped(const std::string& text, Backslashes backslashes = Backslashes::Kept);
     // The summary alone: the units counted, the table of ports, the losses.
     static std::string SummaryText(const std::vector<StationPort>& ports, const StationLosses& losses = {});
 

@@ -6,9 +6,9 @@
 //
 // The try writes for real, and leaves nothing behind:
 // - a regular file: the bytes of a line (kProbeBytes) are written at its
-//   end and cut off again, under an exclusive flock, which the record's
-//   appends take too, so that another station sharing the file never has a
-//   line cut by it;
+//   end and cut off again, under the exclusive lock the record's appends
+//   take too (platform/whole_lines.h), so that another station sharing the
+//   file never has a line cut by it;
 // - anything else (a device, a pipe, a terminal): a write of no bytes,
 //   which Linux passes to the device's driver, so that /dev/full answers
 //   "no space" and a file that takes no writes its error, while a pipe or a
@@ -45,7 +45,6 @@ public:
     static constexpr long kProbeBytes = 512;
 
 private:
-    bool Try(std::string* reason);
     void Close();
 
     int m_nFd = -1;

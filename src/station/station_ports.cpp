@@ -4,6 +4,8 @@
 #include <fstream>
 #include <set>
 
+#include "platform/serial_port.h"
+
 bool ReadPortsFile(const std::string& path, std::vector<std::string>* ports, std::string* reason) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
@@ -45,9 +47,18 @@ std::vector<std::string> PortsOfListing(const std::vector<SerialDeviceInfo>& dev
 std::string FindRepeatedPort(const std::vector<std::string>& ports) {
     std::set<std::string> seen;
     for (const std::string& port : ports) {
+        // A COM name as the system's device ("com5" and "COM5" are one port
+        // on Windows; "COM1" is /dev/ttyS0 elsewhere); a path with its links
+        // followed.
+        const std::string resolved = ResolvePortName(port);
+        std::string device = resolved.empty() ? port : resolved;
         std::error_code error;
-        const std::filesystem::path device = std::filesystem::weakly_canonical(port, error);
-        if (!seen.insert(error ? port : device.string()).second)
+        if (device.find('/') != std::string::npos) {
+            const std::filesystem::path canonical = std::filesystem::weakly_canonical(device, error);
+            if (!error)
+                device = canonical.string();
+        }
+        if (!seen.insert(device).second)
             return port;
     }
     return {};

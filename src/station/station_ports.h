@@ -16,6 +16,7 @@ bool ReadPortsFile(const std::string& path, std::vector<std::string>* ports, std
 // left out when the device it points at is listed too.
 std::vector<std::string> PortsOfListing(const std::vector<SerialDeviceInfo>& devices);
 
-// The first port that names the same device as an earlier one (after
-// following links), or "" when every port is a device of its own.
+// The first port that names the same device as an earlier one (a COM name
+// in any letter case, a path after following links), or "" when every port
+// is a device of its own.
 std::string FindRepeatedPort(const std::vector<std::string>& ports);

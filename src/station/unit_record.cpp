@@ -1,13 +1,9 @@
 #include "station/unit_record.h"
 
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 #include "platform/whole_lines.h"
@@ -21,25 +17,37 @@ bool UnitRecord::Open(const std::string& path, std::string* reason) {
     if (!m_file.IsRegular())
         return true;
     // Another station may be opening the same file: one header only.
-    flock(m_file.Fd(), LOCK_EX);
-    struct stat status {};
-    const bool empty = fstat(m_file.Fd(), &status) == 0 && status.st_size == 0;
-    const bool ok = !empty || AppendWholeLine(m_file.Fd(), kHeader, reason, true);
-    flock(m_file.Fd(), LOCK_UN);
+    bool ok;
+    {
+        WholeLinesLock lock(m_file.Fd());
+        struct stat status {};
+        const bool empty = fstat(m_file.Fd(), &status) == 0 && status.st_size == 0;
+        ok = !empty || AppendWholeLine(m_file.Fd(), kHeader, reason, true);
+    }
     if (!ok)
         m_file.Discard();
     return ok;
 }
 
 bool UnitRecord::Append(const UnitRecordLine& line, std::string* reason) {
-    flock(m_file.Fd(), LOCK_EX);
-    const bool ok = AppendWholeLine(m_file.Fd(), Format(line), reason, true);
-    flock(m_file.Fd(), LOCK_UN);
-    return ok;
+    WholeLinesLock lock(m_file.Fd());
+    return AppendWholeLine(m_file.Fd(), Format(line), reason, true);
 }
 
+namespace {
+
+// Windows paths are full of backslashes: there one is doubled only where it
+// would read as an escape, so that the record's paths stay as they are.
+#ifdef _WIN32
+constexpr auto kBackslashes = StationDisplay::Backslashes::DoubledWhereAmbiguous;
+#else
+constexpr auto kBackslashes = StationDisplay::Backslashes::Doubled;
+#endif
+
+}  // namespace
+
 std::string UnitRecord::Field(const std::string& text) {
-    const std::string escaped = StationDisplay::Escaped(text, true);
+    const std::string escaped = StationDisplay::Escaped(text, kBackslashes);
     if (escaped.find_first_of(",\"\r\n") == std::string::npos)
         return escaped;
     std::string quoted = "\"";

@@ -8,17 +8,20 @@
 // serial number, "" where the system has none; files: "PATH=SHA256" of each
 // data file, joined by ";"; message: the outcome's operator text on one line.
 //
-// Each line is appended with a single write(2) on a descriptor opened with
-// O_APPEND, under an exclusive flock, and synced at once, so that lines of
-// many ports, or of stations sharing the file, never interleave, and a
-// station killed at any point leaves whole lines only. A line the file does
+// Each line is appended with a single write at the file's end, under the
+// file's exclusive lock (platform/whole_lines.h), and synced at once, so
+// that lines of many ports, or of stations sharing the file, never
+// interleave, and a station killed at any point leaves whole lines only. A line the file does
 // not take whole (a full disk) is cut off again, so that the file holds
 // whole lines only and the next line starts on a line of its own.
 //
 // Every field is text the way a spreadsheet and a terminal can take it:
 // UTF-8 without control bytes. A byte that is a control byte or not part of
 // valid UTF-8 (a file name can be any bytes) is written as \xHH, and a
-// backslash as \\, so that the field still gives back its exact bytes.
+// backslash as \\, so that the field still gives back its exact bytes. On
+// Windows, whose paths are full of backslashes, only a backslash that would
+// otherwise read as an escape is doubled (one before "xHH", another
+// backslash or an escaped byte): C:\fw\load.cmd stays as it is.
 #pragma once
 
 #include <chrono>
@@ -62,8 +65,5 @@ public:
     static std::string UtcTime(std::chrono::system_clock::time_point time);
 
 private:
-    // Appends text under the record's lock.
-    bool Write(const std::string& text, std::string* reason);
-
     StationOutput m_file;
 };

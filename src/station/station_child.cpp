@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -10,12 +11,39 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 #include "platform/exit_status.h"
 
+struct StationChild::System {
+    pid_t m_nPid = -1;
+    int m_nEventsFd = -1;   // read end of the events pipe, -1 once at its end
+    int m_nExitFd = -1;     // readable once the child has ended (-1 where the system has none)
+    bool m_bReaped = false;
+};
+
 namespace {
+
+// The children running, for EndAllAtOnce on the interrupt watcher's thread.
+std::mutex g_runningMutex;
+std::vector<pid_t> g_running;
+
+void Forget(pid_t pid) {
+    std::lock_guard lock(g_runningMutex);
+    std::erase(g_running, pid);
+}
+
+// Readable from a WakeWaiter() until the next wait has returned; made once,
+// by the first that needs it.
+int WakeFd() {
+    static std::once_flag made;
+    static int fd = -1;
+    std::call_once(made, [] { fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); });
+    return fd;
+}
 
 // The child's descriptor for its events: the first after stdin, stdout and
 // stderr.
@@ -153,30 +181,38 @@ std::unique_ptr<StationChild> StationChild::Start(const std::string& program, co
         return nullptr;
     }
     std::unique_ptr<StationChild> child(new StationChild);
-    child->m_nPid = pid;
-    child->m_nEventsFd = pipeFds[0];
-    fcntl(child->m_nEventsFd, F_SETFL, O_NONBLOCK);
+    System& system = *child->m_system;
+    system.m_nPid = pid;
+    system.m_nEventsFd = pipeFds[0];
+    fcntl(system.m_nEventsFd, F_SETFL, O_NONBLOCK);
     // Where the system has no process descriptors, the end of the events
     // pipe stands for the child's end (see TryReap).
-    child->m_nExitFd = OpenProcessDescriptor(pid);
+    system.m_nExitFd = OpenProcessDescriptor(pid);
+    std::lock_guard lock(g_runningMutex);
+    g_running.push_back(pid);
     return child;
 }
 
+StationChild::StationChild() : m_system(std::make_unique<System>()) {}
+
 StationChild::~StationChild() {
-    if (!m_bReaped && m_nPid > 0) {
-        kill(m_nPid, SIGKILL);
+    System& system = *m_system;
+    Forget(system.m_nPid);
+    if (!system.m_bReaped && system.m_nPid > 0) {
+        kill(system.m_nPid, SIGKILL);
         int status = 0;
-        while (waitpid(m_nPid, &status, 0) < 0 && errno == EINTR) {
+        while (waitpid(system.m_nPid, &status, 0) < 0 && errno == EINTR) {
         }
     }
-    CloseIfOpen(&m_nEventsFd);
-    CloseIfOpen(&m_nExitFd);
+    CloseIfOpen(&system.m_nEventsFd);
+    CloseIfOpen(&system.m_nExitFd);
 }
 
 bool StationChild::ReadEvents(std::string* data) {
     char buffer[8192];
-    while (m_nEventsFd >= 0) {
-        const ssize_t n = read(m_nEventsFd, buffer, sizeof buffer);
+    int& eventsFd = m_system->m_nEventsFd;
+    while (eventsFd >= 0) {
+        const ssize_t n = read(eventsFd, buffer, sizeof buffer);
         if (n > 0) {
             data->append(buffer, static_cast<std::size_t>(n));
         } else if (n < 0 && errno == EINTR) {
@@ -184,69 +220,83 @@ bool StationChild::ReadEvents(std::string* data) {
         } else if (n < 0 && errno == EAGAIN) {
             return true;
         } else {
-            CloseIfOpen(&m_nEventsFd);
+            CloseIfOpen(&eventsFd);
         }
     }
     return false;
 }
 
 void StationChild::Cancel(int signal) {
-    if (m_bReaped)
+    if (m_system->m_bReaped)
         return;
-    kill(m_nPid, signal);
-    kill(m_nPid, SIGCONT);
+    kill(m_system->m_nPid, signal);
+    kill(m_system->m_nPid, SIGCONT);
 }
 
 void StationChild::Kill() {
-    if (!m_bReaped)
-        kill(m_nPid, SIGKILL);
+    if (!m_system->m_bReaped)
+        kill(m_system->m_nPid, SIGKILL);
 }
 
-void StationChild::SignalProcess(int id, int signal) {
-    if (id > 0)
-        kill(id, signal);
+void StationChild::EndAllAtOnce(int signal) {
+    std::lock_guard lock(g_runningMutex);
+    for (const pid_t pid : g_running)
+        kill(pid, signal);
 }
 
 bool StationChild::TryReap(ChildExit* exit) {
-    if (m_bReaped)
+    System& system = *m_system;
+    if (system.m_bReaped)
         return false;
     // Without a process descriptor the station waits for the pipe's end
     // only: the child is ending then, and waiting for it is short.
-    const int flags = m_nExitFd >= 0 || m_nEventsFd >= 0 ? WNOHANG : 0;
+    const int flags = system.m_nExitFd >= 0 || system.m_nEventsFd >= 0 ? WNOHANG : 0;
     int status = 0;
     pid_t reaped;
-    while ((reaped = waitpid(m_nPid, &status, flags)) < 0 && errno == EINTR) {
+    while ((reaped = waitpid(system.m_nPid, &status, flags)) < 0 && errno == EINTR) {
     }
-    if (reaped != m_nPid)
+    if (reaped != system.m_nPid)
         return false;
-    m_bReaped = true;
-    CloseIfOpen(&m_nExitFd);
+    // Its process id may now be given to another process.
+    Forget(system.m_nPid);
+    system.m_bReaped = true;
+    CloseIfOpen(&system.m_nExitFd);
     *exit = DescribeStatus(status);
     return true;
 }
 
-void StationChild::WaitForAny(const std::vector<StationChild*>& children, int wakeFd,
-                              std::chrono::steady_clock::time_point deadline, long long controlWake) {
+void StationChild::WaitForAny(const std::vector<StationChild*>& children,
+                              std::chrono::steady_clock::time_point deadline) {
     std::vector<pollfd> fds;
     for (const StationChild* child : children) {
-        if (child->m_bReaped)
+        const System& system = *child->m_system;
+        if (system.m_bReaped)
             continue;
-        if (child->m_nEventsFd >= 0)
-            fds.push_back({child->m_nEventsFd, POLLIN, 0});
-        if (child->m_nExitFd >= 0)
-            fds.push_back({child->m_nExitFd, POLLIN, 0});
-        else if (child->m_nEventsFd < 0)
+        if (system.m_nEventsFd >= 0)
+            fds.push_back({system.m_nEventsFd, POLLIN, 0});
+        if (system.m_nExitFd >= 0)
+            fds.push_back({system.m_nExitFd, POLLIN, 0});
+        else if (system.m_nEventsFd < 0)
             return;  // ended, to be reaped at once
     }
-    for (const long long fd : {static_cast<long long>(wakeFd), controlWake})
-        if (fd >= 0)
-            fds.push_back({static_cast<int>(fd), POLLIN, 0});
+    const int wakeFd = WakeFd();
+    if (wakeFd >= 0)
+        fds.push_back({wakeFd, POLLIN, 0});
     int timeoutMs = -1;
     if (deadline != std::chrono::steady_clock::time_point::max()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         timeoutMs = static_cast<int>(std::clamp<long long>(left.count(), 0, 24 * 3600 * 1000));
     }
     poll(fds.data(), fds.size(), timeoutMs);
+    // Taken after the wait, so that a wake-up that comes later is kept for
+    // the next one.
+    std::uint64_t count = 0;
+    [[maybe_unused]] ssize_t ignored = read(wakeFd, &count, sizeof count);
+}
+
+void StationChild::WakeWaiter() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = write(WakeFd(), &one, sizeof one);
 }
 
 std::string StationChild::OwnProgramPath(const char* argv0) {
