@@ -5,8 +5,8 @@
 
 find_program(RD_MAKENSIS makensis REQUIRED)
 
-# The Start-menu shortcut to the station window, for when that window exists.
-option(RD_STATION_SHORTCUT "The installer adds a Start-menu shortcut to the station window" OFF)
+# The Start-menu shortcut to the station window ("Receiver Downloader Station").
+option(RD_STATION_SHORTCUT "The installer adds a Start-menu shortcut to the station window" ON)
 
 set(RD_SETUP ${PROJECT_BINARY_DIR}/receiver-downloader-${PROJECT_VERSION}-setup.exe)
 set(RD_SETUP_STAGE ${RD_WINDOWS_DIR}/setup)
