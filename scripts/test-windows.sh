@@ -24,7 +24,8 @@
 #      uninstall entry, the installed program's --version, no .cmd
 #      association) and silently uninstalled without a trace; and the
 #      program's version resource and icon, read back from the file;
-#   5. the GUI (when built with it): scripts/gui-screenshot-windows.sh.
+#   5. the GUI (when built with it): scripts/gui-screenshot-windows.sh, and
+#      the station window: scripts/station-screenshots-windows.sh.
 # Wine runs in a prefix of its own inside the build folder, made once; one
 # wineserver is kept up for the run (a cold start per program now and then
 # fails to load it, c0000135) and stopped at the end.
@@ -530,6 +531,11 @@ if grep -q "^RD_WITH_GUI:BOOL=ON" "$build_dir/CMakeCache.txt"; then
   timeout 300 scripts/gui-screenshot-windows.sh "$work/screenshots" >"$work/gui.log" 2>&1 || status=$?
   [ $status -eq 0 ] || cat "$work/gui.log"
   result "GUI under Wine: the three dialogs and the demo's download" $status
+  wineserver -k 2>/dev/null || true
+  status=0
+  timeout 300 scripts/station-screenshots-windows.sh "$work/screenshots" >"$work/station-window.log" 2>&1 || status=$?
+  [ $status -eq 0 ] || cat "$work/station-window.log"
+  result "station window under Wine: three ports, one failed, the summary and the record" $status
 fi
 
 echo "Windows tests under Wine: $passed passed, $failed failed"
