@@ -14,56 +14,8 @@
 # built with the GUI and build/receiver-sim.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
-build_dir=${BUILD_DIR:-build-windows}
-linux_build=${LINUX_BUILD_DIR:-build}
-out=${1:-$build_dir/screenshots}
-mkdir -p "$out"
-out=$(cd "$out" && pwd)
-
-if [ -z "${RD_PRIVATE_DISPLAY:-}" ]; then
-  exec env RD_PRIVATE_DISPLAY=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
-fi
-
-exe=$root/$build_dir/receiver-downloader.exe
-[ -f "$exe" ] || { echo "no $exe: run scripts/build-windows.sh" >&2; exit 1; }
-[ -x "$linux_build/receiver-sim" ] || cmake --build "$linux_build" -j2 --target receiver-sim >/dev/null
-
-export WINEPREFIX=${WINEPREFIX:-$root/$build_dir/wine-prefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export PATH=/usr/lib/wine:$PATH
-[ -f "$WINEPREFIX/system.reg" ] || wine64 wineboot -i >/dev/null 2>&1
-wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-own_server=0
-wineserver -p 2>/dev/null && own_server=1
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  [ $own_server -eq 0 ] || wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source scripts/wine-gui.sh
 rm -f "$out"/windows-station-*.png
-
-window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1 || true; }
-wait_window() {  # title: the window's id once it shows, within 60 s
-  local id=""
-  for _ in $(seq 1 120); do
-    id=$(window "$1")
-    [ -n "$id" ] && break
-    sleep 0.5
-  done
-  [ -n "$id" ] || { echo "no window \"$1\"" >&2; return 1; }
-  echo "$id"
-}
-shot() {  # window, name
-  sleep 0.5
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" "$out/$2.png"
-  echo "saved $2.png (${WIDTH}x${HEIGHT})"
-}
 
 head -c 30000 /dev/urandom >"$work/code.lzs"
 printf 'CE123456\r\nCQ\r\nScode.lzs\r\nCX\r\n' >"$work/load.cmd"
@@ -73,7 +25,7 @@ record="Z:${work//\//\\}\\units.csv"
 # Before the start: the setup page with the script's check.
 wine64 "$exe" --station --script "$script" --port COM5 --port COM6 --port COM7 >"$work/setup.log" 2>&1 &
 setup=$!
-shot "$(wait_window "Receiver Downloader Station")" windows-station-1-before-start
+shot "$(await "Receiver Downloader Station" 60)" windows-station-1-before-start
 kill $setup 2>/dev/null || true
 wineserver -k 2>/dev/null || true
 sleep 1
@@ -90,10 +42,10 @@ done
 wine64 "$exe" --station --start --script "$script" --port COM5 --port COM6 --port COM7 --record "$record" \
   >"$work/station.log" 2>&1 &
 pids+=($!)
-running=$(wait_window "Receiver Downloader Station")
+running=$(await "Receiver Downloader Station" 60)
 for _ in $(seq 1 60); do grep -q ',error,' "$work/units.csv" 2>/dev/null && break; sleep 0.5; done
 shot "$running" windows-station-2-running-one-failed
-shot "$(wait_window "Receiver Downloader Station - finished")" windows-station-3-summary
+shot "$(await "Receiver Downloader Station - finished" 60)" windows-station-3-summary
 ok=$(grep -c ',success,' "$work/units.csv" || true)
 failed=$(grep -c ',error,' "$work/units.csv" || true)
 echo "record: $ok succeeded, $failed failed"
