@@ -9,6 +9,7 @@
 // directory + the name, and both passes give the same commands.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -50,8 +51,14 @@ std::vector<std::string> ReadAll(ScriptReader& reader, std::size_t size) {
         if (commands.size() > size)
             Fail("more commands than bytes in the script");
     }
-    if (reader.HasFailed())
-        Fail("a readable script was reported as unreadable");
+    if (reader.HasFailed()) {
+        // The one refusal a readable file may get: text saved as UTF-16,
+        // whose commands cannot be read at all.
+        if (reader.Fault() != UploadFault::ScriptUtf16)
+            Fail("a readable script was reported as unreadable");
+        if (!commands.empty())
+            Fail("a script taken for UTF-16 gave commands");
+    }
     return commands;
 }
 
@@ -76,6 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     ScriptReader reader(g_scriptPath);
     const std::vector<std::string> first = ReadAll(reader, size);
+    // UTF-16 shows as a byte-order mark or as NULs: plain text has neither.
+    const std::size_t sample = std::min<std::size_t>(size, 64);
+    const bool mark = size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF));
+    if (reader.Fault() == UploadFault::ScriptUtf16 && !mark && std::find(data, data + sample, 0) == data + sample)
+        Fail("a script with neither a byte-order mark nor a NUL was taken for UTF-16");
     if (ReadAll(reader, size) != first)
         Fail("reading the script again gives other commands");
     return 0;
