@@ -193,17 +193,6 @@ struct RunOptions {
     bool handshakeOnly = false;
 };
 
-// Puts the link's shared state back as a fresh process has it, so that the
-// next run starts alike.
-void ResetLink() {
-    ResetSharedState();
-    g_bAbort.Clear();
-    g_bOutboxFull.Clear();
-    g_bLinkRunning.Clear();
-    Outbox = FrameBuffer();
-    InFrame = FrameBuffer();
-    ReplyFrame = FrameBuffer();
-}
 
 Run RunLink(const std::string& name, const RunOptions& options) {
     Run run;
@@ -225,7 +214,7 @@ Run RunLink(const std::string& name, const RunOptions& options) {
         path = sim->ToolPath();
     }
 
-    ResetLink();
+    ResetLinkState();
     PortSettings settings;
     settings.m_strDevice = path;
     std::string reason;

@@ -14,6 +14,7 @@
 #include "fuzz/fuzz_support.h"
 #include "link/frame_buffer.h"
 #include "link/frame_format.h"
+#include "link/shared_state.h"
 
 namespace {
 

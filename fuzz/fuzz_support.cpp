@@ -91,16 +91,6 @@ std::vector<std::uint8_t> StreamWithSentinel(const std::uint8_t* data, std::size
     return stream;
 }
 
-void ResetLinkState() {
-    ResetSharedState();
-    g_bAbort.Clear();
-    g_bOutboxFull.Clear();
-    g_bLinkRunning.Clear();
-    Outbox = FrameBuffer();
-    InFrame = FrameBuffer();
-    ReplyFrame = FrameBuffer();
-}
-
 namespace {
 
 class SilentMessageBox : public MessageBoxPresenter {

@@ -58,10 +58,6 @@ FrameBytes SentinelFrame();
 // then ResyncPadding() and SentinelFrame().
 std::vector<std::uint8_t> StreamWithSentinel(const std::uint8_t* data, std::size_t size, std::size_t maxInput);
 
-// Puts the shared flags, counters and frame buffers back to how the
-// process started. Only while no worker thread runs.
-void ResetLinkState();
-
 // Installs a message-box presenter that shows nothing (the texts would only
 // flood the fuzzer's output).
 void SilenceMessageBoxes();

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "link/frame_buffer.h"
 #include "platform/serial_port.h"
 
 namespace {
@@ -65,6 +66,16 @@ void ResetSharedState() {
     g_bTransferDone.Clear();
     g_bUploadFinished.Clear();
     g_strScriptPath.clear();
+}
+
+void ResetLinkState() {
+    ResetSharedState();
+    g_bAbort.Clear();
+    g_bOutboxFull.Clear();
+    g_bLinkRunning.Clear();
+    Outbox = FrameBuffer();
+    InFrame = FrameBuffer();
+    ReplyFrame = FrameBuffer();
 }
 
 void WaitForState(const std::function<bool()>& condition) {

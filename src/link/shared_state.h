@@ -100,6 +100,12 @@ extern std::string g_strScriptPath;
 // g_strScriptPath. g_bAbort, g_bOutboxFull and g_hComm are left alone.
 void ResetSharedState();
 
+// Everything the link's threads share, as a fresh process has it: the above,
+// the flags it leaves alone (g_bAbort, g_bOutboxFull, g_bLinkRunning) and
+// the three frame buffers. For programs that run the link again and again in
+// one process (tests, fuzzers, benchmarks); never while a worker runs.
+void ResetLinkState();
+
 // Blocks until condition() is true. condition is re-tested after every flag
 // change; it must read only shared flags (or state whose changes are
 // announced with NotifyStateChanged()).

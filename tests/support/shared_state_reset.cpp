@@ -1,6 +1,5 @@
 #include "support/shared_state_reset.h"
 
-#include "link/frame_buffer.h"
 #include "link/port_setup.h"
 #include "link/shared_state.h"
 #include "platform/thread.h"
@@ -15,14 +14,7 @@ bool ResetAllSharedState(std::chrono::milliseconds joinTimeout) {
     CloseCommPort();
     g_hComm.store(nullptr, std::memory_order_release);
 
-    ResetSharedState();
-    g_bAbort.Clear();
-    g_bOutboxFull.Clear();
-    g_bLinkRunning.Clear();
-
-    Outbox = FrameBuffer();
-    InFrame = FrameBuffer();
-    ReplyFrame = FrameBuffer();
+    ResetLinkState();
     return joined;
 }
 
